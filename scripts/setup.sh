@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Ravelon builds with. Safe to run again: it asks
+# apt only when a package is missing. Needs root (or sudo) on Debian 12.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++
+  libasio-dev          # event loop, sockets and timers
+  libgtest-dev libgmock-dev  # unit and end-to-end tests
+  libbenchmark-dev     # benchmarks under bench/
+  clang-format         # the checked-in code style
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  as_root=()
+  [[ $(id -u) -eq 0 ]] || as_root=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${as_root[@]}" apt-get update -qq
+  "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,53 @@
+// White-box access to an engine's private state for the engine's unit tests:
+// the child components and the members the public interface does not show.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "ravelon/korvid.h"
+
+namespace ravelon {
+
+class KorvidTestPeer {
+ public:
+  explicit KorvidTestPeer(Korvid& engine) : k_(engine) {}
+
+  Timer& TimeoutTimer() { return *k_.TimeoutTimer; }
+  Timer& Viewer() { return *k_.Viewer; }
+  TcpSocket& Socket() { return *k_.Winsock1; }
+
+  int16_t ConnectionState() const { return k_.m_connectionState; }
+  void SetConnectionState(int16_t state) { k_.m_connectionState = state; }
+  const std::string& InputBuffer() const { return k_.m_inputBuffer; }
+  int32_t InputLength() const { return k_.m_inputLength; }
+  int32_t PollInterval() const { return k_.m_pollInterval; }
+  int32_t FrameCounter() const { return k_.m_frameCounter; }
+  int32_t ReportedFrame() const { return k_.m_reportedFrame; }
+  bool SegmentPending() const { return k_.m_segmentPending; }
+  int16_t BinHandle() const { return k_.m_binHandle; }
+  int16_t IdxHandle() const { return k_.m_idxHandle; }
+  int16_t Id2Handle() const { return k_.m_id2Handle; }
+  uint8_t ScheduleAction() const { return k_.m_scheduleAction; }
+  void SetScheduleAction(uint8_t action) { k_.m_scheduleAction = action; }
+  void SetScheduledDisconnect(bool value) { k_.m_scheduledDisconnect = value; }
+  void ArmTimeoutTimer(int32_t milliseconds) { k_.ArmTimeoutTimer(milliseconds); }
+  void ScheduleReconnect(int32_t delay) { k_.ScheduleReconnect(delay); }
+  // Credentials come from the source's configuration; tests set them here.
+  void SetCredentials(const std::string& user, const std::string& password) {
+    k_.m_userName = user;
+    k_.m_password = password;
+  }
+  int32_t FramesLost() const { return k_.m_framesLost; }
+
+  std::shared_ptr<MediaFrame>& CurrentFrame() { return k_.m_currentFrame; }
+  void QueueFrameForSaving(const std::shared_ptr<MediaFrame>& frame) {
+    k_.QueueFrameForSaving(frame);
+  }
+  ObjectList<MediaFrame>& SaveQueue() { return *k_.m_saveQueue; }
+
+ private:
+  Korvid& k_;
+};
+
+}  // namespace ravelon

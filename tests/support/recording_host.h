@@ -1,0 +1,33 @@
+// A host for tests: records every DebugEvent and counts DataReady.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "ravelon/korvid.h"
+
+namespace ravelon::testing {
+
+struct LoggedEvent {
+  uint8_t level;
+  std::string text;
+  bool operator==(const LoggedEvent&) const = default;
+  friend void PrintTo(const LoggedEvent& e, std::ostream* os) {
+    *os << "{" << static_cast<int>(e.level) << ", \"" << e.text << "\"}";
+  }
+};
+
+class RecordingHost final : public KorvidEvents {
+ public:
+  void DebugEvent(uint8_t DebugLevel, const std::string& Text) override {
+    events.push_back({DebugLevel, Text});
+  }
+  void DataReady() override { ++data_ready; }
+
+  std::vector<LoggedEvent> events;
+  int data_ready = 0;
+};
+
+}  // namespace ravelon::testing
