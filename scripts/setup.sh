@@ -8,6 +8,7 @@ packages=(
   libasio-dev          # event loop, sockets and timers
   libgtest-dev libgmock-dev  # unit and end-to-end tests
   libbenchmark-dev     # benchmarks under bench/
+  libjpeg-dev          # libjpeg-turbo: makes real JPEG images for end-to-end tests
   clang-format         # the checked-in code style
 )
 

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "common/schedule.h"
 #include "connection/connection_state.h"
@@ -151,13 +152,45 @@ class Korvid final : private TcpSocketObserver {
   void OnError(int16_t number, const std::string& description) override;
 
   // --- parsing/: input buffer, response and parts, schedule tick ---
+  enum CompareMode { kBinaryCompare, kTextCompare };
+  enum InputOutcome : int16_t {
+    kInputOk = 0,
+    kInputCleared = 1,
+    kInputGrown = 2,
+    kInputReduced = 3
+  };
+  // A stretch of the input buffer known to hold no part end of one kind, so
+  // that a search does not examine the same bytes twice.
+  struct SearchMemo {
+    int32_t from = 0;  // positions of boundary occurrences, [from, to)
+    int32_t to = 0;
+  };
+  int16_t AppendToInputBuffer(const std::string& bytes);
   void ClearInputBuffer();
+  int32_t FindInInputBuffer(int32_t start, std::string_view text, CompareMode mode) const;
+  void KeepInputBufferTail(int32_t n);
+  void DiscardInputBufferHead(int32_t n);
+  void ReduceInputBuffer();
+  void CompactInputBuffer();
+  const char* InputData() const { return m_inputBuffer.data() + m_inputHead; }
   void ProcessResponseHeader();
+  void TakeSingleResponse(int32_t contentTypePos, std::string_view lineEnd);
+  void ProcessPart();
+  bool TakeNextPart();
+  int32_t FindPartEnd(int32_t from, int32_t& lineEndLength);
+  std::string ParsePartHeaders(std::string_view headerBlock, std::string_view lineEnd);
+  bool DispatchPart(const std::string& contentType, int32_t bodyStart, int32_t bodyLength,
+                    int32_t consumed);
+  std::shared_ptr<MediaFrame> CreateFrame(uint8_t dataType, std::string body);
   void Viewer_Timer();
   FrequencyCalculator& PacketRate();
   FrequencyCalculator& SaveRate();
 
-  // --- pipeline/: current frame, save queue, inter-process input ---
+  // --- pipeline/: new frames, current frame, save queue, inter-process input ---
+  bool HandleNewFrame(std::shared_ptr<MediaFrame>& frame);
+  static void AdvanceStamp(double& date, double& time, double lastDate, double lastTime);
+  bool MergeIntoCurrentFrame(std::shared_ptr<MediaFrame>& frame,
+                             const std::shared_ptr<MediaFrame>& current);
   void FinishCurrentFrame();
   void QueueFrameForSaving(const std::shared_ptr<MediaFrame>& frame);
   std::shared_ptr<MediaFrame> ChooseQueuedFrame(const std::shared_ptr<MediaFrame>& taken,
@@ -217,6 +250,13 @@ class Korvid final : private TcpSocketObserver {
   int32_t m_boundaryPos = 0;
   int32_t m_partEndSearchPos = 0;
   uint8_t m_inDataArrival = 0;
+  // Offset of the first data byte in m_inputBuffer: consumed bytes are
+  // dropped by moving this offset, and the rest is moved to the front only
+  // when an arrival needs the room, once per arrival rather than per part.
+  int32_t m_inputHead = 0;
+  SearchMemo m_crlfEndMemo;  // no CR LF + boundary part end here
+  SearchMemo m_lfEndMemo;    // no LF + boundary part end here
+  std::string m_arrival;     // the socket's bytes, reused between arrivals
   std::string m_boundary;
   std::shared_ptr<ParameterList> m_partHeaders;  // made on first use
   int32_t m_pollInterval = 0;

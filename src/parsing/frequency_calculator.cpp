@@ -4,9 +4,7 @@ namespace ravelon {
 
 FrequencyCalculator::FrequencyCalculator(const Clock& clock) : clock_(clock) { Reset(); }
 
-double FrequencyCalculator::Now() const {
-  return static_cast<double>(static_cast<float>(clock_.SecondsSinceMidnight()));
-}
+double FrequencyCalculator::Now() const { return clock_.SecondsSinceMidnight(); }
 
 void FrequencyCalculator::Reset() {
   m_windowStart = m_currentStart = Now();

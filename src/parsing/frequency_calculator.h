@@ -27,7 +27,7 @@ class FrequencyCalculator {
   static constexpr int32_t kBlockTicks = 100;
 
   void StartNewWindow();
-  // Seconds since midnight, read at the resolution of a single-precision timer.
+  // Seconds since local midnight.
   double Now() const;
 
   const Clock& clock_;

@@ -1,5 +1,6 @@
 // The current frame and the save queue: finishing a frame and offering it to
 // the queue, and what a full queue keeps.
+#include "common/number_encoding.h"
 #include "components/media_frame.h"
 #include "components/object_list.h"
 #include "ravelon/korvid.h"
@@ -13,7 +14,42 @@ constexpr int32_t kSaveQueueCapacity = 300;
 constexpr int32_t kMarkNoStore = 1;
 constexpr int32_t kMarkStoreAnyway = 2;
 
+// An event list record: the length of the event form that follows, then the
+// event's date, time and text.
+constexpr int32_t kEventHeaderBytes = 16;
+
 }  // namespace
+
+// An open frame (printer text without its cut yet) is appended to the current
+// frame while that is still open, so one receipt becomes one event list. An
+// event is turned into a one-event list either way. True when the frame was
+// absorbed and is not to become a frame of its own.
+bool Korvid::MergeIntoCurrentFrame(std::shared_ptr<MediaFrame>& frame,
+                                   const std::shared_ptr<MediaFrame>& current) {
+  if (!frame || !frame->hasFlag(kOpen)) return false;
+  if (frame->getDataType() == kEvent) {
+    std::string text;
+    if (!frame->getDataChunk().ToText(text)) {
+      frame = nullptr;
+      return false;
+    }
+    const bool has_text = !text.empty();
+    std::string record = LongToBytes(static_cast<int32_t>(text.size()) + kEventHeaderBytes);
+    record += DoubleToBytes(frame->getDate());
+    record += DoubleToBytes(frame->getTime());
+    record += text;
+    frame->SetData(kEventList, std::move(record));
+    if (!current || current->hasFlag(kComplete)) return false;
+    if (has_text) current->getDataBlock().AppendText(frame->getDataBlock().Text());
+  } else if (!current) {
+    return false;
+  }
+  // The merged frame's number and flags pass on: a cut in the new event
+  // completes the list it joined. The list keeps the stamp of its first event.
+  current->setFrameId(frame->getFrameId());
+  current->addFlags(frame->getFlags());
+  return true;
+}
 
 void Korvid::FinishCurrentFrame() {
   if (!m_currentFrame || m_currentFrame->hasFlag(kQueued)) return;

@@ -45,6 +45,12 @@ class KorvidTestPeer {
     k_.QueueFrameForSaving(frame);
   }
   ObjectList<MediaFrame>& SaveQueue() { return *k_.m_saveQueue; }
+  bool HandleNewFrame(std::shared_ptr<MediaFrame>& frame) { return k_.HandleNewFrame(frame); }
+  void SetFrameCounter(int32_t value) { k_.m_frameCounter = value; }
+  void SetIdleParts(int32_t value) { k_.m_bufferIdleParts = value; }
+  int32_t IdleParts() const { return k_.m_bufferIdleParts; }
+  const std::string& Boundary() const { return k_.m_boundary; }
+  uint8_t InDataArrival() const { return k_.m_inDataArrival; }
 
  private:
   Korvid& k_;

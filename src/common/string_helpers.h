@@ -1,0 +1,21 @@
+// String splitting shared by the stream parser: the part stage splits a part's
+// header block into lines with it.
+//
+// Free functions without state; called on the engine's thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ravelon {
+
+// Splits `text` at every occurrence of `delimiter` (compared byte for byte).
+// Element 0 of the result is always present and empty; the pieces follow at
+// 1 ... n in order, so callers index them from 1. Each delimiter ends a piece,
+// so adjacent delimiters give an empty piece; what follows the last delimiter
+// is one more piece only when it is not empty. An empty text gives no pieces.
+// An empty delimiter never matches: a non-empty text is then one piece.
+std::vector<std::string> SplitString(std::string_view text, std::string_view delimiter);
+
+}  // namespace ravelon

@@ -1,0 +1,171 @@
+// Real JPEG images from a TCP server on the loopback interface through the
+// engine's real platform: a multipart stream, and single responses polled one
+// connection at a time. Every frame must reach the filter chain byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+// clang-format off
+#include <jpeglib.h>  // needs <cstdio> first
+// clang-format on
+
+#include "ravelon/korvid.h"
+#include "support/loopback_server.h"
+#include "support/real_loop.h"
+#include "support/recording_filter_chain.h"
+#include "support/recording_host.h"
+
+namespace ravelon {
+namespace {
+
+using testing::LoopbackServer;
+using testing::RecordingFilterChain;
+using testing::RecordingHost;
+using testing::RunUntil;
+
+// A colour gradient with noise from a fixed seed, encoded at quality 90: more
+// noise and more pixels make longer files.
+std::string MakeJpeg(int width, int height, int noise, uint32_t seed) {
+  std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 3);
+  uint32_t state = seed * 2654435761u + 1;
+  for (size_t i = 0; i < pixels.size(); ++i) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    const int x = static_cast<int>(i / 3 % width), y = static_cast<int>(i / 3 / width);
+    int v = i % 3 == 0 ? x * 255 / width : i % 3 == 1 ? y * 255 / height : (x + y) * 64 / height;
+    if (noise > 0) v += static_cast<int>(state % (2 * noise + 1)) - noise;
+    pixels[i] = static_cast<unsigned char>(std::clamp(v, 0, 255));
+  }
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr error;
+  cinfo.err = jpeg_std_error(&error);
+  jpeg_create_compress(&cinfo);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;  // NOLINT(runtime/int): libjpeg's type
+  jpeg_mem_dest(&cinfo, &out, &size);
+  cinfo.image_width = width;
+  cinfo.image_height = height;
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 90, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = &pixels[static_cast<size_t>(cinfo.next_scanline) * width * 3];
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::string jpeg(reinterpret_cast<const char*>(out), size);
+  std::free(out);
+  return jpeg;
+}
+
+// `count` images cycling through four sizes and four noise levels.
+std::vector<std::string> MakeJpegs(int count) {
+  constexpr int kSizes[][2] = {{160, 120}, {320, 240}, {640, 480}, {800, 600}};
+  constexpr int kNoise[] = {0, 6, 24, 96};
+  std::vector<std::string> jpegs;
+  for (int i = 0; i < count; ++i) {
+    jpegs.push_back(MakeJpeg(kSizes[i % 4][0], kSizes[i % 4][1], kNoise[i / 4 % 4], i));
+  }
+  return jpegs;
+}
+
+class StreamE2eTest : public ::testing::Test {
+ protected:
+  StreamE2eTest()
+      : platform_(NewRealPlatform()),
+        chain_(std::make_shared<RecordingFilterChain>()),
+        engine_(platform_) {
+    engine_.SetEventSink(&host_);
+    engine_.SetAddress("127.0.0.1");
+    engine_.SetPort(server_.port());
+    engine_.SetUrl("video.mjpg");
+    engine_.setFilterChain(chain_);
+  }
+  ~StreamE2eTest() override { engine_.ReleaseNGN(); }
+
+  bool RunWhilePolling(const std::function<bool()>& done, std::chrono::seconds limit) {
+    return RunUntil(*platform_, done, limit, [&] { server_.Poll(); });
+  }
+
+  // The frames the chain saw are `jpegs`, in order, numbered from 1, and the
+  // newest is what GetData gives.
+  void ExpectFrames(const std::vector<std::string>& jpegs) {
+    ASSERT_EQ(chain_->seen.size(), jpegs.size());
+    for (size_t i = 0; i < jpegs.size(); ++i) {
+      EXPECT_EQ(chain_->seen[i].id, static_cast<int32_t>(i + 1));
+      EXPECT_EQ(chain_->seen[i].type, kJpeg);
+      EXPECT_TRUE(chain_->seen[i].data == jpegs[i]) << "frame " << i + 1 << " differs";
+    }
+    uint8_t type = 0;
+    std::string data;
+    EXPECT_EQ(engine_.GetData(type, data), static_cast<int32_t>(jpegs.size()));
+    EXPECT_EQ(type, kJpeg);
+    EXPECT_TRUE(data == jpegs.back());
+  }
+
+  LoopbackServer server_;
+  std::shared_ptr<Platform> platform_;
+  std::shared_ptr<RecordingFilterChain> chain_;
+  RecordingHost host_;
+  Korvid engine_;
+};
+
+TEST_F(StreamE2eTest, EveryJpegOfAMultipartStreamArrivesIntactAndNumbered) {
+  const std::vector<std::string> jpegs = MakeJpegs(208);
+  const auto [smallest, largest] = std::minmax_element(
+      jpegs.begin(), jpegs.end(), [](auto& a, auto& b) { return a.size() < b.size(); });
+  ASSERT_LT(smallest->size(), 5'000u);
+  ASSERT_GT(largest->size(), 300'000u);
+
+  std::string stream =
+      "HTTP/1.0 200 OK\r\nServer: cam\r\n"
+      "Content-Type: multipart/x-mixed-replace; boundary=myboundary\r\n\r\n";
+  for (const std::string& jpeg : jpegs) {
+    stream += "--myboundary\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+              std::to_string(jpeg.size()) + "\r\n\r\n" + jpeg + "\r\n";
+  }
+  stream += "--myboundary\r\n";  // the last part ends where the next begins
+
+  engine_.SetStreaming(true);
+  engine_.Connect();
+  ASSERT_TRUE(
+      RunWhilePolling([&] { return server_.received().find("\r\n\r\n") != std::string::npos; },
+                      std::chrono::seconds(5)));
+  EXPECT_EQ(server_.received().rfind("GET /video.mjpg\r\n", 0), 0u) << server_.received();
+  server_.Queue(stream);
+  ASSERT_TRUE(RunWhilePolling([&] { return chain_->seen.size() >= jpegs.size(); },
+                              std::chrono::seconds(60)))
+      << chain_->seen.size() << " frames, " << server_.unsent() << " bytes unsent";
+  ExpectFrames(jpegs);
+  EXPECT_EQ(server_.accepted(), 1);
+}
+
+TEST_F(StreamE2eTest, SingleResponsesArePolledAndNumberedOnAcrossConnections) {
+  const std::vector<std::string> jpegs = {MakeJpeg(640, 480, 24, 1), MakeJpeg(160, 120, 0, 2),
+                                          MakeJpeg(800, 600, 96, 3)};
+  server_.set_responder([&](int n) {
+    return "HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\n\r\n" + jpegs[n % 3] + "\r\n";
+  });
+  engine_.SetStreaming(false);
+  engine_.SetViewIterval(50);
+  engine_.PrepareEngine();
+  engine_.Connect();
+  ASSERT_TRUE(RunWhilePolling([&] { return chain_->seen.size() >= 3; }, std::chrono::seconds(10)))
+      << chain_->seen.size() << " frames after " << server_.accepted() << " connections";
+  ASSERT_EQ(chain_->seen.size(), 3u);
+  ExpectFrames(jpegs);
+  EXPECT_EQ(server_.accepted(), 3);
+}
+
+}  // namespace
+}  // namespace ravelon
