@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev  # unit and end-to-end tests
   libbenchmark-dev     # benchmarks under bench/
   libjpeg-dev          # libjpeg-turbo: makes real JPEG images for end-to-end tests
+  libsqlite3-dev       # SQLite: the registry store of source settings
   clang-format         # the checked-in code style
 )
 

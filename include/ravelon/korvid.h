@@ -31,6 +31,7 @@
 #include "platform/tcp_socket.h"
 #include "ravelon/debug_levels.h"
 #include "store/id2_data.h"
+#include "store/record_formats.h"
 
 namespace ravelon {
 
@@ -199,9 +200,18 @@ class Korvid final : private TcpSocketObserver {
 
   // --- store/: saving, opening, file sets ---
   int32_t SaveFrame();
-  void CreateNewDatabaseFile(double fileTime);
-  void CheckStoreFiles();
+  void ReportStoreError(const std::string& text);
+  void CreateNewDatabaseFile(double startTime);
+  int32_t CheckFileLimit();
+  void OpenStoreFiles(const std::string& baseName, std::string& errorText, int32_t& status);
   void CloseStoreFiles();
+  void EnsureDBPath();
+  std::string NewFileSetName() const;
+  void CheckStoreFiles();
+  int32_t FindLastValidIndexRecord(const std::string& indexFileName, IndexRecord& record);
+  int64_t StoreFileLength(const std::string& path) const;
+  double PresentDateTime() const;
+  RegUtils& RegistryUtils();
 
   // --- Platform and host ---
   std::shared_ptr<Platform> m_platform;

@@ -7,18 +7,14 @@
 namespace ravelon {
 namespace {
 
-// Plays back scripted readings, one per call.
-class ScriptedClock : public Clock {
- public:
-  ScriptedClock(std::vector<double> dates, std::vector<double> times)
-      : dates_(std::move(dates)), times_(std::move(times)) {}
-  double Today() const override { return dates_.at(date_reads_++); }
-  double SecondsSinceMidnight() const override { return times_.at(time_reads_++); }
-  MonoTime Monotonic() const override { return MonoTime(); }
-
- private:
-  std::vector<double> dates_, times_;
-  mutable size_t date_reads_ = 0, time_reads_ = 0;
+// Plays back scripted readings, one per call, in the order they are asked for.
+struct ScriptedClock : Clock {
+  explicit ScriptedClock(std::vector<double> script) : readings(std::move(script)) {}
+  double Today() const override { return readings.at(next++); }
+  double SecondsSinceMidnight() const override { return readings.at(next++); }
+  MonoTime Monotonic() const override { return {}; }
+  std::vector<double> readings;
+  mutable size_t next = 0;
 };
 
 DateTimeStamp Stamp(double date, double time) {
@@ -30,43 +26,37 @@ DateTimeStamp Stamp(double date, double time) {
 TEST(DateTimeStampTest, SetToNowNeverPairsYesterdayWithEarlyToday) {
   DateTimeStamp stamp;
   // The date is read just before midnight, the time just after it.
-  stamp.SetToNow(ScriptedClock({45000, 45001, 45001}, {0.002, 0.004}));
+  stamp.SetToNow(ScriptedClock({45000, 0.002, 45001, 45001, 0.004}));
   EXPECT_EQ(stamp.GetDate(), 45001);
   EXPECT_EQ(stamp.GetTime(), 0.004);
   // Rounding to the millisecond must not reach midnight.
-  stamp.SetToNow(ScriptedClock({45000, 45000}, {86399.9999}));
+  stamp.SetToNow(ScriptedClock({45000, 86399.9999, 45000}));
   EXPECT_EQ(stamp.GetDate(), 45000);
   EXPECT_DOUBLE_EQ(stamp.GetTime(), 86399.999);
 }
 
-TEST(DateTimeStampTest, AddCarriesWholeDaysBothWays) {
-  struct Case {
+TEST(DateTimeStampTest, AddCompareAndPeriodKey) {
+  struct {
     double date, time, add_days, add_seconds, want_date, want_time;
   } cases[] = {
       {100, 86399.5, 0, 1, 101, 0.5},       {100, 10, 0, -20, 99, 86390},
       {100, 0, 2, 3 * 86400.0 + 5, 105, 5}, {100, 5, -1, -3 * 86400.0 - 10, 95, 86395},
       {100, 0, 0, 86400, 101, 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     DateTimeStamp stamp = Stamp(c.date, c.time);
     stamp.Add(c.add_days, c.add_seconds);
     EXPECT_EQ(stamp.GetDate(), c.want_date) << c.time << " + " << c.add_seconds;
     EXPECT_DOUBLE_EQ(stamp.GetTime(), c.want_time) << c.time << " + " << c.add_seconds;
   }
-  // A step too small to survive the carry still leaves a valid time.
-  DateTimeStamp stamp = Stamp(100, 0);
-  stamp.Add(0, -1e-13);
-  EXPECT_GE(stamp.GetTime(), 0);
-  EXPECT_LT(stamp.GetTime(), 86400);
-}
+  DateTimeStamp tiny = Stamp(100, 0);
+  tiny.Add(0, -1e-13);  // too small to survive the carry: the time stays valid
+  EXPECT_TRUE(tiny.GetTime() >= 0 && tiny.GetTime() < 86400) << tiny.GetTime();
 
-TEST(DateTimeStampTest, CompareAndPeriodKey) {
   EXPECT_EQ(Stamp(100, 500).Compare(Stamp(100, 500)), kStampEqual);
   EXPECT_EQ(Stamp(100, 500).Compare(Stamp(100, 400)), kStampLater);
-  EXPECT_EQ(Stamp(100, 400).Compare(Stamp(100, 500)), kStampEarlier);
-  // A later date wins even with an earlier time of day.
+  // The date decides first, the time of day only on the same date.
   EXPECT_EQ(Stamp(100, 500).Compare(Stamp(101, 1)), kStampEarlier);
-  EXPECT_EQ(Stamp(101, 1).Compare(Stamp(100, 500)), kStampLater);
 
   auto key = [](double date, double time) { return Stamp(date, time).GetPeriodKey(); };
   EXPECT_EQ(key(45000, 3600), key(45000, 7199.999));

@@ -25,7 +25,7 @@ Korvid::Korvid(std::shared_ptr<Platform> platform) : m_platform(std::move(platfo
   Viewer = m_platform->Loop().NewTimer([this] { Viewer_Timer(); });
   Viewer->SetInterval(kViewIntervalMs);
 
-  m_fsTools = std::make_shared<QvFsTools>();
+  m_fsTools = std::make_shared<QvFsTools>(m_platform->Files());
   m_saveQueue = std::make_shared<ObjectList<MediaFrame>>();
   m_saveBuffer = std::make_shared<DataBlock>();
   m_ipcPort = m_platform->NewIpcPort();

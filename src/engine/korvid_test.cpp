@@ -147,6 +147,7 @@ TEST_F(KorvidTest, PrepareThenReleaseTogglesFreeAndStopsEverything) {
   bool free_when_pending_ran = true;
   platform_->Loop().Post([&] { free_when_pending_ran = engine_.IsFree(); });
 
+  host_.events.clear();
   engine_.ReleaseNGN();
 
   EXPECT_EQ(host_.events, (std::vector<LoggedEvent>{{3, "Released."}}));

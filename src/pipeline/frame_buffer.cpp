@@ -69,7 +69,9 @@ void Korvid::QueueFrameForSaving(const std::shared_ptr<MediaFrame>& frame) {
     // A full queue never refuses: it keeps the more valuable of its newest
     // frame and the new one.
     std::shared_ptr<MediaFrame> taken = m_saveQueue->TakeLast();
-    m_saveQueue->Append(ChooseQueuedFrame(taken, frame));
+    std::shared_ptr<MediaFrame> kept = ChooseQueuedFrame(taken, frame);
+    if (kept == taken || kept == frame) ++m_framesLost;  // two texts joined lose nothing
+    m_saveQueue->Append(std::move(kept));
   }
   frame->addFlags(kQueued);
 }

@@ -1,16 +1,20 @@
 // Everything an engine needs of the world, bundled in one object the host
-// hands to each engine: the message loop with its timers, the clock and TCP
-// sockets. The real platform (NewRealPlatform) uses Asio and the system
-// clock; the simulated one (SimulatedPlatform) runs on virtual time with
-// scripted network peers, so tests of long timeouts take microseconds.
+// hands to each engine: the message loop with its timers, the clock, TCP
+// sockets, files and the registry store of source settings. The real platform
+// (NewRealPlatform) uses Asio, the system clock and a SQLite file; the
+// simulated one (SimulatedPlatform) runs on virtual time with scripted network
+// peers and an in-memory store, so tests of long timeouts take microseconds.
 //
 // Several engines may share one platform; it must outlive them.
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "platform/clock.h"
 #include "platform/event_loop.h"
+#include "platform/file_system.h"
+#include "platform/registry_store.h"
 #include "platform/tcp_socket.h"
 
 namespace ravelon {
@@ -27,9 +31,27 @@ class Platform {
 
   // A port for event text from other processes, delivering on Loop().
   virtual std::shared_ptr<IpcPort> NewIpcPort() = 0;
+
+  // The files of the frame store.
+  virtual FileSystem& Files() = 0;
+
+  // The store that source settings are read from and written to.
+  virtual RegistryStore& Registry() = 0;
+
+  // Why the store's file could not be opened ("" when it could); the store is
+  // then an empty one in memory.
+  virtual const std::string& RegistryError() const = 0;
 };
 
 // The platform of a real host: one Asio io_context run on the calling thread.
+// The registry store is the file $XDG_CONFIG_HOME/ravelon/registry.db (with
+// ~/.config for an unset or relative $XDG_CONFIG_HOME), its missing folders
+// made with mode 0700. The file is opened on the first use of Registry() or
+// RegistryError(), so a host that configures its engines through setters
+// never creates it.
 std::shared_ptr<Platform> NewRealPlatform();
+
+// The same with the registry store in `registry_file`.
+std::shared_ptr<Platform> NewRealPlatform(const std::string& registry_file);
 
 }  // namespace ravelon

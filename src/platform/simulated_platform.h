@@ -1,10 +1,13 @@
-// The platform of tests: a SimulatedLoop on virtual time, its clock and a
-// SimulatedNetwork of scripted peers. A test builds one, hands it to the
-// engines under test, scripts the peers and moves time with AdvanceBy.
+// The platform of tests: a SimulatedLoop on virtual time, its clock, a
+// SimulatedNetwork of scripted peers, files and a registry store in memory. A test
+// builds one, hands it to the engines under test, fills the store, scripts the
+// peers and moves time with AdvanceBy.
 #pragma once
 
 #include <memory>
+#include <string>
 
+#include "platform/memory_file_system.h"
 #include "platform/platform.h"
 #include "platform/simulated_loop.h"
 #include "platform/simulated_network.h"
@@ -19,8 +22,16 @@ class SimulatedPlatform final : public Platform {
   const Clock& GetClock() const override { return loop_.GetClock(); }
   std::unique_ptr<TcpSocket> NewTcpSocket() override { return network_.NewSocket(); }
   std::shared_ptr<IpcPort> NewIpcPort() override;
+  FileSystem& Files() override { return *active_files_; }
+  RegistryStore& Registry() override { return *registry_; }
+  const std::string& RegistryError() const override { return registry_error_; }
 
   SimulatedLoop& loop() { return loop_; }
+  // The in-memory files, whatever file system engines are given.
+  MemoryFileSystem& files() { return files_; }
+  // Gives engines made from now on another file system (a fault-injecting
+  // wrapper, a snapshot); not owned.
+  void UseFileSystem(FileSystem& files) { active_files_ = &files; }
   SimulatedClock& clock() { return loop_.GetClock(); }
   SimulatedNetwork& network() { return network_; }
 
@@ -29,6 +40,10 @@ class SimulatedPlatform final : public Platform {
  private:
   SimulatedLoop loop_;
   SimulatedNetwork network_;
+  MemoryFileSystem files_;
+  FileSystem* active_files_ = &files_;
+  std::unique_ptr<RegistryStore> registry_ = NewMemoryRegistryStore();
+  const std::string registry_error_;  // always ""
 };
 
 }  // namespace ravelon

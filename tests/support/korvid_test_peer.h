@@ -31,6 +31,11 @@ class KorvidTestPeer {
   uint8_t ScheduleAction() const { return k_.m_scheduleAction; }
   void SetScheduleAction(uint8_t action) { k_.m_scheduleAction = action; }
   void SetScheduledDisconnect(bool value) { k_.m_scheduledDisconnect = value; }
+  void SetSchedule(const WeeklySchedule& schedule) {
+    k_.m_schedule = schedule;
+    k_.m_scheduleDay = -1;
+  }
+  void ClearSegmentPending() { k_.m_segmentPending = false; }
   void ArmTimeoutTimer(int32_t milliseconds) { k_.ArmTimeoutTimer(milliseconds); }
   void ScheduleReconnect(int32_t delay) { k_.ScheduleReconnect(delay); }
   // Credentials come from the source's configuration; tests set them here.
@@ -38,6 +43,13 @@ class KorvidTestPeer {
     k_.m_userName = user;
     k_.m_password = password;
   }
+  void SetStoreFile(const std::string& name, double time) {
+    k_.m_fileName = name;
+    k_.m_fileTime = time;
+  }
+  int32_t NextBinPos() const { return k_.m_nextBinPos; }
+  int32_t NextFrameIndex() const { return k_.m_nextFrameIndex; }
+  int32_t Id2Index() const { return k_.m_id2Index; }
   int32_t FramesLost() const { return k_.m_framesLost; }
 
   std::shared_ptr<MediaFrame>& CurrentFrame() { return k_.m_currentFrame; }

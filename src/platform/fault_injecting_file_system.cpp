@@ -1,0 +1,92 @@
+#include "platform/fault_injecting_file_system.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+namespace ravelon {
+namespace {
+
+int32_t Injected(int32_t number, std::string& error) {
+  error = "injected: " + std::generic_category().message(number);
+  return number;
+}
+
+}  // namespace
+
+class FaultInjectingFileSystem::File final : public RandomAccessFile {
+ public:
+  File(FaultInjectingFileSystem& fs, std::unique_ptr<RandomAccessFile> target)
+      : fs_(fs), target_(std::move(target)) {}
+
+  int32_t Size(int64_t& size, std::string& error) override { return target_->Size(size, error); }
+  int32_t ReadAt(int64_t offset, size_t n, std::string& data, std::string& error) override {
+    return target_->ReadAt(offset, n, data, error);
+  }
+  int32_t SetSize(int64_t size, std::string& error) override {
+    return target_->SetSize(size, error);
+  }
+  int32_t Sync(std::string& error) override { return target_->Sync(error); }
+
+  int32_t WriteAt(int64_t offset, std::string_view data, std::string& error) override {
+    ++fs_.writes_seen_;
+    int32_t status = 0;
+    if (fs_.writes_until_failure_ > 0 && --fs_.writes_until_failure_ == 0) {
+      status = Injected(fs_.write_error_, error);
+    } else if (fs_.short_write_) {
+      const size_t landed = std::min(*fs_.short_write_, data.size());
+      fs_.short_write_.reset();
+      status = target_->WriteAt(offset, data.substr(0, landed), error);
+      if (status == 0) status = Injected(EIO, error);
+    } else {
+      // A write of nothing does not extend the file.
+      const int64_t end = data.empty() ? 0 : offset + static_cast<int64_t>(data.size());
+      int64_t growth = 0;
+      status = Room(end, growth, error);
+      if (status == 0) status = target_->WriteAt(offset, data, error);
+      if (status == 0) Use(growth);
+    }
+    if (status != 0) ++fs_.writes_failed_;
+    return status;
+  }
+
+  int32_t Allocate(int64_t size, std::string& error) override {
+    int64_t growth = 0;
+    int32_t status = Room(size, growth, error);
+    if (status == 0) status = target_->Allocate(size, error);
+    if (status == 0) Use(growth);
+    return status;
+  }
+
+ private:
+  // The bytes that making the file `end` long adds, or ENOSPC when the free
+  // space cannot hold them.
+  int32_t Room(int64_t end, int64_t& growth, std::string& error) {
+    growth = 0;
+    if (!fs_.free_space_) return 0;
+    int64_t size = 0;
+    if (const int32_t status = target_->Size(size, error); status != 0) return status;
+    growth = std::max<int64_t>(0, end - size);
+    return growth > *fs_.free_space_ ? Injected(ENOSPC, error) : 0;
+  }
+  void Use(int64_t growth) {
+    if (fs_.free_space_) *fs_.free_space_ -= growth;
+  }
+
+  FaultInjectingFileSystem& fs_;
+  const std::unique_ptr<RandomAccessFile> target_;
+};
+
+int32_t FaultInjectingFileSystem::Open(const std::string& path, OpenMode mode,
+                                       std::unique_ptr<RandomAccessFile>& file,
+                                       std::string& error) {
+  if (const auto failing = failing_opens_.find(path); failing != failing_opens_.end()) {
+    return Injected(failing->second, error);
+  }
+  std::unique_ptr<RandomAccessFile> opened;
+  if (const int32_t status = target_.Open(path, mode, opened, error); status != 0) return status;
+  file = std::make_unique<File>(*this, std::move(opened));
+  return 0;
+}
+
+}  // namespace ravelon

@@ -1,0 +1,83 @@
+// A FileSystem that forwards to another and makes chosen operations fail the
+// way disks do, for tests of the store's error paths:
+// - the Nth write from now fails (ENOSPC or EIO), writing nothing;
+// - a full disk: a write or allocation that would make files grow by more
+//   than the free space left fails with ENOSPC, writing nothing; raising the
+//   free space lets writes succeed again;
+// - a short write: only the first k bytes of the next write land, then it
+//   fails with EIO;
+// - opens of a given path fail.
+// Free space is used up by the bytes that writes and allocations add at the
+// end of a file; SetSize passes (a real extension is sparse) and cuts give no
+// space back.
+//
+// Single-threaded; it must outlive the files it opened, and the wrapped file
+// system must outlive it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace ravelon {
+
+class FaultInjectingFileSystem : public FileSystem {
+ public:
+  explicit FaultInjectingFileSystem(FileSystem& target) : target_(target) {}
+
+  // Write number `n` from now (1 = the next one) fails with `error`.
+  void FailNthWrite(int64_t n, int32_t error) {
+    writes_until_failure_ = n;
+    write_error_ = error;
+  }
+  // Files may grow by `bytes` more in all; no limit until this is called.
+  void SetFreeSpace(int64_t bytes) { free_space_ = bytes; }
+  void RemoveSpaceLimit() { free_space_.reset(); }
+  std::optional<int64_t> FreeSpace() const { return free_space_; }
+  // The next write stores only its first `bytes` bytes and fails with EIO.
+  void ShortenNextWrite(size_t bytes) { short_write_ = bytes; }
+  // Opens of `path` (as given) fail with `error` until ClearOpenFailures.
+  void FailOpen(const std::string& path, int32_t error) { failing_opens_[path] = error; }
+  void ClearOpenFailures() { failing_opens_.clear(); }
+
+  // WriteAt calls seen, failed ones included, and how many of them failed.
+  int64_t WritesSeen() const { return writes_seen_; }
+  int64_t WritesFailed() const { return writes_failed_; }
+
+  int32_t Open(const std::string& path, OpenMode mode, std::unique_ptr<RandomAccessFile>& file,
+               std::string& error) override;
+  bool FileExists(const std::string& path) override { return target_.FileExists(path); }
+  bool DirectoryExists(const std::string& path) override { return target_.DirectoryExists(path); }
+  int32_t Remove(const std::string& path, std::string& error) override {
+    return target_.Remove(path, error);
+  }
+  int32_t Rename(const std::string& from, const std::string& to, std::string& error) override {
+    return target_.Rename(from, to, error);
+  }
+  int32_t CreateDirectory(const std::string& path, std::string& error) override {
+    return target_.CreateDirectory(path, error);
+  }
+  int32_t List(const std::string& path, std::vector<DirectoryEntry>& entries,
+               std::string& error) override {
+    return target_.List(path, entries, error);
+  }
+
+ private:
+  class File;
+
+  FileSystem& target_;
+  int64_t writes_until_failure_ = 0;  // 0 = no failure planned
+  int32_t write_error_ = 0;
+  std::optional<int64_t> free_space_;
+  std::optional<size_t> short_write_;
+  std::map<std::string, int32_t> failing_opens_;
+  int64_t writes_seen_ = 0;
+  int64_t writes_failed_ = 0;
+};
+
+}  // namespace ravelon

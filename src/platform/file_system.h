@@ -1,0 +1,70 @@
+// Files as the frame store needs them: open-or-create, read and write at byte
+// offsets, size changes with and without writing, rename over an existing
+// name, remove, folders and listings. Every operation returns 0 on success or
+// a failure number (an errno value for the real file system) with its
+// description in `error`; nothing throws.
+//
+// Real implementation: POSIX (NewPosixFileSystem). Simulated: in memory, with
+// a log of every change for crash tests (MemoryFileSystem), and a
+// fault-injecting wrapper (FaultInjectingFileSystem). Used on the engine's
+// thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ravelon {
+
+class RandomAccessFile {
+ public:
+  virtual ~RandomAccessFile() = default;
+
+  virtual int32_t Size(int64_t& size, std::string& error) = 0;
+  // Reads up to `n` bytes at `offset` (0-based) into `data`; fewer at the end.
+  virtual int32_t ReadAt(int64_t offset, size_t n, std::string& data, std::string& error) = 0;
+  // Writes all of `data` at `offset`, extending the file as needed (a gap
+  // reads as zero bytes).
+  virtual int32_t WriteAt(int64_t offset, std::string_view data, std::string& error) = 0;
+  // Sets the length, cutting or extending (extension reads as zero bytes).
+  virtual int32_t SetSize(int64_t size, std::string& error) = 0;
+  // Reserves space up to `size` and makes that the length, without writing
+  // the bytes, where the file system can; otherwise fails (callers fall back
+  // to SetSize).
+  virtual int32_t Allocate(int64_t size, std::string& error) = 0;
+  // Makes every write so far durable.
+  virtual int32_t Sync(std::string& error) = 0;
+};
+
+struct DirectoryEntry {
+  std::string name;
+  bool is_directory = false;
+};
+
+class FileSystem {
+ public:
+  enum class OpenMode { kOpenOrCreate, kCreateTruncate };
+
+  virtual ~FileSystem() = default;
+
+  // Opens `path` for reading and writing; kOpenOrCreate creates a missing
+  // file, kCreateTruncate also empties an existing one.
+  virtual int32_t Open(const std::string& path, OpenMode mode,
+                       std::unique_ptr<RandomAccessFile>& file, std::string& error) = 0;
+  virtual bool FileExists(const std::string& path) = 0;
+  virtual bool DirectoryExists(const std::string& path) = 0;
+  virtual int32_t Remove(const std::string& path, std::string& error) = 0;
+  // Moves `from` to `to`, replacing a file named `to`.
+  virtual int32_t Rename(const std::string& from, const std::string& to, std::string& error) = 0;
+  virtual int32_t CreateDirectory(const std::string& path, std::string& error) = 0;
+  // The entries of folder `path`, "." and ".." included, in the file
+  // system's order.
+  virtual int32_t List(const std::string& path, std::vector<DirectoryEntry>& entries,
+                       std::string& error) = 0;
+};
+
+std::unique_ptr<FileSystem> NewPosixFileSystem();
+
+}  // namespace ravelon

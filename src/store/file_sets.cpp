@@ -1,0 +1,157 @@
+// File sets of the frame store: when a new set begins and what it is called,
+// the size and time limits, and opening the three files of a set (taking
+// over an old set's files, or preallocating a new data file at once).
+#include <cmath>
+
+#include "common/hex_encoding.h"
+#include "common/number_encoding.h"
+#include "engine/reg_utils.h"
+#include "platform/file_system.h"
+#include "ravelon/korvid.h"
+#include "store/qv_fs_tools.h"
+
+namespace ravelon {
+namespace {
+
+constexpr int64_t kMegabyte = 1'048'576;
+// Under a time limit a data file still ends a set before it passes 2000 MB.
+constexpr int64_t kTimeLimitSizeCap = 2000 * kMegabyte;
+constexpr double kSecondsPerDay = 86'400;
+
+std::string TwoDigits(int64_t value) {
+  std::string text = std::to_string(value);
+  if (text.size() == 1) text.insert(0, 1, '0');
+  return text.size() > 2 ? text.substr(text.size() - 2) : text;
+}
+
+}  // namespace
+
+double Korvid::PresentDateTime() const {
+  const Clock& clock = m_platform->GetClock();
+  return clock.Today() + clock.SecondsSinceMidnight() / kSecondsPerDay;
+}
+
+// YYMMDDHHMMSS of the present moment. A set is named after the second it
+// begins; when a set of that name exists already (two sets begun in one
+// second), the name moves on a second at a time until it is free, so a new
+// set never writes over an earlier one.
+std::string Korvid::NewFileSetName() const {
+  const Clock& clock = m_platform->GetClock();
+  int64_t day = static_cast<int64_t>(std::floor(clock.Today()));
+  int64_t second = static_cast<int64_t>(std::floor(clock.SecondsSinceMidnight()));
+  FileSystem& files = m_platform->Files();
+  for (;;) {
+    int year = 0;
+    unsigned month = 0, day_of_month = 0;
+    CivilFromDays(day, year, month, day_of_month);
+    const std::string name = TwoDigits(year) + TwoDigits(month) + TwoDigits(day_of_month) +
+                             TwoDigits(second / 3600) + TwoDigits(second / 60 % 60) +
+                             TwoDigits(second % 60);
+    const std::string base = m_dbPath + name;
+    if (name != m_fileName && !files.FileExists(base + ".bin") &&
+        !files.FileExists(base + ".idx") && !files.FileExists(base + ".id2")) {
+      return name;
+    }
+    if (++second == 86'400) second = 0, ++day;
+  }
+}
+
+void Korvid::CreateNewDatabaseFile(double startTime) {
+  ResetFilterChain();
+  m_id2Index = -1;
+  m_nextBinPos = 1;
+  m_nextFrameIndex = 0;
+  CloseStoreFiles();
+  m_fileName = NewFileSetName();
+  RaiseDebugEvent(kDebugHousekeeping, "Creating new database filename: " + m_fileName);
+  m_fileTime = startTime == -1.0 ? PresentDateTime() : startTime;
+  // A failed write only means that a restarted engine continues the previous set.
+  const std::string key = m_registryRoot + "Src\\" + m_sourceName + "\\";
+  RegistryUtils().Registry_Set(key, "File", m_fileName);
+  RegistryUtils().Registry_Set(key, "FileTime", StringToHex(DoubleToBytes(m_fileTime)));
+}
+
+// -1 when the frame of m_frameLength bytes may still go into the current set,
+// 0 when the size limit is reached, 1 when the time limit is.
+int32_t Korvid::CheckFileLimit() {
+  const int64_t end = int64_t{m_nextBinPos} + m_frameLength - 1;
+  if (m_fileLimitType == 0) {
+    if (end > m_fileSizeLimit * kMegabyte) {
+      m_fileTime = -1.0;  // the next set starts now
+      return 0;
+    }
+    return -1;
+  }
+  if (end > kTimeLimitSizeCap) return 0;  // the next set keeps the start time
+  // Sets follow a fixed grid of periods from the first start, however long
+  // the engine was stopped in between.
+  const double elapsed = PresentDateTime() - m_fileTime;
+  const double period = m_fileSizeLimit / 24.0;
+  if (period <= elapsed) {
+    const double periods = std::max(1.0, std::floor(elapsed * 24 / m_fileSizeLimit));
+    m_fileTime += period * periods;
+    return 1;
+  }
+  return -1;
+}
+
+void Korvid::OpenStoreFiles(const std::string& baseName, std::string& errorText, int32_t& status) {
+  if (baseName == m_openFileName) {
+    status = 0;
+    return;
+  }
+  CloseStoreFiles();
+  EnsureDBPath();
+  if (!m_platform->Files().FileExists(baseName + ".bin")) {
+    if (m_recycleFile.size() >= 2) {
+      // The old set's files keep their length and content; the new set writes
+      // over them from the start, and its fresh segment file says how far.
+      RaiseDebugEvent(kDebugHousekeeping, "Recycling file: " + m_recycleFile + " -> " + baseName);
+      m_fsTools->RenameFile(m_recycleFile + ".bin", baseName + ".bin");
+      m_fsTools->RenameFile(m_recycleFile + ".idx", baseName + ".idx");
+      std::string ignored;
+      m_platform->Files().Remove(m_recycleFile + ".id2", ignored);
+      m_recycleFile.clear();
+    } else if (m_useFastPreallocation) {
+      const int32_t megabytes = m_fileLimitType == 0 ? m_fileSizeLimit : m_preAllocationSize;
+      const MonoTime started = m_platform->GetClock().Monotonic();
+      std::string ignored;
+      m_fsTools->FastFilePreallocateXP(baseName + ".bin",
+                                       static_cast<int32_t>(megabytes * kMegabyte), ignored);
+      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+          m_platform->GetClock().Monotonic() - started);
+      RaiseDebugEvent(kDebugHousekeeping, "FastPreallocation done: " + std::to_string(megabytes) +
+                                              "MB in " + std::to_string(ms.count()) +
+                                              "ms. FileName:" + baseName);
+    }
+  }
+  int32_t code = 0;
+  std::string description;
+  m_binHandle = m_fsTools->OpenFile(baseName + ".bin", 0, code, description);
+  if (m_binHandle > 0) m_idxHandle = m_fsTools->OpenFile(baseName + ".idx", 0, code, description);
+  if (m_idxHandle > 0) m_id2Handle = m_fsTools->OpenFile(baseName + ".id2", 0, code, description);
+  if (m_id2Handle > 0) {
+    m_openFileName = baseName;
+    status = 0;
+    return;
+  }
+  status = code;
+  errorText = description;
+  CloseStoreFiles();
+}
+
+void Korvid::CloseStoreFiles() {
+  m_openFileName.clear();
+  for (int16_t* handle : {&m_binHandle, &m_idxHandle, &m_id2Handle}) {
+    if (*handle > 0 && m_fsTools) m_fsTools->CloseFile(*handle);
+    *handle = -1;
+  }
+}
+
+void Korvid::EnsureDBPath() {
+  if (!m_dbPath.empty() && !m_platform->Files().DirectoryExists(m_dbPath)) {
+    m_fsTools->createPath(m_dbPath);
+  }
+}
+
+}  // namespace ravelon
