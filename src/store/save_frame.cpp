@@ -207,6 +207,9 @@ int32_t Korvid::SaveFrame() {
         static_cast<int32_t>(m_preAllocationSize * kMegabyte),
         static_cast<int32_t>(m_fileSizeLimit * kMegabyte), error, new_size, m_id2Data.FileSize);
     if (status != 0) return failed("DBWrite " + base + ".bin");
+    // Without a growth step the write itself may lengthen the file.
+    m_id2Data.FileSize = static_cast<int32_t>(
+        std::max<int64_t>(m_id2Data.FileSize, int64_t{data_pos} - 1 + m_saveBuffer->Size()));
     if (new_size >= 0) {
       RaiseDebugEvent(kDebugStore,
                       "Preallocation completed. New file size=" + std::to_string(new_size) +

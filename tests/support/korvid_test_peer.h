@@ -47,6 +47,9 @@ class KorvidTestPeer {
     k_.m_fileName = name;
     k_.m_fileTime = time;
   }
+  const WeeklySchedule& Schedule() const { return k_.m_schedule; }
+  double FileTime() const { return k_.m_fileTime; }
+  std::string Credentials() const { return k_.m_userName + ":" + k_.m_password; }
   int32_t NextBinPos() const { return k_.m_nextBinPos; }
   int32_t NextFrameIndex() const { return k_.m_nextFrameIndex; }
   int32_t Id2Index() const { return k_.m_id2Index; }
