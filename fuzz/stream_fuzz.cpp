@@ -5,7 +5,7 @@
 //
 // Input: one byte of flags, then arrivals, each a length byte and its bytes:
 //   0x00-0xEF  that many bytes (fewer if the input ends first)
-//   0xF0-0xFE  (n - 0xEF) KiB, the bytes that follow repeated to that length
+//   0xF0-0xFE  (n - 0xEF) KiB: up to 256 bytes that follow, repeated to that length
 //   0xFF       no bytes: virtual time moves on by the next byte x 100 ms
 // Flags: 1 single-response mode, 2 a valid response header goes first,
 // 4 with LF line ends, 8 the source closes at the end, 16 the filter chain
@@ -86,7 +86,7 @@ std::deque<Arrival> ReadArrivals(const uint8_t* data, size_t size) {
   return arrivals;
 }
 
-// Counts frames; with kNestedArrival it lets one more arrival in while the
+// Checks each frame's number; with kNestedArrival it lets one more arrival in while the
 // engine is parsing, as a host that runs its loop inside the chain would.
 class FuzzChain final : public FrameFilterChain {
  public:

@@ -10,6 +10,7 @@ packages=(
   libbenchmark-dev     # benchmarks under bench/
   libjpeg-dev          # libjpeg-turbo: makes real JPEG images for end-to-end tests
   libsqlite3-dev       # SQLite: the registry store of source settings
+  libcli11-dev         # CLI11: the command line of ravelon-send-event
   clang-format         # the checked-in code style
 )
 

@@ -32,16 +32,26 @@ using testing::RunUntil;
 // A colour gradient with noise from a fixed seed, encoded at quality 90: more
 // noise and more pixels make longer files.
 std::string MakeJpeg(int width, int height, int noise, uint32_t seed) {
-  std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 3);
+  // Noise comes from one table, read from a random place on each row.
   uint32_t state = seed * 2654435761u + 1;
-  for (size_t i = 0; i < pixels.size(); ++i) {
+  const auto next = [&state] {
     state ^= state << 13;
     state ^= state >> 17;
     state ^= state << 5;
-    const int x = static_cast<int>(i / 3 % width), y = static_cast<int>(i / 3 / width);
-    int v = i % 3 == 0 ? x * 255 / width : i % 3 == 1 ? y * 255 / height : (x + y) * 64 / height;
-    if (noise > 0) v += static_cast<int>(state % (2 * noise + 1)) - noise;
-    pixels[i] = static_cast<unsigned char>(std::clamp(v, 0, 255));
+    return state;
+  };
+  std::vector<int> table(static_cast<size_t>(width) * 3 + 4096);
+  for (int& n : table) n = noise > 0 ? static_cast<int>(next() % (2 * noise + 1)) - noise : 0;
+  std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 3);
+  unsigned char* p = pixels.data();
+  for (int y = 0; y < height; ++y) {
+    const int* n = table.data() + next() % 4096;
+    for (int x = 0; x < width; ++x) {
+      for (const int v :
+           {x * 255 / width + *n++, y * 255 / height + *n++, (x + y) * 64 / height + *n++}) {
+        *p++ = static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v);
+      }
+    }
   }
   jpeg_compress_struct cinfo;
   jpeg_error_mgr error;

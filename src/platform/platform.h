@@ -1,9 +1,10 @@
 // Everything an engine needs of the world, bundled in one object the host
 // hands to each engine: the message loop with its timers, the clock, TCP
-// sockets, files and the registry store of source settings. The real platform
-// (NewRealPlatform) uses Asio, the system clock and a SQLite file; the
-// simulated one (SimulatedPlatform) runs on virtual time with scripted network
-// peers and an in-memory store, so tests of long timeouts take microseconds.
+// sockets, inter-process ports, files and the registry store of source
+// settings. The real platform (NewRealPlatform) uses Asio, the system clock,
+// Unix sockets and a SQLite file; the simulated one (SimulatedPlatform) runs
+// on virtual time with scripted network peers and an in-memory store, so
+// tests of long timeouts take microseconds.
 //
 // Several engines may share one platform; it must outlive them.
 #pragma once
@@ -31,6 +32,19 @@ class Platform {
 
   // A port for event text from other processes, delivering on Loop().
   virtual std::shared_ptr<IpcPort> NewIpcPort() = 0;
+
+  // A port that other processes of this user reach by `name`: each message
+  // sent to that name reaches the port this one is connected to (connect an
+  // engine with ipcConnect). `folder` "" picks the default folder of named
+  // ports (see platform/unix_ipc_port.h). nullptr, with the reason in
+  // `error`, when the port cannot listen or the platform has no named ports,
+  // as the simulated one has not.
+  virtual std::shared_ptr<IpcPort> NewNamedIpcPort(const std::string& /*name*/,
+                                                   const std::string& /*folder*/,
+                                                   std::string& error) {
+    error = "this platform has no named ports";
+    return nullptr;
+  }
 
   // The files of the frame store.
   virtual FileSystem& Files() = 0;

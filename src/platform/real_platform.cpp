@@ -6,12 +6,12 @@
 #include <system_error>
 #include <utility>
 
-#include "components/in_process_ipc_port.h"
 #include "platform/asio_loop.h"
 #include "platform/asio_tcp_socket.h"
 #include "platform/platform.h"
 #include "platform/registry_store.h"
 #include "platform/system_clock.h"
+#include "platform/unix_ipc_port.h"
 
 namespace ravelon {
 namespace {
@@ -55,8 +55,13 @@ class RealPlatform final : public Platform {
   EventLoop& Loop() override { return loop_; }
   const Clock& GetClock() const override { return clock_; }
   std::unique_ptr<TcpSocket> NewTcpSocket() override { return NewAsioTcpSocket(loop_.Context()); }
-  std::shared_ptr<IpcPort> NewIpcPort() override {
-    return std::make_shared<InProcessIpcPort>(loop_);
+  // A named port that does not listen behaves as an in-process one.
+  std::shared_ptr<IpcPort> NewIpcPort() override { return std::make_shared<NamedIpcPort>(loop_); }
+  std::shared_ptr<IpcPort> NewNamedIpcPort(const std::string& name, const std::string& folder,
+                                           std::string& error) override {
+    auto port = std::make_shared<NamedIpcPort>(loop_);
+    if (port->Listen(name, folder, error) != 0) return nullptr;
+    return port;
   }
 
   FileSystem& Files() override { return *files_; }

@@ -32,12 +32,6 @@ std::string LowerAscii(char c) {
 
 QvFsTools::QvFsTools(FileSystem& fileSystem) : m_fileSystem(fileSystem) {}
 
-QvFsTools::QvFsTools()
-    : m_fileSystem([]() -> FileSystem& {
-        static const std::unique_ptr<FileSystem> process_files = NewPosixFileSystem();
-        return *process_files;
-      }()) {}
-
 QvFsTools::~QvFsTools() = default;
 
 bool QvFsTools::FastFilePreallocateXP(const std::string& FileName, int32_t FileSize,

@@ -39,9 +39,6 @@ class QvFsTools {
 
   // `fileSystem` must outlive the helper.
   explicit QvFsTools(FileSystem& fileSystem);
-  // Works on the real file system of the process; for an engine that was
-  // not handed a file system.
-  QvFsTools();
   ~QvFsTools();
   QvFsTools(const QvFsTools&) = delete;
   QvFsTools& operator=(const QvFsTools&) = delete;
