@@ -71,10 +71,8 @@ int32_t Codec_Base64::Decode(const std::string& input, std::string& output) cons
   }
   if (!any_group) return kDone;
   if (filled != 0) return kInvalidInput;
-  size_t length = bytes.size();
-  if (last_group[3] == '=') --length;
-  if (last_group[2] == '=') --length;
-  bytes.resize(length);
+  const size_t padding = (last_group[3] == '=' ? 1 : 0) + (last_group[2] == '=' ? 1 : 0);
+  bytes.erase(bytes.end() - static_cast<std::ptrdiff_t>(padding), bytes.end());
   output = std::move(bytes);
   return kDone;
 }
