@@ -8,6 +8,7 @@
 #include "support/loopback_server.h"
 #include "support/real_loop.h"
 #include "support/recording_host.h"
+#include "support/temp_folder.h"
 
 namespace ravelon {
 namespace {
@@ -19,7 +20,11 @@ using testing::RunUntil;
 
 class ConnectionE2eTest : public ::testing::Test {
  protected:
-  ConnectionE2eTest() : platform_(NewRealPlatform()), engine_(platform_), peer_(engine_) {
+  testing::TempFolder folder_;  // made first: the platform keeps its registry there
+  ConnectionE2eTest()
+      : platform_(NewRealPlatform(folder_.path() + "/registry.db")),
+        engine_(platform_),
+        peer_(engine_) {
     engine_.SetEventSink(&host_);
     engine_.SetAddress("127.0.0.1");
     engine_.SetPort(server_.port());

@@ -5,78 +5,26 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
-// clang-format off
-#include <jpeglib.h>  // needs <cstdio> first
-// clang-format on
-
 #include "ravelon/korvid.h"
+#include "support/jpeg_maker.h"
 #include "support/loopback_server.h"
 #include "support/real_loop.h"
 #include "support/recording_filter_chain.h"
 #include "support/recording_host.h"
+#include "support/temp_folder.h"
 
 namespace ravelon {
 namespace {
 
 using testing::LoopbackServer;
+using testing::MakeJpeg;
 using testing::RecordingFilterChain;
 using testing::RecordingHost;
 using testing::RunUntil;
-
-// A colour gradient with noise from a fixed seed, encoded at quality 90: more
-// noise and more pixels make longer files.
-std::string MakeJpeg(int width, int height, int noise, uint32_t seed) {
-  // Noise comes from one table, read from a random place on each row.
-  uint32_t state = seed * 2654435761u + 1;
-  const auto next = [&state] {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    return state;
-  };
-  std::vector<int> table(static_cast<size_t>(width) * 3 + 4096);
-  for (int& n : table) n = noise > 0 ? static_cast<int>(next() % (2 * noise + 1)) - noise : 0;
-  std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 3);
-  unsigned char* p = pixels.data();
-  for (int y = 0; y < height; ++y) {
-    const int* n = table.data() + next() % 4096;
-    for (int x = 0; x < width; ++x) {
-      for (const int v :
-           {x * 255 / width + *n++, y * 255 / height + *n++, (x + y) * 64 / height + *n++}) {
-        *p++ = static_cast<unsigned char>(v < 0 ? 0 : v > 255 ? 255 : v);
-      }
-    }
-  }
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr error;
-  cinfo.err = jpeg_std_error(&error);
-  jpeg_create_compress(&cinfo);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;  // NOLINT(runtime/int): libjpeg's type
-  jpeg_mem_dest(&cinfo, &out, &size);
-  cinfo.image_width = width;
-  cinfo.image_height = height;
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 90, TRUE);
-  jpeg_start_compress(&cinfo, TRUE);
-  while (cinfo.next_scanline < cinfo.image_height) {
-    JSAMPROW row = &pixels[static_cast<size_t>(cinfo.next_scanline) * width * 3];
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  std::string jpeg(reinterpret_cast<const char*>(out), size);
-  std::free(out);
-  return jpeg;
-}
 
 // `count` images cycling through four sizes and four noise levels.
 std::vector<std::string> MakeJpegs(int count) {
@@ -91,8 +39,9 @@ std::vector<std::string> MakeJpegs(int count) {
 
 class StreamE2eTest : public ::testing::Test {
  protected:
+  testing::TempFolder folder_;  // made first: the platform keeps its registry there
   StreamE2eTest()
-      : platform_(NewRealPlatform()),
+      : platform_(NewRealPlatform(folder_.path() + "/registry.db")),
         chain_(std::make_shared<RecordingFilterChain>()),
         engine_(platform_) {
     engine_.SetEventSink(&host_);

@@ -303,6 +303,7 @@ class Korvid final : private TcpSocketObserver {
   double m_lastTakenTime = 0;
   double m_saveCredit = 0;
   double m_lastErrorReport = 0;
+  bool m_runReachedLimit = false;  // the last save run ended at a file-set limit
   ID2Data m_id2Data;
 
   // --- Configuration ---

@@ -38,9 +38,19 @@ void AddSecondsToStamp(double& date, double& time, double seconds) {
 
 // Frames lost, as reported by ForcedSave: frames dropped from a full save
 // queue and frames taken by a save run whose writes failed.
+//
+// A run ends where a file set reaches its limit, leaving the rest of the
+// queue for the new set. ForcedSave goes on with further runs until the
+// queue is drained or a run ends for another reason, so a host's save (and
+// the flush at release) never leaves frames behind because of a roll-over.
 int32_t Korvid::ForcedSave() {
   if (!m_doSave) return -1;
-  const int32_t saved = SaveFrame();
+  int32_t saved = 0;
+  for (int32_t runs = m_saveQueue->Count() + 1; runs > 0; --runs) {
+    m_runReachedLimit = false;
+    saved += SaveFrame();
+    if (!m_runReachedLimit || m_saveQueue->IsEmpty()) break;
+  }
   if (m_framesLost > 0) {
     RaiseDebugEvent(kDebugStore, std::to_string(m_framesLost) + " frames lost.");
     m_framesLost = 0;
@@ -230,6 +240,7 @@ int32_t Korvid::SaveFrame() {
   if (status != 0) return failed("DBWrite " + base + ".id2");
 
   if (limit != -1) {
+    m_runReachedLimit = true;
     CreateNewDatabaseFile(m_fileTime);
     RaiseDebugEvent(kDebugStore, limit == 1 ? "File time limit exceeded by time."
                                             : "File size limit exceeded by size.");

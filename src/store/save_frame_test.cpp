@@ -90,25 +90,39 @@ TEST_F(SaveFrameTest, FramesOlderThanTwentySecondsKeepTheirStamps) {
 
 TEST_F(SaveFrameTest, SizeLimitClosesTheSetBeforeTheFrameThatWouldPassIt) {
   engine_.SetFileSizeLimit(1);  // 1 MB
-  const std::string first_set = Base();
   const std::string image(400'000, 'j');
   for (int i = 0; i < 5; ++i) Arrive(kText, image + std::to_string(i));
-  EXPECT_EQ(engine_.ForcedSave(), 2);
-  EXPECT_TRUE(Logged({4, "File size limit exceeded by size."}));
-  EXPECT_EQ(engine_.FramesBuffered(), 3);  // the third waits for the new set
-  // Begun within the same second, the new set still has a name of its own.
-  ASSERT_NE(Base(), first_set);
-  const auto old_frames = ReadFileSet(platform_->files(), first_set);
-  ASSERT_EQ(old_frames.size(), 2u);
-  const std::string id2 = platform_->files().Contents(first_set + ".id2");
-  ASSERT_EQ(id2.size(), 28u);
-  EXPECT_EQ(testing::LittleEndianAt(id2, 20), old_frames[1].time + 1);  // 1 ms before the third
+  // One save goes on across the roll-overs: 2 + 2 + 1 frames in three sets.
+  EXPECT_EQ(engine_.ForcedSave(), 5);
+  EXPECT_EQ(engine_.FramesBuffered(), 0);
+  EXPECT_EQ(std::count(host_.events.begin(), host_.events.end(),
+                       LoggedEvent{4, "File size limit exceeded by size."}),
+            2);
 
-  EXPECT_EQ(engine_.ForcedSave(), 2);
-  EXPECT_EQ(engine_.ForcedSave(), 1);
-  const auto new_frames = ReadFileSet(platform_->files(), Base());
-  ASSERT_EQ(new_frames.size(), 1u);
-  EXPECT_EQ(new_frames[0].data, image + "4");
+  // Begun within the same second, every set still has a name of its own.
+  std::vector<DirectoryEntry> entries;
+  std::string error;
+  ASSERT_EQ(platform_->files().List("/store", entries, error), 0);
+  std::vector<std::string> sets;
+  for (const auto& e : entries) {
+    if (e.name.size() > 4 && e.name.substr(e.name.size() - 4) == ".id2") {
+      sets.push_back("/store/" + e.name.substr(0, e.name.size() - 4));
+    }
+  }
+  std::sort(sets.begin(), sets.end());
+  ASSERT_EQ(sets.size(), 3u);
+  EXPECT_EQ(sets.back(), Base());
+  const auto first = ReadFileSet(platform_->files(), sets[0]);
+  ASSERT_EQ(first.size(), 2u);
+  EXPECT_EQ(ReadFileSet(platform_->files(), sets[1]).size(), 2u);
+  EXPECT_EQ(ReadFileSet(platform_->files(), sets[2])[0].data, image + "4");
+  // The first set's segment ends after its last frame, not after the next
+  // set's first (1 ms before the frame that did not fit, as stamped then).
+  const std::string id2 = platform_->files().Contents(sets[0] + ".id2");
+  ASSERT_EQ(id2.size(), 28u);
+  const auto second = ReadFileSet(platform_->files(), sets[1]);
+  EXPECT_GE(testing::LittleEndianAt(id2, 20), first[1].time);
+  EXPECT_LE(testing::LittleEndianAt(id2, 20), second[0].time);
 }
 
 TEST_F(SaveFrameTest, AFrameLargerThanTheLimitGetsASetOfItsOwn) {
