@@ -132,6 +132,7 @@ class Korvid final : private TcpSocketObserver {
   void RaiseDebugEvent(uint8_t level, const std::string& text);
   void RaiseDataReady();
   void ReadSourceConfiguration();
+  RegUtils& RegistryUtils();
 
   // --- connection/: state machine, request, watchdog ---
   void ConnectToSource();
@@ -211,7 +212,6 @@ class Korvid final : private TcpSocketObserver {
   int32_t FindLastValidIndexRecord(const std::string& indexFileName, IndexRecord& record);
   int64_t StoreFileLength(const std::string& path) const;
   double PresentDateTime() const;
-  RegUtils& RegistryUtils();
 
   // --- Platform and host ---
   std::shared_ptr<Platform> m_platform;
