@@ -323,19 +323,27 @@ void NamedIpcPort::OnAccept(const std::error_code& error, std::shared_ptr<Connec
   Accept();
 }
 
-void NamedIpcPort::ReadHeader(const std::shared_ptr<Connection>& connection) {
+// Reads exactly `buffer` from the connection, then runs `next`, while this
+// port still holds the connection; any failure drops it.
+template <typename Buffer>
+void NamedIpcPort::ReadThen(const std::shared_ptr<Connection>& connection, Buffer buffer,
+                            void (NamedIpcPort::*next)(const std::shared_ptr<Connection>&)) {
   std::weak_ptr<InProcessIpcPort> weak = weak_from_this();
-  asio::async_read(connection->socket, asio::buffer(connection->header),
-                   [weak, connection](std::error_code error, size_t) {
+  asio::async_read(connection->socket, buffer,
+                   [weak, connection, next](std::error_code error, size_t) {
                      auto port = std::static_pointer_cast<NamedIpcPort>(weak.lock());
                      if (port == nullptr || !port->Holds(connection)) return;
-                     // End of file here is the peer's normal goodbye.
                      if (error) {
                        port->Drop(connection);
                      } else {
-                       port->OnHeader(connection);
+                       ((*port).*next)(connection);
                      }
                    });
+}
+
+void NamedIpcPort::ReadHeader(const std::shared_ptr<Connection>& connection) {
+  // End of file here is the peer's normal goodbye.
+  ReadThen(connection, asio::buffer(connection->header), &NamedIpcPort::OnHeader);
 }
 
 void NamedIpcPort::OnHeader(const std::shared_ptr<Connection>& connection) {
@@ -353,19 +361,8 @@ void NamedIpcPort::OnHeader(const std::shared_ptr<Connection>& connection) {
     OnBody(connection);
     return;
   }
-  std::weak_ptr<InProcessIpcPort> weak = weak_from_this();
-  asio::async_read(connection->socket, asio::buffer(connection->body),
-                   [weak, connection](std::error_code error, size_t) {
-                     auto port = std::static_pointer_cast<NamedIpcPort>(weak.lock());
-                     if (port == nullptr || !port->Holds(connection)) return;
-                     // A message cut short by the peer is dropped with its
-                     // connection.
-                     if (error) {
-                       port->Drop(connection);
-                     } else {
-                       port->OnBody(connection);
-                     }
-                   });
+  // A message cut short by the peer is dropped with its connection.
+  ReadThen(connection, asio::buffer(connection->body), &NamedIpcPort::OnBody);
 }
 
 void NamedIpcPort::OnBody(const std::shared_ptr<Connection>& connection) {

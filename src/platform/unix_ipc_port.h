@@ -108,6 +108,9 @@ class NamedIpcPort final : public InProcessIpcPort {
   void StopListening();
   void Accept();
   void OnAccept(const std::error_code& error, std::shared_ptr<Connection> connection);
+  template <typename Buffer>
+  void ReadThen(const std::shared_ptr<Connection>& connection, Buffer buffer,
+                void (NamedIpcPort::*next)(const std::shared_ptr<Connection>&));
   void ReadHeader(const std::shared_ptr<Connection>& connection);
   void OnHeader(const std::shared_ptr<Connection>& connection);
   void OnBody(const std::shared_ptr<Connection>& connection);

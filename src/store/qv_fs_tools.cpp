@@ -19,6 +19,20 @@ constexpr char kInvalidOffset[] = "Invalid offset.";
 static_assert(sizeof(QvFsTools::kLogHeaderText) - 1 + 8 == QvFsTools::kLogDataStart,
               "the header row is six spaces, the text and CR LF");
 
+// The checks every positioned write makes first: an offset below 1 is
+// refused (-1), and nothing to write is done (0). True when the write is to
+// go ahead.
+bool WriteGoesAhead(int32_t offset, const std::string& data, std::string& error, int32_t& status) {
+  if (offset < 1) {
+    error = kInvalidOffset;
+    status = -1;
+    return false;
+  }
+  error.clear();
+  status = 0;
+  return !data.empty();
+}
+
 // Lengths beyond 32 bits are reported as the largest 32-bit value.
 int32_t To32(int64_t value) {
   return static_cast<int32_t>(std::min<int64_t>(value, std::numeric_limits<int32_t>::max()));
@@ -172,12 +186,7 @@ int32_t QvFsTools::DirectorySearch(const std::string& mask, std::vector<std::str
 
 int32_t QvFsTools::WriteToFile(const std::string& FileName, const std::string& Data, int32_t offset,
                                std::string& ErrorText) {
-  if (offset < 1) {
-    ErrorText = kInvalidOffset;
-    return -1;
-  }
-  ErrorText.clear();
-  if (Data.empty()) return 0;
+  if (int32_t status = 0; !WriteGoesAhead(offset, Data, ErrorText, status)) return status;
   std::unique_ptr<RandomAccessFile> file;
   const int32_t status = m_fileSystem.Open(FileName, OpenMode::kOpenOrCreate, file, ErrorText);
   return status != 0 ? status : file->WriteAt(int64_t{offset} - 1, Data, ErrorText);
@@ -239,12 +248,7 @@ RandomAccessFile* QvFsTools::OpenedFile(int16_t FileNumber, int32_t& status,
 
 int32_t QvFsTools::WriteToOpenedFile(int16_t FileNumber, const std::string& Data, int32_t offset,
                                      std::string& ErrorText) {
-  if (offset < 1) {
-    ErrorText = kInvalidOffset;
-    return -1;
-  }
-  ErrorText.clear();
-  if (Data.empty()) return 0;
+  if (int32_t status = 0; !WriteGoesAhead(offset, Data, ErrorText, status)) return status;
   int32_t status = 0;
   RandomAccessFile* file = OpenedFile(FileNumber, status, ErrorText);
   return file == nullptr ? status : file->WriteAt(int64_t{offset} - 1, Data, ErrorText);
@@ -316,12 +320,7 @@ int32_t QvFsTools::WritePreAlloc(const std::string& FileName, const std::string&
                                  int32_t offset, int32_t PreAlloc, int32_t MaxSize,
                                  std::string& ErrorText, int32_t& NewFileSize) {
   NewFileSize = -1;
-  if (offset < 1) {
-    ErrorText = kInvalidOffset;
-    return -1;
-  }
-  ErrorText.clear();
-  if (Data.empty()) return 0;
+  if (int32_t status = 0; !WriteGoesAhead(offset, Data, ErrorText, status)) return status;
   std::unique_ptr<RandomAccessFile> file;
   const int32_t status = m_fileSystem.Open(FileName, OpenMode::kOpenOrCreate, file, ErrorText);
   if (status != 0) return status;
@@ -335,12 +334,7 @@ int32_t QvFsTools::WritePreAllocOpenedFile(int16_t FileNumber, const std::string
                                            std::string& ErrorText, int32_t& NewFileSize,
                                            int32_t& CurrentFileSize) {
   NewFileSize = -1;
-  if (offset < 1) {
-    ErrorText = kInvalidOffset;
-    return -1;
-  }
-  ErrorText.clear();
-  if (Data.empty()) return 0;
+  if (int32_t status = 0; !WriteGoesAhead(offset, Data, ErrorText, status)) return status;
   int32_t status = 0;
   RandomAccessFile* file = OpenedFile(FileNumber, status, ErrorText);
   if (file == nullptr) return status;
