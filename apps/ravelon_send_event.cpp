@@ -17,7 +17,7 @@
 #include <string>
 #include <system_error>
 
-#include "platform/unix_ipc_port.h"
+#include "ravelon/named_port.h"
 
 namespace {
 

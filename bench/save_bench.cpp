@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <random>
 
-#include "components/media_frame.h"
 #include "ravelon/korvid.h"
+#include "ravelon/media_frame.h"
 #include "support/korvid_test_peer.h"
 
 namespace {
@@ -57,8 +57,8 @@ void BM_ForcedSave(benchmark::State& state) {
       saved += engine.ForcedSave();
     }
     state.SetBytesProcessed(saved * static_cast<int64_t>(kFrameBytes));
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(saved),
-                                                    benchmark::Counter::kIsRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(saved), benchmark::Counter::kIsRate);
   }
   std::filesystem::remove_all(folder);
 }

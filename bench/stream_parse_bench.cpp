@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "components/frame_filter_chain.h"
-#include "components/media_frame.h"
-#include "platform/simulated_platform.h"
+#include "ravelon/frame_filter_chain.h"
 #include "ravelon/korvid.h"
+#include "ravelon/media_frame.h"
+#include "ravelon/testing/simulated_platform.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // re-arm is part of the parsing path. This measures it on both loops.
 #include <benchmark/benchmark.h>
 
-#include "platform/platform.h"
-#include "platform/simulated_platform.h"
+#include "ravelon/platform.h"
+#include "ravelon/testing/simulated_platform.h"
 
 namespace {
 

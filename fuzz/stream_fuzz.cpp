@@ -19,10 +19,10 @@
 #include <memory>
 #include <string>
 
-#include "components/frame_filter_chain.h"
 #include "parsing/input_buffer.h"
-#include "platform/simulated_platform.h"
+#include "ravelon/frame_filter_chain.h"
 #include "ravelon/korvid.h"
+#include "ravelon/testing/simulated_platform.h"
 
 namespace ravelon {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "components/ipc_port.h"
+#include "ravelon/ipc_port.h"
 #include "ravelon/korvid.h"
 #include "support/real_loop.h"
 

@@ -3,11 +3,11 @@
 // continues or repairs, with every frame of the earlier runs intact.
 #include <gtest/gtest.h>
 
-#include "components/media_frame.h"
-#include "platform/fault_injecting_file_system.h"
-#include "platform/memory_file_system.h"
-#include "platform/simulated_platform.h"
 #include "ravelon/korvid.h"
+#include "ravelon/media_frame.h"
+#include "ravelon/testing/fault_injecting_file_system.h"
+#include "ravelon/testing/memory_file_system.h"
+#include "ravelon/testing/simulated_platform.h"
 #include "support/korvid_test_peer.h"
 #include "support/recording_host.h"
 #include "support/store_reader.h"

@@ -27,9 +27,9 @@
 
 #include "common/schedule.h"
 #include "connection/connection_state.h"
-#include "platform/platform.h"
-#include "platform/tcp_socket.h"
 #include "ravelon/debug_levels.h"
+#include "ravelon/platform.h"
+#include "ravelon/tcp_socket.h"
 #include "store/id2_data.h"
 #include "store/record_formats.h"
 

@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
-#include "components/date_time_stamp.h"
-#include "platform/clock.h"
+#include "ravelon/clock.h"
+#include "ravelon/date_time_stamp.h"
 
 namespace ravelon {
 

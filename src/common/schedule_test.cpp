@@ -4,7 +4,7 @@
 
 #include "common/hex_encoding.h"
 #include "common/number_encoding.h"
-#include "platform/clock.h"
+#include "ravelon/clock.h"
 
 namespace ravelon {
 namespace {

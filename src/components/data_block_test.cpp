@@ -1,4 +1,4 @@
-#include "components/data_block.h"
+#include "ravelon/data_block.h"
 
 #include <gtest/gtest.h>
 

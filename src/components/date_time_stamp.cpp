@@ -1,4 +1,4 @@
-#include "components/date_time_stamp.h"
+#include "ravelon/date_time_stamp.h"
 
 #include <cmath>
 

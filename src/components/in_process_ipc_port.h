@@ -14,9 +14,9 @@
 #include <memory>
 #include <vector>
 
-#include "components/ipc_port.h"
-#include "components/memory_chunk.h"
-#include "platform/event_loop.h"
+#include "ravelon/event_loop.h"
+#include "ravelon/ipc_port.h"
+#include "ravelon/memory_chunk.h"
 
 namespace ravelon {
 

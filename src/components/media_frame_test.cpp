@@ -1,4 +1,4 @@
-#include "components/media_frame.h"
+#include "ravelon/media_frame.h"
 
 #include <gtest/gtest.h>
 

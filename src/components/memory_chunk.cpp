@@ -1,4 +1,4 @@
-#include "components/memory_chunk.h"
+#include "ravelon/memory_chunk.h"
 
 namespace ravelon {
 

@@ -3,12 +3,12 @@
 // There is no retry counter and no growing back-off: a broken connection is
 // retried after 5 s, a connect that failed or timed out after 50 s, a stalled
 // response at once, for as long as the engine runs.
-#include "components/frame_filter_chain.h"
-#include "components/media_frame.h"
 #include "components/object_list.h"
 #include "connection/timeout_checker.h"
 #include "parsing/frequency_calculator.h"
+#include "ravelon/frame_filter_chain.h"
 #include "ravelon/korvid.h"
+#include "ravelon/media_frame.h"
 
 namespace ravelon {
 namespace {

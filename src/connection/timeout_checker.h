@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "components/date_time_stamp.h"
-#include "platform/clock.h"
+#include "ravelon/clock.h"
+#include "ravelon/date_time_stamp.h"
 
 namespace ravelon {
 

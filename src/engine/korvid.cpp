@@ -1,13 +1,13 @@
 // Creation and destruction of the engine, and the raising of its events.
 #include "ravelon/korvid.h"
 
-#include "components/data_block.h"
-#include "components/date_time_stamp.h"
-#include "components/frame_filter_chain.h"
-#include "components/ipc_port.h"
-#include "components/media_frame.h"
 #include "components/object_list.h"
 #include "parsing/input_buffer.h"
+#include "ravelon/data_block.h"
+#include "ravelon/date_time_stamp.h"
+#include "ravelon/frame_filter_chain.h"
+#include "ravelon/ipc_port.h"
+#include "ravelon/media_frame.h"
 #include "store/qv_fs_tools.h"
 
 namespace ravelon {

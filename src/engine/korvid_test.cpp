@@ -3,11 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "components/frame_filter_chain.h"
 #include "components/in_process_ipc_port.h"
-#include "components/media_frame.h"
 #include "components/object_list.h"
-#include "platform/simulated_platform.h"
+#include "ravelon/frame_filter_chain.h"
+#include "ravelon/media_frame.h"
+#include "ravelon/testing/simulated_platform.h"
 #include "support/korvid_test_peer.h"
 #include "support/recording_host.h"
 

@@ -1,7 +1,7 @@
 // Starting, releasing and configuring the engine as a whole.
-#include "components/media_frame.h"
 #include "connection/timeout_checker.h"
 #include "ravelon/korvid.h"
+#include "ravelon/media_frame.h"
 
 namespace ravelon {
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "components/string_pair_list.h"
-#include "platform/registry_store.h"
+#include "ravelon/registry_store.h"
 
 namespace ravelon {
 

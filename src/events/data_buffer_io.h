@@ -32,8 +32,8 @@
 #include <string>
 #include <string_view>
 
-#include "components/data_block.h"
-#include "components/memory_chunk.h"
+#include "ravelon/data_block.h"
+#include "ravelon/memory_chunk.h"
 
 namespace ravelon {
 

@@ -5,9 +5,9 @@
 #include <cmath>
 
 #include "common/date_time.h"
-#include "components/media_frame.h"
 #include "events/vesper_event_list.h"
 #include "ravelon/korvid.h"
+#include "ravelon/media_frame.h"
 
 namespace ravelon {
 namespace {

@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "components/date_time_stamp.h"
+#include "ravelon/date_time_stamp.h"
 
 namespace ravelon {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/simulated_loop.h"
+#include "ravelon/testing/simulated_loop.h"
 
 namespace ravelon {
 namespace {

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "components/media_frame.h"
-#include "platform/simulated_platform.h"
 #include "ravelon/korvid.h"
+#include "ravelon/media_frame.h"
+#include "ravelon/testing/simulated_platform.h"
 #include "support/korvid_test_peer.h"
 #include "support/recording_filter_chain.h"
 #include "support/recording_host.h"

@@ -3,8 +3,8 @@
 // and a frame the pipeline cannot handle is taken as a broken stream.
 #include <string_view>
 
-#include "components/media_frame.h"
 #include "ravelon/korvid.h"
+#include "ravelon/media_frame.h"
 
 namespace ravelon {
 namespace {

@@ -2,9 +2,9 @@
 // matters: the first "Content-Type" line. In streaming mode it must name a
 // multipart type and its boundary; in single-response mode the body after the
 // header is the image.
-#include "components/media_frame.h"
 #include "parsing/byte_search.h"
 #include "ravelon/korvid.h"
+#include "ravelon/media_frame.h"
 
 namespace ravelon {
 namespace {

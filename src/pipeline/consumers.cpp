@@ -1,8 +1,8 @@
 // The host's reads of the current frame and of the save queue's length.
 // None of them fails when there is no current frame: they give empty answers.
-#include "components/media_frame.h"
 #include "components/object_list.h"
 #include "ravelon/korvid.h"
+#include "ravelon/media_frame.h"
 
 namespace ravelon {
 

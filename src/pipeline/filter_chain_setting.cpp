@@ -1,4 +1,4 @@
-#include "components/frame_filter_chain.h"
+#include "ravelon/frame_filter_chain.h"
 #include "ravelon/korvid.h"
 
 namespace ravelon {

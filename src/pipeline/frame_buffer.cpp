@@ -1,9 +1,9 @@
 // The current frame and the save queue: finishing a frame and offering it to
 // the queue, and what a full queue keeps.
 #include "common/number_encoding.h"
-#include "components/media_frame.h"
 #include "components/object_list.h"
 #include "ravelon/korvid.h"
+#include "ravelon/media_frame.h"
 
 namespace ravelon {
 namespace {

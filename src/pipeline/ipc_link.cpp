@@ -2,10 +2,10 @@
 // each block becomes an event frame that takes the same road as an event part
 // of the stream (stamped, merged into the open event list, completed by a
 // printer cut, queued).
-#include "components/date_time_stamp.h"
-#include "components/ipc_port.h"
-#include "components/media_frame.h"
+#include "ravelon/date_time_stamp.h"
+#include "ravelon/ipc_port.h"
 #include "ravelon/korvid.h"
+#include "ravelon/media_frame.h"
 
 namespace ravelon {
 

@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "components/in_process_ipc_port.h"
-#include "components/media_frame.h"
 #include "events/vesper_event_list.h"
-#include "platform/simulated_platform.h"
 #include "ravelon/korvid.h"
+#include "ravelon/media_frame.h"
+#include "ravelon/testing/simulated_platform.h"
 
 namespace ravelon {
 namespace {

@@ -5,11 +5,11 @@
 #include <string_view>
 
 #include "common/date_time.h"
-#include "components/date_time_stamp.h"
-#include "components/frame_filter_chain.h"
-#include "components/media_frame.h"
 #include "parsing/frequency_calculator.h"
+#include "ravelon/date_time_stamp.h"
+#include "ravelon/frame_filter_chain.h"
 #include "ravelon/korvid.h"
+#include "ravelon/media_frame.h"
 
 namespace ravelon {
 namespace {

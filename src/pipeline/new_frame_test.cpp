@@ -2,11 +2,11 @@
 // printer cut, event lists re-timed, the filter chain's verdicts.
 #include <gtest/gtest.h>
 
-#include "components/frame_filter_chain.h"
-#include "components/media_frame.h"
 #include "events/vesper_event_list.h"
-#include "platform/simulated_platform.h"
+#include "ravelon/frame_filter_chain.h"
 #include "ravelon/korvid.h"
+#include "ravelon/media_frame.h"
+#include "ravelon/testing/simulated_platform.h"
 #include "support/korvid_test_peer.h"
 #include "support/recording_filter_chain.h"
 #include "support/recording_host.h"

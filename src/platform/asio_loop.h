@@ -10,8 +10,8 @@
 
 #include <asio/io_context.hpp>
 
-#include "platform/event_loop.h"
 #include "platform/periodic_timer.h"
+#include "ravelon/event_loop.h"
 
 namespace ravelon {
 

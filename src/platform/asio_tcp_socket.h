@@ -5,7 +5,7 @@
 #include <asio/io_context.hpp>
 #include <memory>
 
-#include "platform/tcp_socket.h"
+#include "ravelon/tcp_socket.h"
 
 namespace ravelon {
 

@@ -1,7 +1,7 @@
 // The FileSystem contract, run against the real file system (in a fresh
 // folder under /tmp) and the in-memory one, so the store's tests on memory
 // mean the same on disk.
-#include "platform/file_system.h"
+#include "ravelon/file_system.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <map>
 
-#include "platform/memory_file_system.h"
+#include "ravelon/testing/memory_file_system.h"
 
 namespace ravelon {
 namespace {

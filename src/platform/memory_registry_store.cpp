@@ -7,8 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/registry_store.h"
 #include "platform/registry_store_util.h"
+#include "ravelon/registry_store.h"
 
 namespace ravelon {
 namespace {

@@ -8,8 +8,8 @@
 #include <functional>
 #include <memory>
 
-#include "platform/clock.h"
-#include "platform/timer.h"
+#include "ravelon/clock.h"
+#include "ravelon/timer.h"
 
 namespace ravelon {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "platform/simulated_loop.h"
+#include "ravelon/testing/simulated_loop.h"
 
 namespace ravelon {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/asio_loop.h"
-#include "platform/simulated_platform.h"
+#include "ravelon/testing/simulated_platform.h"
 
 namespace ravelon {
 namespace {

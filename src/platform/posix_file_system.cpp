@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "platform/file_system.h"
+#include "ravelon/file_system.h"
 
 namespace ravelon {
 namespace {

@@ -8,10 +8,10 @@
 
 #include "platform/asio_loop.h"
 #include "platform/asio_tcp_socket.h"
-#include "platform/platform.h"
-#include "platform/registry_store.h"
 #include "platform/system_clock.h"
 #include "platform/unix_ipc_port.h"
+#include "ravelon/platform.h"
+#include "ravelon/registry_store.h"
 
 namespace ravelon {
 namespace {

@@ -1,7 +1,7 @@
 // The registry store contract, run against the memory store and the SQLite
 // store; then what only the SQLite file has to keep: its mode and other
 // processes writing at the same time.
-#include "platform/registry_store.h"
+#include "ravelon/registry_store.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/registry_store.h"
+#include "ravelon/registry_store.h"
 
 namespace ravelon {
 

@@ -3,7 +3,7 @@
 #include <asio/error.hpp>
 #include <cerrno>
 
-#include "platform/tcp_socket.h"
+#include "ravelon/tcp_socket.h"
 
 namespace ravelon {
 

@@ -36,8 +36,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/registry_store.h"
 #include "platform/registry_store_util.h"
+#include "ravelon/registry_store.h"
 
 namespace ravelon {
 namespace {

@@ -2,7 +2,7 @@
 // (in the local time zone), monotonic time from std::chrono::steady_clock.
 #pragma once
 
-#include "platform/clock.h"
+#include "ravelon/clock.h"
 
 namespace ravelon {
 

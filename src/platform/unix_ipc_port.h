@@ -47,14 +47,12 @@
 #include <system_error>
 
 #include "components/in_process_ipc_port.h"
+#include "ravelon/named_port.h"
 
 namespace ravelon {
 
 class AsioLoop;
 
-// Longest message, in bytes: a receipt is a few KiB, an event list far
-// below this.
-inline constexpr int32_t kMaxMessageBytes = 16 * 1024 * 1024;
 // The listener's answer to a message: handed to the connected port...
 inline constexpr uint8_t kAckHandedOn = 0;
 // ... or dropped, as the port was not connected to another one.
@@ -123,21 +121,5 @@ class NamedIpcPort final : public InProcessIpcPort {
   std::unique_ptr<Listener> listener_;  // while listening
   NamedIpcPortCounts counts_;
 };
-
-// The folder of named ports when no other is given (see above).
-std::string DefaultNamedPortFolder();
-
-// Sends `bytes` as one message to the port listening as `name` in `folder`
-// ("" for the default folder) and waits for its answer, each step bounded
-// by a 10-second timeout. Returns 0 when the listener handed the message to
-// the port it is connected to; -1 when refused by a check: a bad name, a
-// message over kMaxMessageBytes, a folder that is not the user's private
-// folder, or a listener not connected to any port (the message was
-// dropped); any other value is the errno of the failing call (ENOENT or
-// ECONNREFUSED: nothing listens under that name; ECONNRESET, EPIPE: the
-// listener closed the connection, as it does for another user). `error` says
-// why whenever the result is not 0.
-int32_t SendToNamedPort(const std::string& name, std::string_view bytes, std::string& error,
-                        const std::string& folder = "");
 
 }  // namespace ravelon

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "components/ipc_port.h"
-#include "platform/platform.h"
+#include "ravelon/ipc_port.h"
+#include "ravelon/platform.h"
 #include "support/real_loop.h"
 
 namespace ravelon {

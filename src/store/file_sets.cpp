@@ -6,7 +6,7 @@
 #include "common/hex_encoding.h"
 #include "common/number_encoding.h"
 #include "engine/reg_utils.h"
-#include "platform/file_system.h"
+#include "ravelon/file_system.h"
 #include "ravelon/korvid.h"
 #include "store/qv_fs_tools.h"
 

@@ -9,8 +9,8 @@
 #include <tuple>
 
 #include "common/number_encoding.h"
-#include "platform/fault_injecting_file_system.h"
-#include "platform/memory_file_system.h"
+#include "ravelon/testing/fault_injecting_file_system.h"
+#include "ravelon/testing/memory_file_system.h"
 
 namespace ravelon {
 namespace {

@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/clock.h"
+#include "ravelon/clock.h"
 
 namespace ravelon {
 

@@ -8,11 +8,11 @@
 
 #include "common/date_time.h"
 #include "common/number_encoding.h"
-#include "components/data_block.h"
-#include "components/media_frame.h"
 #include "components/object_list.h"
 #include "parsing/frequency_calculator.h"
+#include "ravelon/data_block.h"
 #include "ravelon/korvid.h"
+#include "ravelon/media_frame.h"
 #include "store/qv_fs_tools.h"
 
 namespace ravelon {

@@ -4,10 +4,10 @@
 
 #include <algorithm>
 
-#include "components/media_frame.h"
-#include "platform/memory_file_system.h"
-#include "platform/simulated_platform.h"
 #include "ravelon/korvid.h"
+#include "ravelon/media_frame.h"
+#include "ravelon/testing/memory_file_system.h"
+#include "ravelon/testing/simulated_platform.h"
 #include "store/record_formats.h"
 #include "support/korvid_test_peer.h"
 #include "support/recording_host.h"

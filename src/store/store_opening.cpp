@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "components/object_list.h"
-#include "platform/file_system.h"
+#include "ravelon/file_system.h"
 #include "ravelon/korvid.h"
 #include "store/qv_fs_tools.h"
 

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <functional>
 
-#include "platform/platform.h"
+#include "ravelon/platform.h"
 
 namespace ravelon::testing {
 

@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "components/frame_filter_chain.h"
-#include "components/media_frame.h"
+#include "ravelon/frame_filter_chain.h"
+#include "ravelon/media_frame.h"
 
 namespace ravelon::testing {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_system.h"
+#include "ravelon/file_system.h"
 
 namespace ravelon::testing {
 

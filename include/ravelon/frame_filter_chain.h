@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "components/media_frame.h"
+#include "ravelon/media_frame.h"
 
 namespace ravelon {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "components/memory_chunk.h"
+#include "ravelon/memory_chunk.h"
 
 namespace ravelon {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "components/data_block.h"
-#include "components/date_time_stamp.h"
-#include "components/memory_chunk.h"
+#include "ravelon/data_block.h"
+#include "ravelon/date_time_stamp.h"
+#include "ravelon/memory_chunk.h"
 
 namespace ravelon {
 

@@ -1,4 +1,4 @@
-#include "platform/simulated_clock.h"
+#include "ravelon/testing/simulated_clock.h"
 
 #include <cmath>
 

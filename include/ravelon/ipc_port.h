@@ -14,7 +14,7 @@
 #include <memory>
 #include <utility>
 
-#include "components/memory_chunk.h"
+#include "ravelon/memory_chunk.h"
 
 namespace ravelon {
 

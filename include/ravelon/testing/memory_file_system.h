@@ -27,7 +27,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/file_system.h"
+#include "ravelon/file_system.h"
 
 namespace ravelon {
 

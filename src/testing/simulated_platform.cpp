@@ -1,4 +1,4 @@
-#include "platform/simulated_platform.h"
+#include "ravelon/testing/simulated_platform.h"
 
 #include "components/in_process_ipc_port.h"
 

@@ -1,6 +1,8 @@
-#include "platform/simulated_loop.h"
+#include "ravelon/testing/simulated_loop.h"
 
 #include <optional>
+
+#include "platform/periodic_timer.h"
 
 namespace ravelon {
 

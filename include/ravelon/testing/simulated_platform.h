@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "platform/memory_file_system.h"
-#include "platform/platform.h"
-#include "platform/simulated_loop.h"
-#include "platform/simulated_network.h"
+#include "ravelon/platform.h"
+#include "ravelon/testing/memory_file_system.h"
+#include "ravelon/testing/simulated_loop.h"
+#include "ravelon/testing/simulated_network.h"
 
 namespace ravelon {
 

@@ -14,11 +14,12 @@
 #include <map>
 #include <utility>
 
-#include "platform/event_loop.h"
-#include "platform/periodic_timer.h"
-#include "platform/simulated_clock.h"
+#include "ravelon/event_loop.h"
+#include "ravelon/testing/simulated_clock.h"
 
 namespace ravelon {
+
+class Alarm;  // a one-shot wake-up of the engine's timers
 
 class SimulatedLoop final : public EventLoop {
  public:

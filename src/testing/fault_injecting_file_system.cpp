@@ -1,4 +1,4 @@
-#include "platform/fault_injecting_file_system.h"
+#include "ravelon/testing/fault_injecting_file_system.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,10 +1,10 @@
-#include "platform/fault_injecting_file_system.h"
+#include "ravelon/testing/fault_injecting_file_system.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
-#include "platform/memory_file_system.h"
+#include "ravelon/testing/memory_file_system.h"
 
 namespace ravelon {
 namespace {

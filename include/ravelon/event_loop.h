@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/timer.h"
+#include "ravelon/timer.h"
 
 namespace ravelon {
 

@@ -12,11 +12,11 @@
 #include <memory>
 #include <string>
 
-#include "platform/clock.h"
-#include "platform/event_loop.h"
-#include "platform/file_system.h"
-#include "platform/registry_store.h"
-#include "platform/tcp_socket.h"
+#include "ravelon/clock.h"
+#include "ravelon/event_loop.h"
+#include "ravelon/file_system.h"
+#include "ravelon/registry_store.h"
+#include "ravelon/tcp_socket.h"
 
 namespace ravelon {
 

@@ -1,4 +1,4 @@
-#include "platform/simulated_network.h"
+#include "ravelon/testing/simulated_network.h"
 
 namespace ravelon {
 

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "platform/clock.h"
+#include "ravelon/clock.h"
 
 namespace ravelon {
 

@@ -1,6 +1,6 @@
 // What the in-memory file system adds to the FileSystem contract (tested in
 // file_system_test.cpp): the change log, replay onto snapshots, folder moves.
-#include "platform/memory_file_system.h"
+#include "ravelon/testing/memory_file_system.h"
 
 #include <gtest/gtest.h>
 

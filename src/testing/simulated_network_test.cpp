@@ -1,6 +1,6 @@
 // Scripts of the simulated network; the socket contract it shares with the
 // real socket is tested in platform_test.cpp.
-#include "platform/simulated_network.h"
+#include "ravelon/testing/simulated_network.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/simulated_platform.h"
+#include "ravelon/testing/simulated_platform.h"
 
 namespace ravelon {
 namespace {

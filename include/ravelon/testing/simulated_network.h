@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/simulated_loop.h"
-#include "platform/tcp_socket.h"
+#include "ravelon/tcp_socket.h"
+#include "ravelon/testing/simulated_loop.h"
 
 namespace ravelon {
 

@@ -1,4 +1,4 @@
-#include "platform/memory_file_system.h"
+#include "ravelon/testing/memory_file_system.h"
 
 #include <cerrno>
 #include <ostream>
