@@ -112,7 +112,7 @@ TEST(StoreE2eTest, AStreamedRecordingIsSavedIntactAndInOrderAcrossFileSets) {
   RecordingHost host;
   Korvid engine(platform);
   engine.SetEventSink(&host);
-  engine.SourceName("cam");
+  engine.InitEngineFromReg("cam", "");  // File and FileTime go to the source's key
   engine.DBPath(store);
   engine.SetAddress("127.0.0.1");
   engine.SetPort(server.port());

@@ -1,48 +1,49 @@
-// The socket's connect event: the new connection's bookkeeping, and the
-// request. The request is a bare GET line with the configured path, an
-// optional Basic authorization line, and a blank line: nothing else, since
-// the sources this engine reads answer exactly that.
-#include "components/object_list.h"
+// The socket's connect event: the new session's bookkeeping, and the request.
+// The request is a bare GET line with the configured path, an optional Basic
+// authorization line, and a blank line: nothing else, since the sources this
+// engine reads answer exactly that.
+#include "common/engine_limits.h"
 #include "connection/codec_base64.h"
-#include "connection/timeout_checker.h"
-#include "ravelon/korvid.h"
+#include "connection/connection.h"
+#include "ravelon/debug_levels.h"
+#include "schedule/rate_statistics.h"
 
 namespace ravelon {
 namespace {
 
-constexpr int32_t kStatsPeriodMs = 600'000;
-constexpr int32_t kResponseTimeoutMs = 10'000;
 constexpr char kLineEnd[] = "\r\n";
 
 }  // namespace
 
-void Korvid::OnConnect() {
-  StatsPeriod().InitTimeout(kStatsPeriodMs);
-  m_framesLost = 0;
-  ClearSaveQueue();
-  ResetRates();
-  TimeoutTimer->SetEnabled(false);
-  if (m_streaming) RaiseDebugEvent(kDebugConnection, "Connected. Sending URL...");
-  m_platform->Loop().ProcessPendingEventsOnce();
+void Connection::OnConnect() {
+  m_rates.StartPeriod();
+  m_owner.OnSessionStarted();
+  m_timeoutTimer->SetEnabled(false);
+  if (m_settings.streaming) m_owner.Debug(kDebugConnection, "Connected. Sending URL...");
+  const uint64_t attempt = m_attempt;
+  m_loop.ProcessPendingEventsOnce();
+  // A handler that ran meanwhile may have ended this attempt (the source
+  // closed at once, an error, a release, the schedule): its outcome stands.
+  if (attempt != m_attempt || m_connectionState != kConnecting) return;
   m_connectionState = kAwaitingResponse;
 
   std::string request;
-  if (!m_url.empty()) {
-    // The member itself keeps the "/", so GetUrl shows the path as sent.
-    if (m_url.front() != '/') m_url.insert(0, 1, '/');
-    request = "GET " + m_url + kLineEnd + BuildAuthorizationHeader() + kLineEnd;
+  if (!m_settings.url.empty()) {
+    // The setting itself keeps the "/", so the host sees the path as sent.
+    if (m_settings.url.front() != '/') m_settings.url.insert(0, 1, '/');
+    request = "GET " + m_settings.url + kLineEnd + BuildAuthorizationHeader() + kLineEnd;
     ArmTimeoutTimer(kResponseTimeoutMs);
   }
   // With an empty path the engine waits, without a timeout, for whatever the
-  // source sends by itself. A socket that went away meanwhile gets nothing;
-  // the response timeout then restarts the connection.
-  if (Winsock1->State() == TcpSocket::kConnected) Winsock1->SendData(request);
+  // source sends by itself.
+  if (m_socket->State() == TcpSocket::kConnected) m_socket->SendData(request);
 }
 
-std::string Korvid::BuildAuthorizationHeader() const {
-  if (m_userName.empty() && m_password.empty()) return std::string();
+std::string Connection::BuildAuthorizationHeader() const {
+  if (m_settings.userName.empty() && m_settings.password.empty()) return std::string();
   std::string credentials;
-  if (Codec_Base64().Encode(m_userName + ":" + m_password, credentials) != Codec_Base64::kDone) {
+  if (Codec_Base64().Encode(m_settings.userName + ":" + m_settings.password, credentials) !=
+      Codec_Base64::kDone) {
     return std::string();
   }
   return "Authorization: Basic " + credentials + kLineEnd;

@@ -1,38 +1,24 @@
-// The part stage: finds the next complete part of the multipart stream, reads
-// its header lines and hands its content type and body to the dispatch.
-//
-// A part is complete only when the boundary after it has arrived; no length
-// field is trusted. Its end is, tried in this order and the first kind found
-// at all winning: CR LF + boundary, LF + boundary, the boundary alone.
+// Part framing: finds the next complete part of the multipart stream, reads
+// its header lines and makes its frame.
 #include <algorithm>
 #include <climits>
 
 #include "common/string_helpers.h"
 #include "parsing/byte_search.h"
-#include "parsing/input_buffer.h"
-#include "parsing/parameter_list.h"
-#include "ravelon/korvid.h"
+#include "parsing/stream_reader.h"
 
 namespace ravelon {
 
-void Korvid::ProcessPart() {
-  // Works through every complete part in the buffer; a data arrival that came
-  // in meanwhile (the flag at 2 or more) runs the stage again itself.
-  while (TakeNextPart() && m_inDataArrival < 2) {
-  }
-}
-
-// Takes one part if it is complete. True when it was dispatched and handled,
-// so the stage may go on with the next one.
-bool Korvid::TakeNextPart() {
+StreamReader::PartKind StreamReader::TakePart(std::shared_ptr<MediaFrame>& frame) {
+  frame = nullptr;
   if (m_boundaryPos > m_inputLength) m_boundaryPos = 0;
-  if (m_boundaryPos < 1) m_boundaryPos = FindInInputBuffer(1, m_boundary, kTextCompare);
+  if (m_boundaryPos < 1) m_boundaryPos = Find(1, m_boundary, kTextCompare);
   const int32_t boundary_length = static_cast<int32_t>(m_boundary.size());
   if (m_boundaryPos == 0) {
     // A boundary may be cut between two arrivals: keep only what could be its start.
-    if (m_inputLength > boundary_length) KeepInputBufferTail(boundary_length);
+    if (m_inputLength > boundary_length) KeepTail(boundary_length);
     m_partEndSearchPos = 0;
-    return false;
+    return kNoPart;
   }
   const int32_t opening = m_boundaryPos;
   if (m_partEndSearchPos > m_inputLength) m_partEndSearchPos = 0;
@@ -43,23 +29,25 @@ bool Korvid::TakeNextPart() {
   if (end == 0) {
     // Resume where an end could have begun to arrive: its line end and boundary.
     m_partEndSearchPos = m_inputLength - (boundary_length + 2);
-    return false;
+    return kNoPart;
   }
   m_boundaryPos = 0;
   m_partEndSearchPos = 0;
   const std::string_view line_end = line_end_length == 2 ? "\r\n" : "\n";
   const int32_t header_end =
-      FindInInputBuffer(opening, line_end_length == 2 ? "\r\n\r\n" : "\n\n", kBinaryCompare);
+      Find(opening, line_end_length == 2 ? "\r\n\r\n" : "\n\n", kBinaryCompare);
   // A header without its blank line before the end: the part stays, and
   // parsing stays here until the part timeout or the input limit.
-  if (header_end == 0 || header_end > end) return false;
+  if (header_end == 0 || header_end > end) return kNoPart;
 
   m_bufferIdleParts = std::min(m_bufferIdleParts + 1, kIdlePartsBeforeReduction);
   std::string content_type =
       ParsePartHeaders(std::string_view(InputData() + opening - 1, header_end - opening), line_end);
   std::transform(content_type.begin(), content_type.end(), content_type.begin(), AsciiLower);
   const int32_t body_start = header_end + 2 * line_end_length;
-  return DispatchPart(content_type, body_start, end - body_start, end - 1);
+  const PartKind kind = MakePartFrame(content_type, body_start, end - body_start, frame);
+  DiscardHead(end - 1);  // the part is consumed whatever happens next
+  return kind;
 }
 
 // Position of the current part's end at or after `from`, or 0; sets the
@@ -70,7 +58,7 @@ bool Korvid::TakeNextPart() {
 // stream whose boundaries never follow a CR LF would make every part search
 // the whole rest of the buffer for one; the memos remember stretches already
 // known to hold no such end, so hostile input cannot make parsing quadratic.
-int32_t Korvid::FindPartEnd(int32_t from, int32_t& lineEndLength) {
+int32_t StreamReader::FindPartEnd(int32_t from, int32_t& lineEndLength) {
   const char* data = InputData();
   const auto skip = [](const SearchMemo& memo, int32_t pos) {
     return pos >= memo.from && pos < memo.to ? memo.to : pos;
@@ -82,7 +70,7 @@ int32_t Korvid::FindPartEnd(int32_t from, int32_t& lineEndLength) {
       next = std::min(skip(m_crlfEndMemo, next),
                       first_lf_end != 0 ? INT32_MAX : skip(m_lfEndMemo, next));
     }
-    const int32_t q = FindInInputBuffer(next, m_boundary, kTextCompare);
+    const int32_t q = Find(next, m_boundary, kTextCompare);
     if (q == 0) break;
     if (first_bare_end == 0) first_bare_end = q;
     if (q - 2 >= from && data[q - 3] == '\r' && data[q - 2] == '\n') {
@@ -110,13 +98,12 @@ int32_t Korvid::FindPartEnd(int32_t from, int32_t& lineEndLength) {
   return first_bare_end;
 }
 
-std::string Korvid::ParsePartHeaders(std::string_view headerBlock, std::string_view lineEnd) {
-  if (!m_partHeaders) m_partHeaders = std::make_shared<ParameterList>();
-  m_partHeaders->Clear();
+std::string StreamReader::ParsePartHeaders(std::string_view headerBlock, std::string_view lineEnd) {
+  m_partHeaders.Clear();
   const std::vector<std::string> lines = SplitString(headerBlock, lineEnd);
-  for (size_t i = 1; i < lines.size(); ++i) m_partHeaders->AddParameterFromString(lines[i], ":");
+  for (size_t i = 1; i < lines.size(); ++i) m_partHeaders.AddParameterFromString(lines[i], ":");
   std::string content_type;
-  m_partHeaders->getParameterByName("content-type", content_type);
+  m_partHeaders.getParameterByName("content-type", content_type);
   return content_type;
 }
 

@@ -3,19 +3,13 @@
 // over an old set's files, or preallocating a new data file at once).
 #include <cmath>
 
-#include "common/hex_encoding.h"
-#include "common/number_encoding.h"
-#include "engine/reg_utils.h"
-#include "ravelon/file_system.h"
-#include "ravelon/korvid.h"
-#include "store/qv_fs_tools.h"
+#include "common/engine_limits.h"
+#include "ravelon/debug_levels.h"
+#include "store/store_writer.h"
 
 namespace ravelon {
 namespace {
 
-constexpr int64_t kMegabyte = 1'048'576;
-// Under a time limit a data file still ends a set before it passes 2000 MB.
-constexpr int64_t kTimeLimitSizeCap = 2000 * kMegabyte;
 constexpr double kSecondsPerDay = 86'400;
 
 std::string TwoDigits(int64_t value) {
@@ -26,8 +20,8 @@ std::string TwoDigits(int64_t value) {
 
 }  // namespace
 
-double Korvid::PresentDateTime() const {
-  const Clock& clock = m_platform->GetClock();
+double StoreWriter::PresentDateTime() const {
+  const Clock& clock = m_clock;
   return clock.Today() + clock.SecondsSinceMidnight() / kSecondsPerDay;
 }
 
@@ -35,11 +29,11 @@ double Korvid::PresentDateTime() const {
 // begins; when a set of that name exists already (two sets begun in one
 // second), the name moves on a second at a time until it is free, so a new
 // set never writes over an earlier one.
-std::string Korvid::NewFileSetName() const {
-  const Clock& clock = m_platform->GetClock();
+std::string StoreWriter::NewFileSetName() const {
+  const Clock& clock = m_clock;
   int64_t day = static_cast<int64_t>(std::floor(clock.Today()));
   int64_t second = static_cast<int64_t>(std::floor(clock.SecondsSinceMidnight()));
-  FileSystem& files = m_platform->Files();
+  FileSystem& files = m_files;
   for (;;) {
     int year = 0;
     unsigned month = 0, day_of_month = 0;
@@ -47,7 +41,7 @@ std::string Korvid::NewFileSetName() const {
     const std::string name = TwoDigits(year) + TwoDigits(month) + TwoDigits(day_of_month) +
                              TwoDigits(second / 3600) + TwoDigits(second / 60 % 60) +
                              TwoDigits(second % 60);
-    const std::string base = m_dbPath + name;
+    const std::string base = m_settings.dbPath + name;
     if (name != m_fileName && !files.FileExists(base + ".bin") &&
         !files.FileExists(base + ".idx") && !files.FileExists(base + ".id2")) {
       return name;
@@ -56,27 +50,24 @@ std::string Korvid::NewFileSetName() const {
   }
 }
 
-void Korvid::CreateNewDatabaseFile(double startTime) {
-  ResetFilterChain();
+void StoreWriter::CreateNewDatabaseFile(double startTime) {
+  RestartSegment();
   m_id2Index = -1;
   m_nextBinPos = 1;
   m_nextFrameIndex = 0;
-  CloseStoreFiles();
+  Close();
   m_fileName = NewFileSetName();
-  RaiseDebugEvent(kDebugHousekeeping, "Creating new database filename: " + m_fileName);
+  m_owner.Debug(kDebugHousekeeping, "Creating new database filename: " + m_fileName);
   m_fileTime = startTime == -1.0 ? PresentDateTime() : startTime;
-  // A failed write only means that a restarted engine continues the previous set.
-  const std::string key = m_registryRoot + "Src\\" + m_sourceName + "\\";
-  RegistryUtils().Registry_Set(key, "File", m_fileName);
-  RegistryUtils().Registry_Set(key, "FileTime", StringToHex(DoubleToBytes(m_fileTime)));
+  m_owner.OnNewFileSet(m_fileName, m_fileTime);
 }
 
 // -1 when the frame of m_frameLength bytes may still go into the current set,
 // 0 when the size limit is reached, 1 when the time limit is.
-int32_t Korvid::CheckFileLimit() {
+int32_t StoreWriter::CheckFileLimit() {
   const int64_t end = int64_t{m_nextBinPos} + m_frameLength - 1;
-  if (m_fileLimitType == 0) {
-    if (end > m_fileSizeLimit * kMegabyte) {
+  if (m_settings.fileLimitType == 0) {
+    if (end > m_settings.fileSizeLimit * kMegabyte) {
       m_fileTime = -1.0;  // the next set starts now
       return 0;
     }
@@ -86,50 +77,52 @@ int32_t Korvid::CheckFileLimit() {
   // Sets follow a fixed grid of periods from the first start, however long
   // the engine was stopped in between.
   const double elapsed = PresentDateTime() - m_fileTime;
-  const double period = m_fileSizeLimit / 24.0;
+  const double period = m_settings.fileSizeLimit / 24.0;
   if (period <= elapsed) {
-    const double periods = std::max(1.0, std::floor(elapsed * 24 / m_fileSizeLimit));
+    const double periods = std::max(1.0, std::floor(elapsed * 24 / m_settings.fileSizeLimit));
     m_fileTime += period * periods;
     return 1;
   }
   return -1;
 }
 
-void Korvid::OpenStoreFiles(const std::string& baseName, std::string& errorText, int32_t& status) {
+void StoreWriter::OpenStoreFiles(const std::string& baseName, std::string& errorText,
+                                 int32_t& status) {
   if (baseName == m_openFileName) {
     status = 0;
     return;
   }
-  CloseStoreFiles();
+  Close();
   EnsureDBPath();
-  if (!m_platform->Files().FileExists(baseName + ".bin")) {
+  if (!m_files.FileExists(baseName + ".bin")) {
     if (m_recycleFile.size() >= 2) {
       // The old set's files keep their length and content; the new set writes
       // over them from the start, and its fresh segment file says how far.
-      RaiseDebugEvent(kDebugHousekeeping, "Recycling file: " + m_recycleFile + " -> " + baseName);
-      m_fsTools->RenameFile(m_recycleFile + ".bin", baseName + ".bin");
-      m_fsTools->RenameFile(m_recycleFile + ".idx", baseName + ".idx");
+      m_owner.Debug(kDebugHousekeeping, "Recycling file: " + m_recycleFile + " -> " + baseName);
+      m_fsTools.RenameFile(m_recycleFile + ".bin", baseName + ".bin");
+      m_fsTools.RenameFile(m_recycleFile + ".idx", baseName + ".idx");
       std::string ignored;
-      m_platform->Files().Remove(m_recycleFile + ".id2", ignored);
+      m_files.Remove(m_recycleFile + ".id2", ignored);
       m_recycleFile.clear();
-    } else if (m_useFastPreallocation) {
-      const int32_t megabytes = m_fileLimitType == 0 ? m_fileSizeLimit : m_preAllocationSize;
-      const MonoTime started = m_platform->GetClock().Monotonic();
+    } else if (m_settings.useFastPreallocation) {
+      const int32_t megabytes =
+          m_settings.fileLimitType == 0 ? m_settings.fileSizeLimit : m_settings.preAllocationSize;
+      const MonoTime started = m_clock.Monotonic();
       std::string ignored;
-      m_fsTools->FastFilePreallocateXP(baseName + ".bin",
-                                       static_cast<int32_t>(megabytes * kMegabyte), ignored);
-      const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-          m_platform->GetClock().Monotonic() - started);
-      RaiseDebugEvent(kDebugHousekeeping, "FastPreallocation done: " + std::to_string(megabytes) +
-                                              "MB in " + std::to_string(ms.count()) +
-                                              "ms. FileName:" + baseName);
+      m_fsTools.FastFilePreallocateXP(baseName + ".bin",
+                                      static_cast<int32_t>(megabytes * kMegabyte), ignored);
+      const auto ms =
+          std::chrono::duration_cast<std::chrono::milliseconds>(m_clock.Monotonic() - started);
+      m_owner.Debug(kDebugHousekeeping, "FastPreallocation done: " + std::to_string(megabytes) +
+                                            "MB in " + std::to_string(ms.count()) +
+                                            "ms. FileName:" + baseName);
     }
   }
   int32_t code = 0;
   std::string description;
-  m_binHandle = m_fsTools->OpenFile(baseName + ".bin", 0, code, description);
-  if (m_binHandle > 0) m_idxHandle = m_fsTools->OpenFile(baseName + ".idx", 0, code, description);
-  if (m_idxHandle > 0) m_id2Handle = m_fsTools->OpenFile(baseName + ".id2", 0, code, description);
+  m_binHandle = m_fsTools.OpenFile(baseName + ".bin", 0, code, description);
+  if (m_binHandle > 0) m_idxHandle = m_fsTools.OpenFile(baseName + ".idx", 0, code, description);
+  if (m_idxHandle > 0) m_id2Handle = m_fsTools.OpenFile(baseName + ".id2", 0, code, description);
   if (m_id2Handle > 0) {
     m_openFileName = baseName;
     status = 0;
@@ -137,20 +130,26 @@ void Korvid::OpenStoreFiles(const std::string& baseName, std::string& errorText,
   }
   status = code;
   errorText = description;
-  CloseStoreFiles();
+  Close();
 }
 
-void Korvid::CloseStoreFiles() {
+// What follows is a new recording segment, and the host's filters start afresh.
+void StoreWriter::RestartSegment() {
+  m_segmentPending = true;
+  m_owner.OnSegmentRestart();
+}
+
+void StoreWriter::Close() {
   m_openFileName.clear();
   for (int16_t* handle : {&m_binHandle, &m_idxHandle, &m_id2Handle}) {
-    if (*handle > 0 && m_fsTools) m_fsTools->CloseFile(*handle);
+    if (*handle > 0) m_fsTools.CloseFile(*handle);
     *handle = -1;
   }
 }
 
-void Korvid::EnsureDBPath() {
-  if (!m_dbPath.empty() && !m_platform->Files().DirectoryExists(m_dbPath)) {
-    m_fsTools->createPath(m_dbPath);
+void StoreWriter::EnsureDBPath() {
+  if (!m_settings.dbPath.empty() && !m_files.DirectoryExists(m_settings.dbPath)) {
+    m_fsTools.createPath(m_settings.dbPath);
   }
 }
 

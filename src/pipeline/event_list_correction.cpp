@@ -6,7 +6,7 @@
 
 #include "common/date_time.h"
 #include "events/vesper_event_list.h"
-#include "ravelon/korvid.h"
+#include "pipeline/frame_pipeline.h"
 #include "ravelon/media_frame.h"
 
 namespace ravelon {
@@ -31,7 +31,7 @@ void RoundToMillisecond(double& date, double& time) {
 // event on, a stamp that is not later than the previous event's becomes that
 // stamp plus 2 ms, so the list stays in strictly increasing order even when
 // rounding or the source's own stamps would tie or reverse two events.
-bool Korvid::correctEventList(std::shared_ptr<MediaFrame>& newFrame) {
+bool FramePipeline::CorrectEventList(std::shared_ptr<MediaFrame>& newFrame) const {
   if (!newFrame || newFrame->getDataType() != kEventList) return false;
   VesperEventList list;
   if (!list.fromString(newFrame->getDataBlock().Text())) return false;
@@ -39,7 +39,7 @@ bool Korvid::correctEventList(std::shared_ptr<MediaFrame>& newFrame) {
   if (count == 0) return false;
 
   double now_date = 0, now_time = 0;
-  GetNowDateTime(m_platform->GetClock(), now_date, now_time);
+  GetNowDateTime(m_clock, now_date, now_time);
   const std::shared_ptr<VesperEvent> last = list.GetEvent(count);
   const double delta_date = now_date - last->getDate();
   const double delta_time = now_time - last->getTime();

@@ -2,48 +2,44 @@
 // time that stage may take; its expiry says, by the connection state, what
 // has stalled and restarts it. The same timer times the wait before a
 // reconnect and the pause between single requests.
-#include "ravelon/korvid.h"
+#include "common/engine_limits.h"
+#include "connection/connection.h"
+#include "ravelon/debug_levels.h"
 
 namespace ravelon {
-namespace {
-
-constexpr int32_t kReconnectAfterConnectTimeoutMs = 50'000;
-
-}  // namespace
-
-void Korvid::ArmTimeoutTimer(int32_t milliseconds) {
-  TimeoutTimer->SetEnabled(false);
-  TimeoutTimer->SetInterval(milliseconds);
-  TimeoutTimer->SetEnabled(true);
+void Connection::ArmTimeoutTimer(int32_t milliseconds) {
+  m_timeoutTimer->SetEnabled(false);
+  m_timeoutTimer->SetInterval(milliseconds);
+  m_timeoutTimer->SetEnabled(true);
 }
 
-void Korvid::TimeoutTimer_Timer() {
+void Connection::TimeoutTimer_Timer() {
   // An expiry that was already queued when the timer was switched off is dropped.
-  if (!TimeoutTimer->Enabled()) return;
+  if (!m_timeoutTimer->Enabled()) return;
   // One-shot: each arming yields at most one expiry.
-  TimeoutTimer->SetEnabled(false);
+  m_timeoutTimer->SetEnabled(false);
   switch (m_connectionState) {
     case kReadingParts:
-      RaiseDebugEvent(kDebugHousekeeping, "Process part timeout.");
-      FlushToStore();
+      m_owner.Debug(kDebugHousekeeping, "Process part timeout.");
+      m_owner.OnConnectionLost();
       ConnectToSource();
       break;
     case kPollWait:
       ReconnectForNextRequest();
       break;
     case kReadingHeader:
-      RaiseDebugEvent(kDebugHousekeeping, "Process header timeout.");
+      m_owner.Debug(kDebugHousekeeping, "Process header timeout.");
       ConnectToSource();
       break;
     case kConnecting:
-      RaiseDebugEvent(kDebugHousekeeping, "Connect timeout.");
-      ScheduleReconnect(kReconnectAfterConnectTimeoutMs);
+      m_owner.Debug(kDebugHousekeeping, "Connect timeout.");
+      ScheduleReconnect(kReconnectAfterFailedConnectMs);
       break;
     case kReconnectWait:
       ConnectToSource();
       break;
     case kAwaitingResponse:
-      RaiseDebugEvent(kDebugHousekeeping, "URL timeout.");
+      m_owner.Debug(kDebugHousekeeping, "URL timeout.");
       ConnectToSource();
       break;
     default:

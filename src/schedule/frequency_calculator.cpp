@@ -1,4 +1,4 @@
-#include "parsing/frequency_calculator.h"
+#include "schedule/frequency_calculator.h"
 
 namespace ravelon {
 

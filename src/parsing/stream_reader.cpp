@@ -1,72 +1,70 @@
-// The engine's input buffer: the bytes of the stream that are not yet parsed.
-//
-// Positions are 1-based over the data (0 = not found). The data lives at
-// m_inputBuffer[m_inputHead, m_inputHead + m_inputLength); the capacity is the
-// length of m_inputBuffer.
-#include "parsing/input_buffer.h"
+// The input buffer of the stream reader: a preallocated block of capacity
+// with a fill length, so an arrival costs one copy into spare space. It grows
+// by half again when too small and is cut back by a quarter after a long
+// spell of low use, never below its initial size and never beyond its limit.
+#include "parsing/stream_reader.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "parsing/byte_search.h"
-#include "ravelon/korvid.h"
 
 namespace ravelon {
 
-int16_t Korvid::AppendToInputBuffer(const std::string& bytes) {
+StreamReader::StreamReader() { m_inputBuffer.assign(kInitialInputCapacity, ' '); }
+
+StreamReader::AppendOutcome StreamReader::Append(std::string_view bytes) {
   const int32_t n = static_cast<int32_t>(std::min<size_t>(bytes.size(), INT32_MAX));
-  if (n < 1) return kInputOk;
-  int16_t outcome = kInputOk;
+  if (n < 1) return kAppended;
+  AppendOutcome outcome = kAppended;
   if (static_cast<int64_t>(m_inputLength) + n > kInputBufferLimit) {
-    outcome = kInputCleared;
-    ClearInputBuffer();
-    if (n > kInputBufferLimit) return kInputCleared;
+    outcome = kCleared;
+    Clear();
+    if (n > kInputBufferLimit) return kCleared;
   }
   const int32_t needed = m_inputLength + n;
-  if (needed > static_cast<int32_t>(m_inputBuffer.size())) {
+  if (needed > Capacity()) {
     m_bufferIdleParts = 0;
-    outcome = kInputGrown;
+    outcome = kGrown;
     const int32_t capacity =
         static_cast<int32_t>(std::min<int64_t>(int64_t{needed} * 3 / 2, kInputBufferLimit));
-    CompactInputBuffer();
+    Compact();
     m_inputBuffer.resize(capacity, ' ');
-  } else if (m_inputHead + needed > static_cast<int32_t>(m_inputBuffer.size())) {
-    CompactInputBuffer();
+  } else if (m_inputHead + needed > Capacity()) {
+    Compact();
   }
   std::memcpy(m_inputBuffer.data() + m_inputHead + m_inputLength, bytes.data(), n);
   m_inputLength = needed;
 
-  const int32_t capacity = static_cast<int32_t>(m_inputBuffer.size());
-  if (m_inputLength > capacity * 7 / 10) {
+  if (m_inputLength > Capacity() * 7 / 10) {
     m_bufferIdleParts = 0;
     return outcome;
   }
   if (m_bufferIdleParts >= kIdlePartsBeforeReduction) {
-    outcome = kInputReduced;
-    ReduceInputBuffer();
+    outcome = kReduced;
+    Reduce();
   }
   return outcome;
 }
 
-void Korvid::ReduceInputBuffer() {
+void StreamReader::Reduce() {
   m_bufferIdleParts = 0;
-  const int32_t target = static_cast<int32_t>(m_inputBuffer.size()) * 3 / 4;
+  const int32_t target = Capacity() * 3 / 4;
   if (target >= m_inputLength && target >= kInitialInputCapacity) {
-    CompactInputBuffer();
+    Compact();
     m_inputBuffer.resize(target);
     m_inputBuffer.shrink_to_fit();  // the point of a reduction is to give memory back
   }
 }
 
 // Moves the data to the front of the allocation.
-void Korvid::CompactInputBuffer() {
+void StreamReader::Compact() {
   if (m_inputHead == 0) return;
   std::memmove(m_inputBuffer.data(), m_inputBuffer.data() + m_inputHead, m_inputLength);
   m_inputHead = 0;
 }
 
-// Forgets the buffered data and the part positions; the capacity stays.
-void Korvid::ClearInputBuffer() {
+void StreamReader::Clear() {
   m_inputLength = 0;
   m_inputHead = 0;
   m_bufferIdleParts = 0;
@@ -75,14 +73,14 @@ void Korvid::ClearInputBuffer() {
   m_crlfEndMemo = m_lfEndMemo = SearchMemo{};
 }
 
-int32_t Korvid::FindInInputBuffer(int32_t start, std::string_view text, CompareMode mode) const {
+int32_t StreamReader::Find(int32_t start, std::string_view text, CompareMode mode) const {
   if (start < 1 || start > m_inputLength) return 0;
   const std::string_view data(InputData() + start - 1, m_inputLength - start + 1);
   const size_t found = FindBytes(data, text, mode == kTextCompare);
   return found == std::string_view::npos ? 0 : start + static_cast<int32_t>(found);
 }
 
-void Korvid::KeepInputBufferTail(int32_t n) {
+void StreamReader::KeepTail(int32_t n) {
   if (n < 1) {
     m_inputLength = 0;
     m_inputHead = 0;
@@ -95,7 +93,7 @@ void Korvid::KeepInputBufferTail(int32_t n) {
   m_crlfEndMemo = m_lfEndMemo = SearchMemo{};
 }
 
-void Korvid::DiscardInputBufferHead(int32_t n) {
+void StreamReader::DiscardHead(int32_t n) {
   if (n < 1) return;
   if (n >= m_inputLength) {
     m_inputLength = 0;

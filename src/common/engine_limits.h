@@ -1,0 +1,84 @@
+// Every delay and limit of the engine, in one place, each with its reason.
+// No other file writes these numbers; tests use the names too.
+#pragma once
+
+#include <cstdint>
+
+namespace ravelon {
+
+// --- Delays of the connection's watchdog (milliseconds) ---
+// A source that has not accepted the connection by then is taken as down.
+inline constexpr int32_t kConnectTimeoutMs = 5'000;
+// From the request to the first byte of the response.
+inline constexpr int32_t kResponseTimeoutMs = 10'000;
+// From the first byte to a usable content-type line with its boundary.
+inline constexpr int32_t kHeaderTimeoutMs = 10'000;
+// Between two parts of the stream: a source that stalls longer is restarted.
+inline constexpr int32_t kPartTimeoutMs = 15'000;
+// After a connection broke (closed, error, or an error while reading): short,
+// the source was there a moment ago.
+inline constexpr int32_t kReconnectAfterBreakMs = 5'000;
+// After a connect that failed or timed out: long, the source is down.
+inline constexpr int32_t kReconnectAfterFailedConnectMs = 50'000;
+// The rate period: packet and save rates are reported at most this often.
+inline constexpr int32_t kStatsPeriodMs = 600'000;
+
+// --- Intervals a host or the registry store may set (milliseconds) ---
+// The view tick's default: twice a second is enough for a live picture.
+inline constexpr int32_t kDefaultViewIntervalMs = 500;
+// The save interval's default: two images a second in the store.
+inline constexpr int32_t kDefaultSaveIntervalMs = 500;
+// View, save and poll intervals outside [10 ms, 60 s] are ignored or clamped:
+// faster would busy the loop, slower is no longer live.
+inline constexpr int32_t kMinIntervalMs = 10;
+inline constexpr int32_t kMaxIntervalMs = 60'000;
+
+// --- The input buffer (bytes) ---
+// The capacity an engine starts with: a few small parts.
+inline constexpr int32_t kInitialInputCapacity = 10'000;
+// A stream that never completes a part within this much is broken or
+// hostile: the buffer is cleared rather than grown further.
+inline constexpr int32_t kInputBufferLimit = 10'000'000;
+// Parts parsed while the buffer stays at most 70% full before it is cut
+// back by a quarter: a long enough spell that a burst does not flap it.
+inline constexpr int32_t kIdlePartsBeforeReduction = 500;
+// A boundary shorter than this would match inside every image.
+inline constexpr int32_t kMinBoundaryLength = 2;
+
+// --- Frames ---
+// Frames waiting for a save run: about 10 s of a 30 fps source; a full queue
+// keeps the most valuable of its newest frame and the new one.
+inline constexpr int32_t kSaveQueueCapacity = 300;
+// Frame numbers wrap to 1 after this: nine digits in every host's display.
+inline constexpr int32_t kMaxFrameNumber = 999'999'999;
+// The number of the placeholder frame a connection starts with; the next
+// real frame is number 1.
+inline constexpr int32_t kPlaceholderFrameId = -2;
+// Two stamps in one millisecond, or a clock set back: the later frame gets
+// the last stamp plus this, so stamps stay strictly increasing.
+inline constexpr double kStampStepSeconds = 0.002;
+
+// --- The frame store ---
+inline constexpr int64_t kMegabyte = 1'048'576;
+// File-size limits and preallocation steps are set in megabytes up to this.
+inline constexpr int16_t kMaxLimitSetting = 999;
+// The registry store may hold a file limit up to this (hours under a time
+// limit: almost twelve weeks).
+inline constexpr int32_t kMaxStoredFileLimit = 1'999;
+// Under a time limit a data file still ends its set before it passes this:
+// positions in the index are 32-bit.
+inline constexpr int64_t kTimeLimitSizeCap = 2'000 * kMegabyte;
+// The index file grows in steps of this, up to its cap (about 5.8 million
+// frames of 18 bytes).
+inline constexpr int32_t kIndexGrowthStep = 1'048'576;
+inline constexpr int32_t kIndexMaxSize = 104'857'600;
+// Frames queued longer ago than this keep their own stamps in a save run;
+// younger ones are spread evenly up to now.
+inline constexpr double kRecentSeconds = 20;
+// The smallest spacing between spread stamps.
+inline constexpr double kMinSpacingSeconds = 0.001;
+// A failing disk reports at most once per 25.92 s (in days): the host's log
+// must not drown.
+inline constexpr double kErrorReportGapDays = 0.0003;
+
+}  // namespace ravelon

@@ -1,0 +1,117 @@
+// Data arrival: the arrived bytes go into the stream reader and the stage of
+// the connection state runs on them. The watchdog follows the stages: the
+// header has 10 s, each part 15 s, restarted by every part.
+//
+// The host may let its message loop run while it handles an event raised
+// during parsing, so a second arrival can come in before the first returns.
+// That one only appends its bytes and flags the running parse, which loops
+// once more: parsing is never entered twice.
+#include "common/engine_limits.h"
+#include "connection/connection.h"
+#include "parsing/stream_reader.h"
+#include "ravelon/debug_levels.h"
+
+namespace ravelon {
+namespace {
+
+constexpr uint8_t kParsing = 1;
+constexpr uint8_t kParseAgain = 2;
+
+}  // namespace
+
+void Connection::OnDataArrival(int32_t /*bytes_total*/) {
+  if (m_socket->State() != TcpSocket::kConnected) return;  // the bytes stay with the socket
+  m_socket->GetData(m_arrival);
+  if (m_arrival.empty()) return;
+
+  switch (m_reader.Append(m_arrival)) {
+    case StreamReader::kCleared:
+      m_owner.Debug(kDebugError, "Input buffer exceeds limit. Buffer cleared.");
+      break;
+    case StreamReader::kGrown:
+      m_owner.Debug(kDebugHousekeeping, "Preallocating input buffer: " +
+                                            std::to_string(m_reader.Capacity()) + " bytes.");
+      break;
+    case StreamReader::kReduced:
+      m_owner.Debug(kDebugHousekeeping,
+                    "Reducing input buffer: " + std::to_string(m_reader.Capacity()) + " bytes.");
+      break;
+    default:
+      break;
+  }
+  if (m_inDataArrival != 0) {
+    m_inDataArrival = kParsing | kParseAgain;
+    return;
+  }
+  do {
+    m_inDataArrival = kParsing;
+    RunStage();
+  } while (m_inDataArrival & kParseAgain);
+  m_inDataArrival = 0;
+}
+
+void Connection::RunStage() {
+  switch (m_connectionState) {
+    case kAwaitingResponse:
+      // A single response is taken whole when the source closes.
+      if (m_settings.streaming) {
+        ArmTimeoutTimer(kHeaderTimeoutMs);
+        m_connectionState = kReadingHeader;
+        ProcessResponseHeader();
+      }
+      break;
+    case kReadingHeader:
+      ProcessResponseHeader();
+      break;
+    case kReadingParts:
+      ProcessParts();
+      break;
+    default:
+      break;
+  }
+}
+
+void Connection::ProcessResponseHeader() {
+  // Without a usable boundary the header timeout ends this attempt.
+  if (!m_reader.TakeResponseHeader()) return;
+  m_timeoutTimer->SetEnabled(false);
+  m_connectionState = kReadingParts;
+  m_timeoutTimer->SetInterval(kPartTimeoutMs);
+  m_timeoutTimer->SetEnabled(true);
+  ProcessParts();
+}
+
+// Works through every complete part in the buffer; an arrival that came in
+// meanwhile makes the arrival loop run the stage again itself.
+void Connection::ProcessParts() {
+  for (;;) {
+    std::shared_ptr<MediaFrame> frame;
+    const StreamReader::PartKind kind = m_reader.TakePart(frame);
+    if (kind == StreamReader::kNoPart) return;
+    // Stopping and starting the timer restarts the part timeout; it does
+    // not run while the frame is handled.
+    m_timeoutTimer->SetEnabled(false);
+    if (kind == StreamReader::kFramePart && !m_owner.OnNewFrame(frame)) {
+      m_owner.Debug(kDebugError, "Handling of a new frame failed... Reconnecting");
+      ConnectToSource();
+      return;
+    }
+    m_timeoutTimer->SetEnabled(true);
+    if (m_inDataArrival >= kParseAgain) return;
+  }
+}
+
+// Single-response mode, called when the source has closed.
+void Connection::TakeSingleResponse() {
+  std::shared_ptr<MediaFrame> frame;
+  // Without a complete header the response timeout follows.
+  if (!m_reader.TakeSingleResponse(frame)) return;
+  m_timeoutTimer->SetEnabled(false);
+  // A response with no image makes no frame; polling goes on.
+  if (frame) m_owner.OnNewFrame(frame);
+  m_connectionState = kPollWait;
+  m_timeoutTimer->SetInterval(m_pollInterval);
+  m_timeoutTimer->SetEnabled(true);
+}
+
+}  // namespace ravelon

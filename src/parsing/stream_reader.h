@@ -1,0 +1,114 @@
+// StreamReader: the bytes of a source's response in, its parts out. It holds
+// the input buffer (the bytes not yet parsed), finds the response header's
+// boundary, frames the multipart stream into parts, reads each part's header
+// lines and maps its content type to a frame.
+//
+// It knows nothing of sockets, timers or clocks: its owner (the engine's
+// connection) feeds it the bytes of each arrival and asks for what is
+// complete, so a test, a fuzz target or a benchmark can drive it from a plain
+// byte string. Single-threaded; the owner's thread.
+//
+// A part is complete only when the boundary after it has arrived; no length
+// field is trusted. Its end is, tried in this order and the first kind found
+// at all winning: CR LF + boundary, LF + boundary, the boundary alone.
+// Positions inside are 1-based over the buffered data (0 = not found).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "common/engine_limits.h"
+#include "parsing/parameter_list.h"
+
+namespace ravelon {
+
+class MediaFrame;
+
+class StreamReader {
+ public:
+  // What an append did to the buffer, for the owner's log.
+  enum AppendOutcome : int16_t {
+    kAppended = 0,
+    kCleared = 1,  // the limit was passed: everything buffered was dropped
+    kGrown = 2,
+    kReduced = 3,
+  };
+
+  // What TakePart found.
+  enum PartKind {
+    kNoPart,     // no complete part (yet): wait for more bytes
+    kKeepAlive,  // a keep-alive part, consumed
+    kFramePart,  // a data part, consumed; `frame` is nullptr for a type that carries no frame
+  };
+
+  StreamReader();
+
+  // Appends an arrival's bytes. An arrival that would pass kInputBufferLimit
+  // first clears the buffer (one larger than the limit is dropped too).
+  AppendOutcome Append(std::string_view bytes);
+
+  // Forgets the buffered data and the part positions; the capacity stays.
+  void Clear();
+
+  // Streaming: true once the first "Content-Type" line of the response is
+  // complete and names a multipart boundary of at least kMinBoundaryLength;
+  // the header up to that line is then consumed and parts follow.
+  bool TakeResponseHeader();
+
+  // Streaming: the next complete part, consumed from the buffer.
+  PartKind TakePart(std::shared_ptr<MediaFrame>& frame);
+
+  // Single response, once the source has closed: false while no header ends
+  // in a blank line after the "Content-Type" line. Otherwise the buffer is
+  // emptied and `frame` is the image (the body less the two bytes of line end
+  // that sources put after it), or nullptr for a body of fewer than 3 bytes.
+  bool TakeSingleResponse(std::shared_ptr<MediaFrame>& frame);
+
+  int32_t Length() const { return m_inputLength; }
+  int32_t Capacity() const { return static_cast<int32_t>(m_inputBuffer.size()); }
+  const std::string& Boundary() const { return m_boundary; }
+  // The buffered data, for checks.
+  std::string_view Data() const { return {InputData(), static_cast<size_t>(m_inputLength)}; }
+  // Parts parsed at low use since the capacity last changed.
+  int32_t IdleParts() const { return m_bufferIdleParts; }
+
+ private:
+  enum CompareMode { kBinaryCompare, kTextCompare };
+  // A stretch of the buffer known to hold no part end of one kind, so that a
+  // search does not examine the same bytes twice.
+  struct SearchMemo {
+    int32_t from = 0;  // positions of boundary occurrences, [from, to)
+    int32_t to = 0;
+  };
+
+  const char* InputData() const { return m_inputBuffer.data() + m_inputHead; }
+  int32_t Find(int32_t start, std::string_view text, CompareMode mode) const;
+  void KeepTail(int32_t n);
+  void DiscardHead(int32_t n);
+  void Reduce();
+  void Compact();
+  // The "Content-Type" line of the response: its position and line end, or false.
+  bool FindContentTypeLine(int32_t& start, int32_t& end, std::string_view& lineEnd) const;
+  int32_t FindPartEnd(int32_t from, int32_t& lineEndLength);
+  std::string ParsePartHeaders(std::string_view headerBlock, std::string_view lineEnd);
+  PartKind MakePartFrame(const std::string& contentType, int32_t bodyStart, int32_t bodyLength,
+                         std::shared_ptr<MediaFrame>& frame) const;
+
+  // The data lives at m_inputBuffer[m_inputHead, m_inputHead + m_inputLength):
+  // consumed bytes are dropped by moving the head, and the rest moves to the
+  // front only when an arrival needs the room, once per arrival.
+  std::string m_inputBuffer;
+  int32_t m_inputHead = 0;
+  int32_t m_inputLength = 0;
+  int32_t m_bufferIdleParts = 0;
+  int32_t m_boundaryPos = 0;
+  int32_t m_partEndSearchPos = 0;
+  SearchMemo m_crlfEndMemo;  // no CR LF + boundary part end here
+  SearchMemo m_lfEndMemo;    // no LF + boundary part end here
+  std::string m_boundary;
+  ParameterList m_partHeaders;
+};
+
+}  // namespace ravelon
