@@ -11,6 +11,7 @@ packages=(
   libjpeg-dev          # libjpeg-turbo: makes real JPEG images for end-to-end tests
   libsqlite3-dev       # SQLite: the registry store of source settings
   libcli11-dev         # CLI11: the command line of ravelon-send-event
+  pkgconf              # pkg-config: the install test builds a host with its flags
   clang-format         # the checked-in code style
 )
 
