@@ -1,10 +1,13 @@
 // A small host: makes one engine on the real platform, configures it through
-// its setters, prepares and connects it, prints every DebugEvent with its
-// level for a while, then releases the engine.
+// its setters to record into a store folder, prepares and connects it, saves
+// the queued frames once a second, prints every DebugEvent with its level for
+// a while, then releases the engine (which saves what is still queued).
 //
-//   ravelon_example_host [address [port [path [seconds]]]]
+//   ravelon_example_host [address [port [path [seconds [store folder]]]]]
 //
-// An empty address runs the source in virtual mode.
+// An empty address runs the source in virtual mode. The store folder defaults
+// to ./ravelon-store/.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +37,8 @@ int main(int argc, char** argv) {
   const int32_t port = argc > 2 ? std::atoi(argv[2]) : 80;
   const std::string path = argc > 3 ? argv[3] : "/video.cgi";
   const int seconds = argc > 4 ? std::atoi(argv[4]) : 2;
+  std::string store = argc > 5 ? argv[5] : "ravelon-store/";
+  if (store.back() != '/') store += '/';
 
   auto platform = ravelon::NewRealPlatform();
   PrintingHost host;
@@ -45,6 +50,13 @@ int main(int argc, char** argv) {
     engine.SetUrl(path);
     engine.SetStreaming(true);
     engine.SetViewIterval(200);
+    // What a host must set to record: the store folder, saving on, a limit
+    // per file set (10 MB here), and a cadence of ForcedSave calls below.
+    engine.DBPath(store);
+    engine.DoSave(true);
+    engine.SetSaveIterval(100);
+    engine.SetFileSizeLimit(10);
+    engine.SetPreAllocationSize(1);
     std::printf("Engine made: free=%s, streaming=%s, view interval=%d ms\n",
                 engine.IsFree() ? "yes" : "no", engine.GetStreaming().c_str(),
                 engine.GetViewInterval());
@@ -52,14 +64,21 @@ int main(int argc, char** argv) {
     engine.PrepareEngine();
     engine.Connect();
 
+    int32_t saved = 0;
+    auto save = platform->Loop().NewTimer([&] { saved += std::max(engine.ForcedSave(), 0); });
+    save->SetInterval(1000);
+    save->SetEnabled(true);
+
     auto stop = platform->Loop().NewTimer([&] { platform->Loop().Stop(); });
     stop->SetInterval(seconds * 1000);
     stop->SetEnabled(true);
     platform->Loop().Run();
 
+    save->SetEnabled(false);
     engine.ReleaseNGN();
-    std::printf("Engine released: free=%s, DataReady events: %d\n", engine.IsFree() ? "yes" : "no",
-                host.data_ready());
+    std::printf("Engine released: free=%s, DataReady events: %d, frames saved on the way: %d, last set: %s%s\n",
+                engine.IsFree() ? "yes" : "no", host.data_ready(), saved, store.c_str(),
+                engine.FileName().c_str());
   }
   return 0;
 }
