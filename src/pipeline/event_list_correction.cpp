@@ -12,7 +12,7 @@
 namespace ravelon {
 namespace {
 
-constexpr double kSecondsPerDay = 86'400;
+constexpr double kSecondsPerDay = DateTimeStamp::kSecondsPerDay;
 
 // The shifted time rounded to the nearest millisecond (a shift computed in
 // floating point must not move an event a millisecond early), carrying into

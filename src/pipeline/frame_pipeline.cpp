@@ -10,7 +10,7 @@
 namespace ravelon {
 namespace {
 
-constexpr double kSecondsPerDay = 86'400;
+constexpr double kSecondsPerDay = DateTimeStamp::kSecondsPerDay;
 
 // The paper-cut commands of ESC/POS receipt printers: a cut ends the receipt.
 constexpr std::string_view kCutEscI = "\x1b\x69";

@@ -4,13 +4,14 @@
 #include <cmath>
 
 #include "common/engine_limits.h"
+#include "ravelon/date_time_stamp.h"
 #include "ravelon/debug_levels.h"
 #include "store/store_writer.h"
 
 namespace ravelon {
 namespace {
 
-constexpr double kSecondsPerDay = 86'400;
+constexpr double kSecondsPerDay = DateTimeStamp::kSecondsPerDay;
 
 std::string TwoDigits(int64_t value) {
   std::string text = std::to_string(value);
@@ -46,7 +47,7 @@ std::string StoreWriter::NewFileSetName() const {
         !files.FileExists(base + ".idx") && !files.FileExists(base + ".id2")) {
       return name;
     }
-    if (++second == 86'400) second = 0, ++day;
+    if (++second == static_cast<int64_t>(kSecondsPerDay)) second = 0, ++day;
   }
 }
 

@@ -3,11 +3,12 @@
 #include <cmath>
 
 #include "common/number_encoding.h"
+#include "ravelon/date_time_stamp.h"
 
 namespace ravelon {
 namespace {
 
-constexpr double kSecondsPerDay = 86'400;
+constexpr double kSecondsPerDay = DateTimeStamp::kSecondsPerDay;
 
 int32_t LongAt(std::string_view bytes, size_t offset) {
   return BytesToLong(bytes.substr(offset, 4));

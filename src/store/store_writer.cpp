@@ -18,7 +18,7 @@
 namespace ravelon {
 namespace {
 
-constexpr double kSecondsPerDay = 86'400;
+constexpr double kSecondsPerDay = DateTimeStamp::kSecondsPerDay;
 
 // Adds seconds to a stamp, carrying whole days (counted toward zero) into the date.
 void AddSecondsToStamp(double& date, double& time, double seconds) {
