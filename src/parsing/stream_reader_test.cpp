@@ -1,0 +1,250 @@
+#include "parsing/stream_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/engine_limits.h"
+#include "ravelon/media_frame.h"
+
+namespace ravelon {
+namespace {
+
+using Parts = std::vector<std::string>;
+
+constexpr char kHeader[] =
+    "HTTP/1.0 200 OK\r\nServer: cam\r\n"
+    "Content-Type: multipart/x-mixed-replace; boundary=myboundary\r\n\r\n";
+
+std::string Frame(uint8_t type, const std::string& body) {
+  return std::to_string(type) + ":" + body;
+}
+
+std::string Part(const std::string& type, const std::string& body, const std::string& eol = "\r\n",
+                 const std::string& boundary = "--myboundary") {
+  return boundary + eol + "Content-Type: " + type + eol + "Content-Length: 9" + eol + eol + body +
+         eol;
+}
+
+// Feeds each arrival and takes what is complete, as the connection does: the
+// response header until it is accepted, then every complete part. A part is
+// written as Frame(type, body), "keepalive" or "none" (a part without frame).
+Parts Feed(const std::vector<std::string>& arrivals, StreamReader* reader = nullptr) {
+  StreamReader own;
+  if (reader == nullptr) reader = &own;
+  Parts parts;
+  bool streaming = false;
+  for (const std::string& arrival : arrivals) {
+    reader->Append(arrival);
+    if (!streaming && !(streaming = reader->TakeResponseHeader())) continue;
+    std::shared_ptr<MediaFrame> frame;
+    for (StreamReader::PartKind kind; (kind = reader->TakePart(frame)) != StreamReader::kNoPart;) {
+      parts.push_back(kind == StreamReader::kKeepAlive ? "keepalive"
+                      : frame ? Frame(frame->getDataType(), frame->getDataBlock().Text())
+                              : "none");
+    }
+  }
+  return parts;
+}
+
+TEST(StreamReaderTest, ResponseHeaderYieldsTheBoundaryAndIsConsumedUpToIt) {
+  // A response header line and the boundary it yields ("" = not accepted).
+  const std::pair<std::string, std::string> cases[] = {
+      {"HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=myboundary\r\n",
+       "--myboundary"},
+      {"content-type: Multipart/Mixed; BOUNDARY=\"--Frame\"\n", "--Frame"},
+      {"Content-Type: multipart/x; boundary=  \"ab\"  \r\n", "--ab"},
+      {"Content-Type: multipart/x; boundary=ab; charset=x\r\n", "--ab; charset=x"},
+      {"Content-Type: multipart/x; boundary=x\r\n", ""},
+      {"Content-Type: multipart/x; boundary=\"x\"\r\n", ""},
+      {"Content-Type: multipart/x; boundary=abc", ""},  // the line has not ended
+      {"Content-Type: image/jpeg; boundary=abc\r\n", ""},
+      {"Content-Type: multipart/x; boundary abc\r\n", ""},
+  };
+  for (const auto& [line, boundary] : cases) {
+    StreamReader reader;
+    reader.Append(line + "rest");
+    EXPECT_EQ(reader.TakeResponseHeader(), !boundary.empty()) << line;
+    EXPECT_EQ(reader.Boundary(), boundary) << line;
+    EXPECT_EQ(reader.Data(), boundary.empty() ? line + "rest" : "rest") << line;
+  }
+}
+
+TEST(StreamReaderTest, PartsEndAtTheFirstKindOfEndFound) {
+  const std::string lf_header = "Content-type: Multipart/Mixed; BOUNDARY=\"--Frame\"\n\n";
+  const std::pair<std::string, Parts> cases[] = {
+      {kHeader + std::string("preamble\r\n") + Part("image/jpeg", "J1") + Part("text/plain", "") +
+           Part("image/jpeg", "J2") + "--myboundary",
+       {Frame(kJpeg, "J1"), Frame(kText, ""), Frame(kJpeg, "J2")}},
+      // LF line ends; the boundary matches in any case.
+      {lf_header + "preamble\n" + Part("image/jpeg", "a\r\nb", "\n", "--FRAME") +
+           Part("image/jpeg", "c", "\n", "--frame") + "--Frame--\n",
+       {Frame(kJpeg, "a\r\nb"), Frame(kJpeg, "c")}},
+      // The body ends at the boundary in capitals; "tail" is a part without a
+      // content type; a body followed directly by the boundary keeps every byte.
+      {kHeader + Part("image/jpeg", "x\r\n--MYBOUNDARY\r\n\r\ntail") +
+           "--myboundary\r\nContent-Type: image/jpeg\r\n\r\nno-line-end--myboundary\r\n",
+       {Frame(kJpeg, "x"), "none", Frame(kJpeg, "no-line-end")}},
+      // A CR LF end anywhere after the part wins over an earlier LF end...
+      {kHeader + std::string("--myboundary\r\nContent-Type: text/plain\r\n\r\nA\n--myboundary"
+                             "\r\n\r\nB\r\n--myboundary\n"),
+       {Frame(kText, "A\n--myboundary\r\n\r\nB")}},
+      // ...and an LF end over an earlier bare boundary.
+      {kHeader + std::string("--myboundary\nContent-Type: text/plain\n\nA--myboundary\nB\n"
+                             "--myboundary"),
+       {Frame(kText, "A--myboundary\nB")}},
+      // A header without its blank line before the end holds the stream there.
+      {kHeader + std::string("--myboundary\r\nContent-Type: text/plain\r\nA\r\n") +
+           Part("text/plain", "B") + "--myboundary",
+       {}},
+      // A blank line that runs into the next boundary gives an empty body.
+      {kHeader + std::string("--myboundary\r\nContent-Type: image/jpeg\r\n\r\n--myboundary"),
+       {Frame(kJpeg, "")}},
+  };
+  for (const auto& [stream, expected] : cases) EXPECT_EQ(Feed({stream}), expected) << stream;
+}
+
+TEST(StreamReaderTest, ContentTypesMapExactlyAndWithoutRegardToCase) {
+  // Header fields of a part and what the part becomes.
+  const std::pair<std::string, std::string> cases[] = {
+      {"Content-Type: image/jpeg", Frame(kJpeg, "body")},
+      {"content-type:   IMAGE/JPEG  ", Frame(kJpeg, "body")},
+      {"Content-Type: text/plain", Frame(kText, "body")},
+      {"Content-Type: text/plaintext", Frame(kText, "body")},
+      {"Content-Type: text/x-vesper-event", Frame(kEvent, "body")},
+      {"Content-Type: Text/X-Vesper-Event-List", Frame(kEventList, "body")},
+      {"Content-Type: text/plain\r\ncontent-type: image/jpeg", Frame(kText, "body")},
+      {"Content-Type: Text/KeepAlive", "keepalive"},
+      {"Content-Type: image/jpeg; q=1", "none"},
+      {"Content-Type: audio/basic", "none"},
+      {"Content-Length: 4", "none"},
+  };
+  std::string stream = kHeader;
+  Parts expected;
+  for (const auto& [fields, part] : cases) {
+    stream += "--myboundary\r\n" + fields + "\r\n\r\nbody\r\n";
+    expected.push_back(part);
+  }
+  EXPECT_EQ(Feed({stream + "--myboundary"}), expected);
+}
+
+TEST(StreamReaderTest, ArrivalsCutAnywhereGiveTheSameParts) {
+  // CR LF ends, then LF ends, then bare ones: no end competes with a kind
+  // tried before it, so where the arrivals are cut cannot matter.
+  const std::string body("\xff\xd8\r\n--myboundar\n--myboundar\xff\xd9", 30);
+  const std::string bare = "--myboundary\r\nContent-Type: text/plain\r\n\r\nbare";
+  const std::string stream = kHeader + std::string("junk line\r\n") + Part("image/jpeg", body) +
+                             Part("text/plain", "") + Part("text/plain", "lf", "\n") +
+                             Part("image/jpeg", "", "\n") + bare + "1" + bare + "2--myboundary";
+  const Parts expected = {Frame(kJpeg, body), Frame(kText, ""),      Frame(kText, "lf"),
+                          Frame(kJpeg, ""),   Frame(kText, "bare1"), Frame(kText, "bare2")};
+  ASSERT_EQ(Feed({stream}), expected);
+  std::vector<std::string> bytes;
+  for (char c : stream) bytes.emplace_back(1, c);
+  EXPECT_EQ(Feed(bytes), expected);
+  for (size_t cut = 0; cut <= stream.size(); ++cut) {
+    ASSERT_EQ(Feed({stream.substr(0, cut), stream.substr(cut)}), expected) << "cut at " << cut;
+  }
+}
+
+TEST(StreamReaderTest, StreamsWithoutCrLfEndsAreParsedInOnePass) {
+  // 200,000 parts, none ended by CR LF, in one arrival. A search that went
+  // over the rest of the buffer again for every part would examine some 10^10
+  // boundaries and run for many minutes: the guard is the size, not a clock.
+  // Every part is found once, in order.
+  constexpr int kCount = 100'000;
+  std::string stream = kHeader;
+  Parts expected;
+  for (const bool lf : {true, false}) {  // LF before every boundary, then none
+    const std::string eol = lf ? "\n" : "\r\n";
+    for (int i = 0; i < kCount; ++i) {
+      stream += "--myboundary" + eol + "Content-Type: text/plain" + eol + eol + std::to_string(i) +
+                (lf ? "\n" : "");
+      expected.push_back(Frame(kText, std::to_string(i)));
+    }
+  }
+  stream += "--myboundary";
+  ASSERT_LT(stream.size(), static_cast<size_t>(kInputBufferLimit));
+  StreamReader reader;
+  EXPECT_EQ(Feed({stream}, &reader), expected);
+  EXPECT_EQ(reader.Data(), "--myboundary");
+}
+
+TEST(StreamReaderTest, SingleResponseIsTheBodyLessTwoBytes) {
+  // A whole response and what it gives: a frame, "no frame", or "wait".
+  const std::pair<std::string, std::string> cases[] = {
+      {"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\nIMAGE\r\n", Frame(kJpeg, "IMAGE")},
+      {"Content-type: x\n\nIMG\r\n", Frame(kJpeg, "IMG")},
+      {"Content-Type: x\r\n\r\nabc", Frame(kJpeg, "a")},
+      {"Content-Type: x\r\n\r\nab", "no frame"},
+      {"Content-Type: x\r\n\r\n", "no frame"},
+      {"Content-Type: image/jpeg\r\nIMAGE\r\n", "wait"},
+      {"HTTP/1.0 200 OK\r\n\r\nIMAGE\r\n", "wait"},
+  };
+  for (const auto& [response, expected] : cases) {
+    StreamReader reader;
+    reader.Append(response);
+    std::shared_ptr<MediaFrame> frame;
+    const bool taken = reader.TakeSingleResponse(frame);
+    EXPECT_EQ(!taken  ? "wait"
+              : frame ? Frame(frame->getDataType(), frame->getDataBlock().Text())
+                      : "no frame",
+              expected);
+    EXPECT_EQ(reader.Length(), taken ? 0 : static_cast<int32_t>(response.size())) << response;
+  }
+}
+
+TEST(StreamReaderTest, InputGrowsByHalfAgainUpToTheLimitAndClearsBeyondIt) {
+  const int32_t initial = kInitialInputCapacity, limit = kInputBufferLimit;
+  const struct {
+    int32_t arrival;
+    StreamReader::AppendOutcome outcome;
+    int32_t length;
+    int32_t capacity;
+  } steps[] = {
+      {0, StreamReader::kAppended, 0, initial},
+      {initial - 1'000, StreamReader::kAppended, initial - 1'000, initial},
+      {2'000, StreamReader::kGrown, initial + 1'000, (initial + 1'000) * 3 / 2},
+      {limit * 7 / 10 - (initial + 1'000), StreamReader::kGrown, limit * 7 / 10, limit},
+      {limit / 5, StreamReader::kAppended, limit * 9 / 10, limit},
+      {limit / 10 - 1'000, StreamReader::kAppended, limit - 1'000, limit},
+      {2'000, StreamReader::kCleared, 2'000, limit},
+      {limit + 1, StreamReader::kCleared, 0, limit},
+      {limit, StreamReader::kAppended, limit, limit},
+  };
+  StreamReader reader;
+  for (const auto& s : steps) {
+    EXPECT_EQ(reader.Append(std::string(s.arrival, 'b')), s.outcome) << s.arrival;
+    EXPECT_EQ(reader.Length(), s.length) << s.arrival;
+    EXPECT_EQ(reader.Capacity(), s.capacity) << s.arrival;
+  }
+}
+
+TEST(StreamReaderTest, CapacityIsCutByAQuarterAfterQuietPartsNeverBelowTheInitialSize) {
+  StreamReader reader;
+  reader.Append(std::string(28'096, 'b'));  // capacity 42,144: its cuts reach 10,000 exactly
+  reader.Clear();
+  std::string quiet_parts = kHeader;
+  for (int i = 0; i < kIdlePartsBeforeReduction; ++i) quiet_parts += "--myboundary\r\n\r\n\r\n";
+  quiet_parts += "--myboundary";
+  // Each quiet spell cuts a quarter, until a cut would go below the initial size.
+  for (int32_t expected :
+       {31'608, 23'706, 17'779, 13'334, kInitialInputCapacity, kInitialInputCapacity}) {
+    ASSERT_EQ(Feed({quiet_parts}, &reader).size(), static_cast<size_t>(kIdlePartsBeforeReduction));
+    EXPECT_EQ(reader.IdleParts(), kIdlePartsBeforeReduction);
+    EXPECT_EQ(reader.Append("x"), StreamReader::kReduced);
+    EXPECT_EQ(reader.Capacity(), expected);
+    EXPECT_EQ(reader.IdleParts(), 0);
+    EXPECT_EQ(reader.Data(), "\r\n--myboundaryx");  // the data survives the cut
+    reader.Clear();
+  }
+  // An arrival that leaves the buffer more than 70% full is not quiet.
+  Feed({quiet_parts}, &reader);
+  EXPECT_EQ(reader.Append(std::string(reader.Capacity() * 3 / 4, 'b')), StreamReader::kAppended);
+  EXPECT_EQ(reader.IdleParts(), 0);
+  EXPECT_EQ(reader.Append("x"), StreamReader::kAppended);
+}
+
+}  // namespace
+}  // namespace ravelon
