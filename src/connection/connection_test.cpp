@@ -1,0 +1,230 @@
+// The connection on the simulated network, with a real stream reader and a
+// recording owner: the request, each stall or break, and frames to the owner.
+#include "connection/connection.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <vector>
+
+#include "common/engine_limits.h"
+#include "parsing/stream_reader.h"
+#include "ravelon/media_frame.h"
+#include "ravelon/testing/simulated_platform.h"
+#include "schedule/rate_statistics.h"
+
+namespace ravelon {
+namespace {
+
+using std::chrono::milliseconds;
+using Lines = std::vector<std::string>;
+
+const std::string kHeader =
+    "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=bnd\r\n\r\n";
+
+const std::string kJpegPart = "\r\nContent-Type: image/jpeg\r\n\r\n";  // then the image
+
+// Records every call; the hooks let a test act inside a call, as an engine does.
+struct FakeOwner final : ConnectionOwner {
+  void OnConnectionStarting() override { ++starts; }
+  void OnSessionStarted() override { on_session(); }
+  bool OnNewFrame(std::shared_ptr<MediaFrame>& frame) override {
+    frames.push_back(frame ? frame->getDataBlock().Text() : "(none)");
+    max_depth = std::max(max_depth, ++depth);
+    on_frame();
+    --depth;
+    return static_cast<int>(frames.size()) != refused_frame;
+  }
+  void OnConnectionLost() override { ++losses; }
+  bool ScheduledDisconnect() const override { return disconnect; }
+  void Debug(uint8_t level, const std::string& text) override {
+    log.push_back(std::to_string(level) + " " + text);
+  }
+  int starts = 0, losses = 0, depth = 0, max_depth = 0, refused_frame = 0;
+  bool disconnect = false;
+  Lines frames, log;
+  std::function<void()> on_session = [] {}, on_frame = [] {};
+};
+
+struct Rig {
+  Rig() { connection.Settings() = {"cam", 80, "video.cgi", true, "", ""}; }
+  void Connect() {
+    connection.ConnectToSource();
+    Advance(0);
+  }
+  void Advance(int64_t ms) { platform.AdvanceBy(milliseconds(ms)); }
+  int Attempts() const { return camera.ConnectAttempts(); }
+  int64_t Count(const std::string& line) const { return std::ranges::count(owner.log, line); }
+
+  SimulatedPlatform platform;
+  ScriptedServer& camera = platform.network().Listen("cam", 80);
+  StreamReader reader;
+  RateStatistics rates{platform.GetClock()};
+  FakeOwner owner;
+  Connection connection{platform.loop(), platform.NewTcpSocket(), reader, rates, owner};
+};
+
+TEST(ConnectionTest, RequestIsABareGetWithAnOptionalBasicLine) {
+  struct Case {
+    std::string url, user, password;
+    bool streaming;
+    std::string request, url_after;
+  };
+  const Case cases[] = {
+      {"x.jpg", "", "", true, "GET /x.jpg\r\n\r\n", "/x.jpg"},
+      {"/", "", "", true, "GET /\r\n\r\n", "/"},
+      {"a b", "", "", false, "GET /a b\r\n\r\n", "/a b"},
+      {"v", "user", "pass", true, "GET /v\r\nAuthorization: Basic dXNlcjpwYXNz\r\n\r\n", "/v"},
+      {"v", "user", "", false, "GET /v\r\nAuthorization: Basic dXNlcjo=\r\n\r\n", "/v"},
+      {"v", "", "pass", true, "GET /v\r\nAuthorization: Basic OnBhc3M=\r\n\r\n", "/v"},
+      {"", "user", "pass", true, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url + "|" + c.user + "|" + c.password);
+    Rig rig;
+    rig.connection.Settings() = {"cam", 80, c.url, c.streaming, c.user, c.password};
+    rig.Connect();
+    EXPECT_EQ(rig.camera.LastConnection()->Received(), c.request);
+    EXPECT_EQ(rig.connection.Settings().url, c.url_after);
+    EXPECT_EQ(rig.connection.Watchdog().Enabled(), !c.url.empty());  // the response timeout
+    EXPECT_EQ(rig.Count("2 Connected. Sending URL..."), c.streaming ? 1 : 0);
+  }
+}
+
+// Each stall or break: its message, whether what came is flushed, the wait
+// before the next full connect, and over an hour no tight loop and no giving up.
+TEST(ConnectionTest, EachStallOrBreakHasItsMessageFlushAndWaitForEver) {
+  using enum ConnectAnswer;
+  constexpr int64_t kHourMs = 3'600'000;
+  struct Case {
+    std::string line;
+    ConnectAnswer answer;
+    int64_t at_ms;  // from the connect to the stall or break
+    int losses;
+    int64_t wait_ms;  // from then to the next attempt
+    std::function<void(ScriptedConnection&)> on_accept = nullptr;
+  };
+  const Case cases[] = {
+      {"5 Connect timeout.", kNeverAnswer, kConnectTimeoutMs, 0, kReconnectAfterFailedConnectMs},
+      {"10 WinSock.Error: Number=10061, Description=Connection refused", kRefuse, 0, 0,
+       kReconnectAfterFailedConnectMs},
+      {"5 URL timeout.", kAccept, kResponseTimeoutMs, 0, 0},
+      {"5 Process header timeout.", kAccept, 1'000 + kHeaderTimeoutMs, 0, 0,
+       [](ScriptedConnection& c) { c.Send("HTTP/1.0 200 OK\r\n", milliseconds(1'000)); }},
+      // A keep-alive part and a frame part each restart the part timeout.
+      {"5 Process part timeout.", kAccept, 20'000 + kPartTimeoutMs, 1, 0,
+       [](ScriptedConnection& c) {
+         c.Send(kHeader + "--bnd");
+         c.Send("\r\nContent-Type: text/keepalive\r\n\r\n\r\n--bnd", milliseconds(10'000));
+         c.Send(kJpegPart + "J\r\n--bnd", milliseconds(20'000));
+       }},
+      {"5 WinSock.Close", kAccept, 2, 1, kReconnectAfterBreakMs,
+       [](ScriptedConnection& c) { c.Close(milliseconds(2)); }},
+      {"10 WinSock.Error: Number=10054, Description=reset", kAccept, 2, 1, kReconnectAfterBreakMs,
+       [](ScriptedConnection& c) {
+         c.Fail(kSocketErrorConnectionReset, "reset", milliseconds(2));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    Rig rig;
+    rig.camera.Answer(c.answer);
+    rig.camera.OnAccept(c.on_accept);
+    rig.connection.ConnectToSource();
+    rig.Advance(std::max<int64_t>(c.at_ms - 1, 0));
+    EXPECT_EQ(rig.Count(c.line), c.at_ms > 0 ? 0 : 1) << "too early";
+    rig.Advance(c.at_ms > 0 ? 1 : 0);
+    EXPECT_EQ(rig.Count(c.line), 1);
+    EXPECT_EQ(rig.owner.losses, c.losses);
+    if (c.wait_ms > 0) {
+      rig.Advance(c.wait_ms - 1);
+      EXPECT_EQ(rig.Attempts(), 1) << "attempted too early";
+      rig.Advance(1);
+    }
+    EXPECT_EQ(rig.Attempts(), 2);
+    EXPECT_EQ(rig.Count("2 Connecting to the source."), 2);  // a full connect
+    const int64_t round = c.at_ms + c.wait_ms;
+    rig.Advance(kHourMs - round);
+    EXPECT_EQ(rig.Attempts(), 1 + kHourMs / round);
+  }
+}
+
+// Virtual mode and a scheduled disconnect end the open connection and then
+// stay, without socket or watchdog, for ever; only virtual mode says so.
+TEST(ConnectionTest, VirtualModeAndScheduledDisconnectOpenNoSocket) {
+  const Lines virtual_log = {"2 Connecting to the source.",
+                             "9 Address not supplied. Source will work in virtual mode."};
+  for (const bool virtual_mode : {true, false}) {
+    Rig rig;
+    rig.Connect();
+    rig.owner.log.clear();
+    rig.connection.Settings().address = virtual_mode ? "" : "cam";
+    rig.owner.disconnect = !virtual_mode;
+    rig.Connect();
+    rig.Advance(3'600'000);
+    EXPECT_EQ(rig.connection.State(), virtual_mode ? kReadingParts : kIdle);
+    EXPECT_FALSE(rig.connection.Watchdog().Enabled());
+    EXPECT_TRUE(rig.camera.Connections()[0]->ClosedByClient());
+    EXPECT_EQ(rig.Attempts(), 1);
+    EXPECT_EQ(rig.owner.log, virtual_mode ? virtual_log : Lines{});
+  }
+}
+
+TEST(ConnectionTest, SingleResponsesArePolledAtThePollIntervalWithoutAFullConnect) {
+  Rig rig;
+  rig.connection.Settings().streaming = false;
+  rig.connection.SetPollInterval(500);
+  rig.camera.OnAccept([](ScriptedConnection& c) {
+    c.Send("HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\n\r\nIMAGE\r\n", milliseconds(1));
+    c.Close(milliseconds(2));
+  });
+  rig.connection.ConnectToSource();
+  rig.Advance(2);
+  EXPECT_EQ(rig.owner.frames, Lines{"IMAGE"});
+  rig.Advance(499);
+  EXPECT_EQ(rig.Attempts(), 1);
+  rig.Advance(1);
+  EXPECT_EQ(rig.Attempts(), 2);
+  EXPECT_EQ(rig.camera.LastConnection()->Received(), "GET /video.cgi\r\n\r\n");
+  EXPECT_EQ(rig.owner.starts, 1);
+}
+
+// Frames reach the owner once each, in order. The owner lets the loop run while
+// it handles a frame, so the next arrival comes in inside that call: it only
+// appends, and the running parse takes its parts. A refused frame ends the
+// connection at once; the parts after it are dropped.
+TEST(ConnectionTest, FramesReachTheOwnerOnceInOrderEvenWhenArrivalsNest) {
+  for (const bool refuse : {false, true}) {
+    SCOPED_TRACE(refuse ? "refused" : "accepted");
+    Rig rig;
+    rig.owner.refused_frame = refuse ? 2 : 0;
+    rig.owner.on_frame = [&] { rig.platform.loop().ProcessPendingEventsOnce(); };
+    rig.Connect();
+    ScriptedConnection& source = *rig.camera.LastConnection();
+    source.Send(kHeader + "--bnd" + kJpegPart + "1\r\n--bnd");
+    source.Send(kJpegPart + "2\r\n--bnd" + kJpegPart + "3\r\n--bnd");
+    rig.Advance(0);
+    EXPECT_EQ(rig.owner.frames, (refuse ? Lines{"1", "2"} : Lines{"1", "2", "3"}));
+    EXPECT_EQ(rig.owner.max_depth, 1);
+    EXPECT_EQ(rig.Count("10 Handling of a new frame failed... Reconnecting"), refuse ? 1 : 0);
+    EXPECT_EQ(rig.Attempts(), refuse ? 2 : 1);
+    EXPECT_TRUE(rig.connection.Watchdog().Enabled());
+    EXPECT_EQ(refuse ? rig.reader.Length() : 0, 0);  // nothing is left of the refused arrival
+  }
+}
+
+// The source closes as soon as it accepts: the close is already queued when
+// the connect event lets the loop run, and it decides what follows.
+TEST(ConnectionTest, ServerClosingAtOnceReconnectsAfterTheBreakDelay) {
+  Rig rig;
+  rig.owner.on_session = [&] { rig.camera.LastConnection()->Close(); };
+  rig.Connect();
+  EXPECT_EQ(rig.Count("5 WinSock.Close"), 1);
+  EXPECT_EQ(rig.connection.State(), kReconnectWait);
+  rig.Advance(kReconnectAfterBreakMs);
+  EXPECT_EQ(rig.Attempts(), 2);
+}
+
+}  // namespace
+}  // namespace ravelon
