@@ -1,0 +1,320 @@
+// StoreWriter on in-memory files and virtual time: thinning and stamping of
+// queued frames, file-set limits and names, growth of the files, recycling,
+// error reports, and what Prepare makes of a registered set.
+#include "store/store_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <tuple>
+
+#include "common/engine_limits.h"
+#include "pipeline/save_queue.h"
+#include "ravelon/testing/fault_injecting_file_system.h"
+#include "ravelon/testing/memory_file_system.h"
+#include "ravelon/testing/simulated_loop.h"
+#include "schedule/rate_statistics.h"
+#include "support/store_reader.h"
+
+namespace ravelon {
+namespace {
+
+using std::chrono::milliseconds;
+using testing::LittleEndianAt;
+
+const std::string kFirst = "/store/260105100000";  // the clock starts on 2026-01-05 at 10:00
+const std::string kOldName = "260101120000";       // a set registered by an earlier run
+const std::string kOld = "/store/" + kOldName;
+const double kDay = DaysSince18991230(2026, 1, 5);
+
+// HHMMSSmmm of `ms` milliseconds after 10:00 (less than an hour).
+int32_t At(int ms) { return 100'000'000 + ms / 60'000 * 100'000 + ms % 60'000; }
+
+// A writer on /store/ (by default with a 10 MB size limit); as its owner it
+// records what it is told.
+struct Store final : StoreWriterOwner {
+  explicit Store(uint8_t type = 0, int16_t limit = 10, int16_t step = 0, bool fast = false) {
+    memory.Apply(FileMutation::CreateDirectory("/store"));
+    writer.Settings() = {"/store/", true, 0, limit, type, step, fast};
+  }
+  void OnNewFileSet(const std::string& name, double) override { sets.push_back("/store/" + name); }
+  void OnSegmentRestart() override {}
+  void Debug(uint8_t level, const std::string& text) override {
+    lines.push_back(std::to_string(level) + " " + text);
+  }
+
+  // Queues a frame with the fixed stamp `time` of `date`, or unstamped (at
+  // present, to be spread) when `time` < 0.
+  void Queue(uint8_t type, std::string data, double time = -1, double date = kDay) {
+    auto frame = std::make_shared<MediaFrame>();
+    frame->SetData(type, std::move(data));
+    frame->setDate(time < 0 ? loop.GetClock().Today() : date);
+    frame->setTime(time < 0 ? loop.GetClock().SecondsSinceMidnight() : time);
+    frame->setFixedStamp(time >= 0);
+    queue.Offer(frame);
+  }
+  int32_t Save() { return writer.ForcedSave(queue, true); }
+  auto Frames(const std::string& base) { return testing::ReadFileSet(memory, base); }
+  int Count(const std::string& part) const {
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const std::string& l) { return l.find(part) != std::string::npos; });
+  }
+  // Set `base` with one segment of frames `start` to `end`, index records 0 to
+  // `written` written and the rest 0. Frame 0 is empty, frame n > 0 is `step`
+  // bytes at step (n - 1) + 1; at most a megabyte of data is written.
+  void WriteSet(const std::string& base, int32_t start, int32_t end, int32_t written,
+                int32_t step = 5000) {
+    std::string idx;
+    for (int32_t n = 0; n <= end; ++n) {
+      const int32_t position = n > written ? 0 : std::max(1, step * (n - 1) + 1);
+      idx += IndexRecord{position, n ? step : 0, 120000000 + n, 20260101, 0, kJpeg}.Encode();
+    }
+    const ID2Record segment{500, start, 120000000, 20260101, end, 120000041, 20260101};
+    memory.Apply(FileMutation::Write(base + ".idx", 0, idx));
+    memory.Apply(FileMutation::Write(base + ".id2", 0, segment.Encode()));
+    memory.Apply(FileMutation::Write(
+        base + ".bin", 0, std::string(std::min<int64_t>(int64_t{step} * written, kMegabyte), 'b')));
+  }
+
+  MemoryFileSystem memory;
+  FaultInjectingFileSystem faulty{memory};
+  SimulatedLoop loop;
+  RateStatistics rates{loop.GetClock()};
+  StoreWriter writer{faulty, loop.GetClock(), rates, *this};
+  SaveQueue queue;
+  std::vector<std::string> sets, lines;
+};
+
+// Each row: the clock moves on, frames are queued and saved. Unfixed stamps
+// are spread evenly up to now (the first frame may bring a fixed one), and
+// image thinning carries its credit from run to run.
+TEST(StoreWriterTest, ThinsImagesToTheSaveIntervalAndSpreadsStamps) {
+  // advance (ms), save interval, frames, fixed stamp of the first (ms, or -1),
+  // type, new segment, the frames saved
+  const std::tuple<int, int, int, int, uint8_t, bool, std::vector<int>> rows[] = {
+      {2000, 1000, 10, -1, kJpeg, false, {5, 10}},  // one image a second
+      {600, 1000, 3, -1, kJpeg, false, {}},         // 600 ms of credit...
+      {400, 1000, 2, -1, kJpeg, false, {2}},        // ...carried on to the next run
+      {100, 1000, 1, -1, kJpeg, true, {1}},         // a segment begins with a saved frame
+      {2000, 1000, 10, 50, kText, false, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},  // texts: all
+      {1000, kMinIntervalMs, 5, -1, kJpeg, false, {1, 2, 3, 4, 5}},  // the shortest interval: all
+  };
+  Store s;
+  s.writer.Prepare();
+  EXPECT_EQ(s.writer.ForcedSave(s.queue, false), 0);  // no frame since Prepare: nothing written
+  EXPECT_FALSE(s.memory.FileExists(kFirst + ".id2"));
+  s.Queue(kJpeg, "first");
+  ASSERT_EQ(s.Save(), 1);
+  int previous_ms = 0;
+  size_t stored = 1;
+  for (const auto& [advance_ms, interval, count, fixed_ms, type, new_segment, saved] : rows) {
+    const auto name = [&](int n) { return std::to_string(previous_ms) + "+" + std::to_string(n); };
+    const auto ms = [&](int n) {
+      return n > 1 || fixed_ms < 0 ? advance_ms * n / count : fixed_ms;
+    };
+    s.writer.Settings().saveInterval = interval;
+    if (new_segment) s.writer.BeginNewSegment();
+    s.loop.AdvanceBy(milliseconds(advance_ms));
+    for (int i = 1; i <= count; ++i) {
+      const bool fixed = i == 1 && fixed_ms >= 0;
+      s.Queue(type, name(i), fixed ? 36'000 + (previous_ms + ms(i)) / 1000.0 : -1);
+    }
+    EXPECT_EQ(s.Save(), static_cast<int32_t>(saved.size())) << name(0);
+    const auto frames = s.Frames(kFirst);
+    ASSERT_EQ(frames.size(), stored + saved.size()) << name(0);
+    for (int n : saved) {
+      EXPECT_EQ(frames[stored].data, name(n));
+      EXPECT_EQ(frames[stored++].time, At(previous_ms + ms(n))) << name(n);
+    }
+    previous_ms += advance_ms;
+  }
+}
+
+// Frames queued more than 20 s before keep their own stamps, moved on only to
+// stay strictly increasing: 1 ms after the last, past midnight onto the next day.
+TEST(StoreWriterTest, KeepsStampsStrictlyIncreasing) {
+  // stamp given (date, time), stamp stored (YYYYMMDD, HHMMSSmmm)
+  const std::tuple<double, double, int32_t, int32_t> rows[] = {
+      {kDay, 86'399.9995, 20260105, 235959999},
+      {kDay, 86'399.9995, 20260106, 0},
+      {kDay, 100, 20260106, 1},
+      {kDay + 1, 0.0005, 20260106, 2},
+      {kDay + 1, 5, 20260106, 5000}};
+  Store s;
+  s.writer.Prepare();
+  for (const auto& [date, time, _, __] : rows) s.Queue(kEvent, "event", time, date);
+  ASSERT_EQ(s.Save(), 5);
+  const auto frames = s.Frames(kFirst);
+  ASSERT_EQ(frames.size(), 5u);
+  for (size_t i = 0; i < frames.size(); ++i) {
+    EXPECT_EQ(std::pair(frames[i].date, frames[i].time),
+              std::pair(std::get<2>(rows[i]), std::get<3>(rows[i])));
+  }
+}
+
+// One save goes on across roll-overs: each set ends 1 ms before the frame that
+// would pass 1 MB, a frame larger than the limit gets a set of its own, and
+// sets begun within one second move their names on a second.
+TEST(StoreWriterTest, RollsOverAtTheSizeLimit) {
+  Store s(0, 1);
+  s.writer.Prepare();
+  for (int i = 0; i < 5; ++i) {
+    s.Queue(kText, std::string(400'000, 't') + std::to_string(i), 36'000 + i / 10.0);
+  }
+  s.Queue(kJpeg, std::string(kMegabyte + 1, 'j'), 36'000.5);
+  EXPECT_EQ(s.Save(), 6);
+  EXPECT_EQ(s.Count("4 File size limit exceeded by size."), 3);
+  // frames, segment end (1 ms before the next set's first frame)
+  const std::pair<size_t, int32_t> sets[] = {{2, At(199)}, {2, At(399)}, {1, At(499)}};
+  ASSERT_EQ(s.sets.size(), 4u);
+  EXPECT_EQ(s.Frames(s.sets[3]).size(), 1u);
+  for (size_t i = 0; i < std::size(sets); ++i) {
+    EXPECT_EQ(s.sets[i], "/store/26010510000" + std::to_string(i));
+    EXPECT_EQ(s.Frames(s.sets[i]).size(), sets[i].first);
+    EXPECT_EQ(LittleEndianAt(s.memory.Contents(s.sets[i] + ".id2"), 20), sets[i].second);
+  }
+}
+
+// Under a time limit sets follow a grid of periods from the registered start,
+// however long the engine was stopped; a data file about to pass its cap ends
+// the set early, and the next keeps the start time.
+TEST(StoreWriterTest, TimeLimitRollsOverOnAGridOfPeriods) {
+  // limit (hours), set begun (hours ago), new set begun (hours after the old),
+  // frame size in the old set, message
+  const std::tuple<int16_t, double, double, int32_t, const char*> rows[] = {
+      {24, 84, 72, 5000, "4 File time limit exceeded by time."},
+      {2, 5, 4, 5000, "4 File time limit exceeded by time."},
+      {1, 0.5, 0, 5000, nullptr},
+      {24, 1, 0, static_cast<int32_t>(kTimeLimitSizeCap / 2),
+       "4 File size limit exceeded by size."}};
+  for (const auto& [hours, hours_ago, new_start_hours, step, message] : rows) {
+    Store s(1, hours);
+    s.WriteSet(kOld, 0, 2, 2, step);
+    const double start = kDay + 10.0 / 24 - hours_ago / 24;
+    s.writer.SetFileSet(kOldName, start);
+    s.writer.Prepare();
+    s.Queue(kText, "next");
+    EXPECT_EQ(s.Save(), 1);
+    EXPECT_EQ(s.Count(message ? message : "limit exceeded"), message ? 1 : 0);
+    EXPECT_EQ(s.writer.FileName() == kOldName, !message);
+    EXPECT_EQ(s.Frames("/store/" + s.writer.FileName()).back().data, "next");
+    EXPECT_NEAR(s.writer.FileTime(), start + new_start_hours / 24, 1e-9);
+  }
+}
+
+// A new data file gets its space by preallocation steps (capped once at the
+// limit), at once by fast preallocation (under a time limit: one step), or by
+// taking over an old set's files, old content and length included (its segment
+// file goes). The index grows by a megabyte. Each is reported.
+TEST(StoreWriterTest, GivesNewDataFilesTheirSpace) {
+  const std::string grown = "4 Preallocation completed. New file size=";
+  const std::string idx = grown + "1048576 bytes. - 260105100000.idx";
+  const std::string bin2 = grown + "2097152 bytes. - 260105100000.bin";
+  const std::string bin3 = grown + "3145728 bytes. - 260105100000.bin";
+  const std::string quick = "5 FastPreallocation done: ", in = "MB in 0ms. FileName:" + kFirst;
+  const std::string recycled = "5 Recycling file: " + kOld + " -> " + kFirst;
+  // limit type, limit, step (MB), fast, recycle, frame sizes, data file length, messages
+  const std::tuple<uint8_t, int16_t, int16_t, bool, bool, std::vector<int64_t>, size_t,
+                   std::vector<std::string>>
+      rows[] = {
+          {0, 3, 2, false, false, {1000, 2 * kMegabyte}, 3 * kMegabyte, {bin2, idx, bin3}},
+          {0, 3, 0, false, false, {1000}, 1000, {idx}},
+          {0, 3, 2, true, false, {1000}, 3 * kMegabyte, {quick + "3" + in, idx}},
+          {1, 24, 2, true, false, {1000}, 2 * kMegabyte, {quick + "2" + in, idx}},
+          {0, 3, 2, true, true, {1000}, 99 * 5000, {recycled}},
+      };
+  for (const auto& [type, limit, step, fast, recycle, frames, length, lines] : rows) {
+    Store s(type, limit, step, fast);
+    if (recycle) s.WriteSet(kOld, 0, 99, 99);
+    if (recycle) s.writer.SetRecycleFile(kOld);
+    s.writer.Prepare();
+    for (int64_t bytes : frames) {
+      s.Queue(kText, std::string(bytes, 'p'));
+      EXPECT_EQ(s.Save(), 1);
+    }
+    const std::string bin = s.memory.Contents(kFirst + ".bin");
+    EXPECT_EQ(bin.size(), length);
+    EXPECT_EQ(bin.substr(0, 1000), std::string(1000, 'p'));
+    EXPECT_TRUE(!recycle || bin[1000] == 'b');
+    std::erase_if(s.lines, [](const std::string& l) { return l.find("Creating") != l.npos; });
+    EXPECT_EQ(s.lines, lines);
+    EXPECT_EQ(s.Frames(kFirst).size(), frames.size());  // none of the old set's frames
+    EXPECT_FALSE(s.memory.FileExists(kOld + ".id2"));
+    EXPECT_EQ(s.writer.RecycleFile(), "");
+  }
+}
+
+// A failing disk is reported at most once per gap; the frames of a failed run
+// count as lost, and saving resumes once the disk recovers.
+TEST(StoreWriterTest, ReportsFailedWritesOncePerGapAndCountsTheirFrames) {
+  Store s;
+  s.writer.Prepare();
+  // Saves one frame `advance_ms` later; the reports so far.
+  const auto lose = [&](int advance_ms) {
+    s.loop.AdvanceBy(milliseconds(advance_ms));
+    s.Queue(kText, "lost");
+    EXPECT_EQ(s.Save(), 0);
+    EXPECT_EQ(s.lines.back(), "4 1 frames lost.");
+    return s.Count("10 DBWrite " + kFirst);
+  };
+  s.faulty.SetFreeSpace(0);
+  EXPECT_EQ(lose(1), 1);
+  EXPECT_NE(s.lines.end()[-2].find(".bin Error: Number=28, Description="), std::string::npos);
+  EXPECT_EQ(lose(static_cast<int>(std::lround(kErrorReportGapDays * 86'400'000)) - 1), 1);
+  s.faulty.RemoveSpaceLimit();
+  s.faulty.FailNthWrite(2, EIO);  // the index write
+  EXPECT_EQ(lose(2), 2);
+  EXPECT_NE(s.lines.end()[-2].find(".idx Error: Number=5, Description="), std::string::npos);
+  s.Queue(kText, "saved again");
+  EXPECT_EQ(s.Save(), 1);
+  EXPECT_EQ(s.Frames(kFirst).back().data, "saved again");
+}
+
+// A sound registered set is continued after its last frame (41, 5,000 bytes at
+// 200,001) in a new segment. Any damage begins a new set; a last run cut short
+// (index records `written` + 1 to 41 never written) is repaired, and reported,
+// when that leaves the last segment a frame after its first.
+TEST(StoreOpeningTest, ContinuesASoundSetAndNeverADamagedOne) {
+  // segment start, last index record written, .id2 cut to (bytes), .idx cut to
+  // (records), message, segment end afterwards
+  const std::tuple<int32_t, int32_t, int, int, const char*, int32_t> rows[] = {
+      {0, 41, -1, -1, nullptr, 41},
+      {30, 37, -1, -1, "10 File /store/260101120000 was corrupted. Data repaired. 4 frames lost.",
+       37},
+      {38, 37, -1, -1, nullptr, 41},
+      {0, 41, 30, -1, nullptr, -1},
+      {0, 41, 0, -1, nullptr, -1},
+      {0, 41, -1, 41, nullptr, 41},
+  };
+  for (const auto& [start, written, id2_bytes, idx_records, message, end] : rows) {
+    Store s;
+    s.WriteSet(kOld, start, 41, written);
+    if (id2_bytes >= 0) s.memory.Apply(FileMutation::SetSize(kOld + ".id2", id2_bytes));
+    if (idx_records >= 0)
+      s.memory.Apply(FileMutation::SetSize(kOld + ".idx", idx_records * kIndexRecordBytes));
+    s.writer.SetFileSet(kOldName, kDay - 4);
+    s.writer.Prepare();
+    const std::string id2 = s.memory.Contents(kOld + ".id2");
+    EXPECT_EQ(s.Count(message ? message : "was corrupted"), message ? 1 : 0);
+    EXPECT_TRUE(end < 0 || LittleEndianAt(id2, 16) == end) << LittleEndianAt(id2, 16);
+    // Repaired: the segment ends at frame 37, at its time, and its 8 frames read back.
+    EXPECT_TRUE(!message || (LittleEndianAt(id2, 20) == 120000037 && s.Frames(kOld).size() == 8));
+    const bool sound = start == 0 && written == 41 && id2_bytes < 0 && idx_records < 0;
+    EXPECT_EQ(s.writer.FileName() == kOldName, sound);
+    if (!sound) continue;
+    s.Queue(kJpeg, "frame 42");
+    EXPECT_EQ(s.Save(), 1);
+    EXPECT_EQ(LittleEndianAt(s.memory.Contents(kOld + ".idx"), 42 * kIndexRecordBytes), 205'001);
+    EXPECT_EQ(LittleEndianAt(s.memory.Contents(kOld + ".id2"), kID2RecordBytes + 4),
+              42);  // a new segment
+    const ID2Data& segment = s.writer.CurrentSegment();
+    EXPECT_EQ(std::pair(segment.StartFrame, segment.EndFrame), std::pair(42, 42));
+    EXPECT_EQ(segment.FileName, kOld);
+    EXPECT_EQ(segment.FileSize, static_cast<int32_t>(s.memory.Contents(kOld + ".bin").size()));
+  }
+}
+
+}  // namespace
+}  // namespace ravelon
