@@ -1,7 +1,7 @@
 // Saving speed of the frame store on the real file system, next to the
 // sequential write speed of the same folder measured the same way: each
-// iteration is one ForcedSave of a full queue of 50 KB images (what a host
-// calling ForcedSave once a second drains), written to a temporary folder.
+// iteration is one ForcedSave of a full save queue of 50 KB images (what a
+// host calling ForcedSave once a second drains), written to a temporary folder.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -10,52 +10,68 @@
 #include <filesystem>
 #include <random>
 
-#include "ravelon/korvid.h"
-#include "ravelon/media_frame.h"
-#include "support/korvid_test_peer.h"
+#include "common/date_time.h"
+#include "common/engine_limits.h"
+#include "pipeline/save_queue.h"
+#include "ravelon/platform.h"
+#include "schedule/rate_statistics.h"
+#include "store/store_writer.h"
 
 namespace {
 
 constexpr size_t kFrameBytes = 50 * 1024;
-constexpr int kFramesPerSave = 300;  // a full save queue
+constexpr int kFramesPerSave = ravelon::kSaveQueueCapacity;
 
 std::string TempFolder() {
   char pattern[] = "/tmp/ravelon-save-bench-XXXXXX";
   return mkdtemp(pattern);
 }
 
-std::string Image(std::mt19937& random) {
-  std::string bytes(kFrameBytes, '\0');
-  for (auto& b : bytes) b = static_cast<char>(random());
-  bytes[0] = '\xff', bytes[1] = '\xd8';
-  return bytes;
-}
+class QuietOwner final : public ravelon::StoreWriterOwner {
+ public:
+  void OnNewFileSet(const std::string&, double) override {}
+  void OnSegmentRestart() override {}
+  void Debug(uint8_t, const std::string&) override {}
+};
 
 void BM_ForcedSave(benchmark::State& state) {
   const std::string folder = TempFolder();
   {
+    // The registry file is opened only on first use, which never comes here.
     auto platform = ravelon::NewRealPlatform(folder + "/registry.db");
-    ravelon::Korvid engine(platform);
-    engine.DBPath(folder + "/");
-    engine.DoSave(true);
-    engine.SetSaveIterval(10);  // every frame is saved
-    engine.SetFileSizeLimit(999);
-    engine.SetPreAllocationSize(16);
-    engine.PrepareEngine();
-    ravelon::KorvidTestPeer peer(engine);
+    const ravelon::Clock& clock = platform->GetClock();
+    ravelon::RateStatistics rates(clock);
+    QuietOwner owner;
+    ravelon::StoreWriter writer(platform->Files(), clock, rates, owner);
+    ravelon::StoreSettings& settings = writer.Settings();
+    settings.dbPath = folder + "/";
+    settings.doSave = true;
+    settings.saveInterval = ravelon::kMinIntervalMs;  // every frame is saved
+    settings.fileSizeLimit = ravelon::kMaxLimitSetting;
+    settings.preAllocationSize = 16;
+    writer.Prepare();
+
     std::mt19937 random(7);
-    const std::string image = Image(random);
+    std::string image(kFrameBytes, '\0');
+    for (auto& b : image) b = static_cast<char>(random());
+    image[0] = '\xff', image[1] = '\xd8';
+    ravelon::SaveQueue queue;
     int64_t saved = 0;
     for (auto _ : state) {
       state.PauseTiming();
       for (int i = 0; i < kFramesPerSave; ++i) {
         auto frame = std::make_shared<ravelon::MediaFrame>();
         frame->SetData(ravelon::kJpeg, image);
-        peer.HandleNewFrame(frame);
+        double date = 0, time = 0;
+        ravelon::GetNowDateTime(clock, date, time);
+        frame->setDate(date);
+        frame->setTime(time);
+        queue.Offer(frame);
       }
       state.ResumeTiming();
-      saved += engine.ForcedSave();
+      saved += writer.ForcedSave(queue, true);
     }
+    if (saved != state.iterations() * kFramesPerSave) state.SkipWithError("frames were not saved");
     state.SetBytesProcessed(saved * static_cast<int64_t>(kFrameBytes));
     state.counters["frames/s"] =
         benchmark::Counter(static_cast<double>(saved), benchmark::Counter::kIsRate);
@@ -69,7 +85,7 @@ BENCHMARK(BM_ForcedSave)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(
 void BM_SequentialWrite(benchmark::State& state) {
   const std::string folder = TempFolder();
   const int fd = open((folder + "/baseline").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-  const std::string chunk(1 << 20, 'w');
+  const std::string chunk(ravelon::kMegabyte, 'w');
   const int64_t per_iteration = int64_t{kFramesPerSave} * kFrameBytes;
   int64_t offset = 0;
   for (auto _ : state) {
