@@ -58,8 +58,8 @@ struct Store final : StoreWriterOwner {
   int32_t Save() { return writer.ForcedSave(queue, true); }
   auto Frames(const std::string& base) { return testing::ReadFileSet(memory, base); }
   int Count(const std::string& part) const {
-    return std::count_if(lines.begin(), lines.end(),
-                         [&](const std::string& l) { return l.find(part) != std::string::npos; });
+    return std::ranges::count_if(lines,
+                                 [&](const std::string& l) { return l.find(part) != l.npos; });
   }
   // Set `base` with one segment of frames `start` to `end`, index records 0 to
   // `written` written and the rest 0. Frame 0 is empty, frame n > 0 is `step`
@@ -307,8 +307,8 @@ TEST(StoreOpeningTest, ContinuesASoundSetAndNeverADamagedOne) {
     s.Queue(kJpeg, "frame 42");
     EXPECT_EQ(s.Save(), 1);
     EXPECT_EQ(LittleEndianAt(s.memory.Contents(kOld + ".idx"), 42 * kIndexRecordBytes), 205'001);
-    EXPECT_EQ(LittleEndianAt(s.memory.Contents(kOld + ".id2"), kID2RecordBytes + 4),
-              42);  // a new segment
+    // The new segment starts at frame 42.
+    EXPECT_EQ(LittleEndianAt(s.memory.Contents(kOld + ".id2"), kID2RecordBytes + 4), 42);
     const ID2Data& segment = s.writer.CurrentSegment();
     EXPECT_EQ(std::pair(segment.StartFrame, segment.EndFrame), std::pair(42, 42));
     EXPECT_EQ(segment.FileName, kOld);
