@@ -1,0 +1,90 @@
+// Arbitrary bytes, cut into arrivals, into a StreamReader taken as the
+// connection takes it: after each arrival the response header until accepted,
+// then every complete part; or, for a single response, the whole once all is
+// in. After every step the buffer must be sound; a frame's body must be the
+// bytes fed just before those the reader keeps (for a single response, all
+// but the last two); no more parts may come out than boundaries went in.
+//
+// Input: a flags byte (1 single response, 2 a valid response header first,
+// 4 LF line ends, 8 huge arrivals), then arrivals, a length byte each:
+//   0x00-0xEF  that many bytes (fewer if the input ends first)
+//   0xF0-0xFF  up to 256 bytes, repeated to (n - 0xEF) KiB; with flag 8,
+//              0xFE to 6 MiB (two pass the input limit), 0xFF to 12 MiB
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "common/engine_limits.h"
+#include "parsing/byte_search.h"
+#include "parsing/stream_reader.h"
+#include "ravelon/media_frame.h"
+
+using ravelon::StreamReader;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const uint8_t flags = size > 0 ? data[0] : 0;
+  StreamReader reader;
+  std::string fed;
+  size_t boundaries = 0, parts = 0, counted_to = 0;
+  bool streaming = false;
+  const auto check = [&](bool sound) {
+    if (!sound || reader.Length() < 0 || reader.Length() > reader.Capacity() ||
+        reader.Capacity() > ravelon::kInputBufferLimit ||
+        reader.Capacity() < ravelon::kInitialInputCapacity) {
+      std::abort();
+    }
+  };
+  const auto fed_before = [&](const std::shared_ptr<ravelon::MediaFrame>& frame, size_t kept) {
+    if (!frame) return true;
+    const std::string& body = frame->getDataBlock().Text();
+    return fed.size() >= kept + body.size() &&
+           fed.compare(fed.size() - kept - body.size(), body.size(), body) == 0;
+  };
+  const auto arrive = [&](const std::string& arrival) {
+    fed += arrival;
+    reader.Append(arrival);
+    if (!(flags & 1) && !streaming) streaming = reader.TakeResponseHeader();
+    check(true);
+    if (!streaming) return;
+    // Boundaries that have wholly arrived, matched as the reader matches them.
+    const std::string& boundary = reader.Boundary();
+    for (size_t pos; (pos = ravelon::FindBytes(std::string_view(fed).substr(counted_to), boundary,
+                                               true)) != std::string_view::npos;) {
+      ++boundaries;
+      counted_to += pos + 1;
+    }
+    counted_to = std::max(counted_to, fed.size() + 1 - std::min(fed.size() + 1, boundary.size()));
+    std::shared_ptr<ravelon::MediaFrame> frame;
+    for (StreamReader::PartKind kind; (kind = reader.TakePart(frame)) != StreamReader::kNoPart;) {
+      check(++parts <= boundaries && (kind == StreamReader::kFramePart || !frame) &&
+            fed_before(frame, reader.Length()));
+    }
+  };
+
+  if (flags & 2) {
+    const std::string eol = flags & 4 ? "\n" : "\r\n";
+    arrive("HTTP/1.0 200 OK" + eol + "Content-Type: " +
+           (flags & 1 ? "image/jpeg" : "multipart/x-mixed-replace; boundary=myboundary") + eol +
+           eol);
+  }
+  for (size_t at = 1; at < size;) {
+    const uint8_t code = data[at++];
+    const size_t n = std::min<size_t>(size - at, code < 0xF0 ? code : 256);
+    std::string arrival(reinterpret_cast<const char*>(data + at), n);
+    at += n;
+    if (code >= 0xF0 && n > 0) {
+      const size_t total =
+          code >= 0xFE && (flags & 8) ? size_t{6} << (20 + code - 0xFE) : (code - 0xEFu) << 10;
+      while (arrival.size() < total) arrival.append(arrival, 0, total - arrival.size());
+    }
+    if (!arrival.empty()) arrive(arrival);
+  }
+  if (flags & 1) {
+    std::shared_ptr<ravelon::MediaFrame> frame;
+    const bool taken = reader.TakeSingleResponse(frame);
+    check((!taken || reader.Length() == 0) && (taken || !frame) && fed_before(frame, 2));
+  }
+  return 0;
+}
