@@ -51,7 +51,6 @@ using testing::ReadFileSet;
 using testing::ReadWhole;
 using testing::RecordingHost;
 using testing::RunUntil;
-using testing::StoredFrame;
 
 constexpr int kFrames = 120;
 constexpr milliseconds kFrameGap(25);  // 40 images a second, about 3 MB/s
@@ -201,7 +200,7 @@ TEST(StoreE2eTest, AStreamedRecordingIsSavedIntactAndInOrderAcrossFileSets) {
     int64_t used = 0;
     for (const StoredFrame& frame : frames) {
       used += static_cast<int64_t>(frame.data.size());
-      EXPECT_EQ(frame.type, kJpeg);
+      EXPECT_EQ(frame.data_type, kJpeg);
       const auto found = sent_index.find(frame.data);
       if (found == sent_index.end()) {
         ADD_FAILURE() << "a saved frame of " << frame.data.size() << " bytes was never sent";

@@ -118,7 +118,7 @@ TEST_F(KorvidTest, ReleaseSavesTheOpenReceiptAndStopsEverything) {
   EXPECT_EQ(type, kDataTypeNone);
   const auto saved = testing::ReadFileSet(platform_->files(), "store/" + engine_.FileName());
   ASSERT_EQ(saved.size(), 3u);
-  EXPECT_EQ(saved[2].type, kEventList);
+  EXPECT_EQ(saved[2].data_type, kEventList);
   EXPECT_NE(saved[2].data.find("CAKE"), std::string::npos);
   // A released engine ticks no more, however long the host waits.
   const size_t logged = host_.events.size();

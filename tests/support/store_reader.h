@@ -1,6 +1,5 @@
-// An independent reader of the frame store for tests: walks a file set's
-// segments (.id2), their index records (.idx) and the frames' bytes (.bin)
-// with nothing but the file formats, as any outside tool could.
+// The frame store as tests read it: a set's frames through the public
+// StoreReader, and the raw bytes of a store file.
 #pragma once
 
 #include <cstdint>
@@ -10,16 +9,9 @@
 #include <vector>
 
 #include "ravelon/file_system.h"
+#include "ravelon/store_reader.h"
 
 namespace ravelon::testing {
-
-struct StoredFrame {
-  std::string data;
-  int32_t date = 0;  // YYYYMMDD
-  int32_t time = 0;  // HHMMSSmmm
-  uint8_t type = 0;
-  uint8_t motion = 0;
-};
 
 inline std::string ReadWhole(FileSystem& files, const std::string& path) {
   std::unique_ptr<RandomAccessFile> file;
@@ -40,33 +32,24 @@ inline int32_t LittleEndianAt(const std::string& bytes, size_t offset) {
   return static_cast<int32_t>(v);
 }
 
-// Every frame of every segment of the set `base`, in order. Sets `ok` false
-// when a record points outside its file.
+// Every frame of the set `base` (folder and name), in order, as the store's
+// public reader walks it. Sets `ok` false when the set cannot be read or a
+// record or segment is damaged.
 inline std::vector<StoredFrame> ReadFileSet(FileSystem& files, const std::string& base,
                                             bool* ok = nullptr) {
-  const std::string id2 = ReadWhole(files, base + ".id2");
-  const std::string idx = ReadWhole(files, base + ".idx");
-  const std::string bin = ReadWhole(files, base + ".bin");
+  const size_t cut = base.size() >= 12 ? base.size() - 12 : 0;  // names are YYMMDDHHMMSS
+  StoreReader reader(files, base.substr(0, cut));
   std::vector<StoredFrame> frames;
-  if (ok) *ok = id2.size() % 28 == 0;
-  for (size_t s = 0; s + 28 <= id2.size(); s += 28) {
-    const int32_t start = LittleEndianAt(id2, s + 4), end = LittleEndianAt(id2, s + 16);
-    for (int64_t n = start; n <= end; ++n) {
-      const size_t at = static_cast<size_t>(n) * 18;
-      if (n < 0 || at + 18 > idx.size()) {
-        if (ok) *ok = false;
-        break;
-      }
-      const int64_t position = LittleEndianAt(idx, at), length = LittleEndianAt(idx, at + 4);
-      if (position < 1 || length < 0 || position - 1 + length > static_cast<int64_t>(bin.size())) {
-        if (ok) *ok = false;
-        continue;
-      }
-      frames.push_back({bin.substr(position - 1, length), LittleEndianAt(idx, at + 12),
-                        LittleEndianAt(idx, at + 8), static_cast<uint8_t>(idx[at + 17]),
-                        static_cast<uint8_t>(idx[at + 16])});
-    }
-  }
+  FrameWalkCounts counts;
+  std::string error;
+  const bool read = reader.ForEachFrame(
+      base.substr(cut),
+      [&](const StoredFrame& frame) {
+        frames.push_back(frame);
+        return true;
+      },
+      counts, error);
+  if (ok) *ok = read && counts.bad_records + counts.missing_records + counts.bad_segments == 0;
   return frames;
 }
 
