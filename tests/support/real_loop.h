@@ -15,12 +15,10 @@ inline bool RunUntil(
     std::chrono::milliseconds limit = std::chrono::seconds(5),
     const std::function<void()>& each_tick = [] {}) {
   const MonoTime give_up = platform.GetClock().Monotonic() + limit;
-  bool reached = done();
-  if (reached) return true;
+  bool reached = false;
   auto poll = platform.Loop().NewTimer([&] {
     each_tick();
-    reached = done();
-    if (reached || platform.GetClock().Monotonic() >= give_up) platform.Loop().Stop();
+    if ((reached = done()) || platform.GetClock().Monotonic() >= give_up) platform.Loop().Stop();
   });
   poll->SetInterval(1);
   poll->SetEnabled(true);

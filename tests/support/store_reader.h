@@ -1,10 +1,8 @@
 // The frame store as tests read it: a set's frames through the public
-// StoreReader, and the raw bytes of a store file.
+// StoreReader, and the little-endian numbers of its files.
 #pragma once
 
 #include <cstdint>
-#include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,19 +10,6 @@
 #include "ravelon/store_reader.h"
 
 namespace ravelon::testing {
-
-inline std::string ReadWhole(FileSystem& files, const std::string& path) {
-  std::unique_ptr<RandomAccessFile> file;
-  std::string error, data;
-  int64_t size = 0;
-  if (!files.FileExists(path) ||
-      files.Open(path, FileSystem::OpenMode::kOpenOrCreate, file, error) != 0 ||
-      file->Size(size, error) != 0 ||
-      file->ReadAt(0, static_cast<size_t>(size), data, error) != 0) {
-    return "";
-  }
-  return data;
-}
 
 inline int32_t LittleEndianAt(const std::string& bytes, size_t offset) {
   uint32_t v = 0;

@@ -12,20 +12,16 @@ namespace ravelon::testing {
 
 class TempFolder {
  public:
-  TempFolder() {
-    char name[] = "/tmp/ravelon-test-XXXXXX";
-    if (mkdtemp(name) != nullptr) path_ = name;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
+  TempFolder() : path_(mkdtemp(name_) != nullptr ? name_ : "") {}
+  ~TempFolder() { std::filesystem::remove_all(path_, ignored_); }  // "" removes nothing
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
   const std::string& path() const { return path_; }
 
  private:
+  char name_[25] = "/tmp/ravelon-test-XXXXXX";
   std::string path_;
+  std::error_code ignored_;
 };
 
 }  // namespace ravelon::testing
