@@ -2,47 +2,35 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include "common/hex_encoding.h"
 
 namespace ravelon {
 namespace {
 
-std::string Hex(const std::string& bytes) {
-  std::string out;
-  char digits[4];
-  for (unsigned char c : bytes) {
-    std::snprintf(digits, sizeof digits, "%02X ", c);
-    out += digits;
-  }
-  return out;
-}
-
-TEST(RecordFormatsTest, IndexRecordIsEighteenBytesExactly) {
-  const double date = DaysSince18991230(2026, 12, 4);
-  IndexRecord record{1, 5000, TimeToLong(13 * 3600 + 45 * 60 + 7.123), DateToLong(date), 12, 1};
-  EXPECT_EQ(Hex(record.Encode()), "01 00 00 00 88 13 00 00 73 6A 04 08 54 29 35 01 0C 01 ");
-  IndexRecord back;
-  ASSERT_TRUE(back.Decode(record.Encode()));
-  EXPECT_EQ(back.time, 134507123);
-  EXPECT_EQ(back.date, 20261204);
-  EXPECT_FALSE(back.Decode(record.Encode() + "x"));
-
-  ID2Record segment{500, 3, 1, 2, 9, 4, 5};
-  EXPECT_EQ(segment.Encode().size(), 28u);
+// Both records: little-endian fields in a fixed order, decoded back field for
+// field, and only from exactly one record's bytes.
+TEST(RecordFormatsTest, RecordsAreLittleEndianAndDecodeOnlyWholeRecords) {
+  const IndexRecord record{1, 5000, 134507123, 20261204, 12, 1};
+  EXPECT_EQ(StringToHex(record.Encode()), "0100000088130000736A0408542935010C01");
+  const ID2Record segment{500, 3, 1, 2, 9, 4, 5};
   EXPECT_EQ(segment.Encode().substr(kID2EndFieldsOffset), segment.EncodeEnd());
+  IndexRecord record_back;
   ID2Record segment_back;
-  ASSERT_TRUE(segment_back.Decode(segment.Encode()));
-  EXPECT_EQ(segment_back.endFrame, 9);
-  EXPECT_EQ(segment_back.endDate, 5);
+  EXPECT_FALSE(record_back.Decode(record.Encode() + "x") ||
+               segment_back.Decode(segment.EncodeEnd()));
+  ASSERT_TRUE(record_back.Decode(record.Encode()) && segment_back.Decode(segment.Encode()));
+  EXPECT_EQ(record_back.Encode() + segment_back.Encode(), record.Encode() + segment.Encode());
 }
 
 TEST(RecordFormatsTest, PackedDatesAndTimes) {
-  EXPECT_EQ(TimeToLong(86400), 0);
-  EXPECT_EQ(TimeToLong(86399.9996), 235959999);
-  EXPECT_EQ(TimeToLong(0.123), 123);  // held as 0.12299...
-  EXPECT_EQ(DateToLong(46360.75), DateToLong(46360));
-  EXPECT_EQ(DateToLong(DaysSince18991230(2000, 2, 29)), 20000229);
-  EXPECT_EQ(DateToLong(0), 18991230);
+  // 0.123 s is held as 0.12299...; 86,400 s and more, or below 0, pack as 0.
+  const std::pair<double, int32_t> times[] = {
+      {49507.123, 134507123}, {86400, 0}, {-1, 0}, {86399.9996, 235959999}, {0.123, 123}};
+  for (const auto& [seconds, packed] : times) EXPECT_EQ(TimeToLong(seconds), packed) << seconds;
+  const double leap_day = DaysSince18991230(2000, 2, 29);
+  const std::pair<double, int32_t> dates[] = {
+      {leap_day, 20000229}, {leap_day + 0.75, 20000229}, {0, 18991230}};
+  for (const auto& [date, packed] : dates) EXPECT_EQ(DateToLong(date), packed) << date;
 }
 
 }  // namespace
