@@ -63,7 +63,6 @@ void Connection::CloseSocket() {
 // Opens the socket again for the next single request; frames, counters and
 // the queue stay as they are.
 void Connection::ReconnectForNextRequest() {
-  m_timeoutTimer->SetEnabled(false);
   m_reader.Clear();
   m_connectionState = kConnecting;
   CloseSocket();

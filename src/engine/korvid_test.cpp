@@ -10,6 +10,7 @@
 #include "components/in_process_ipc_port.h"
 #include "engine/reg_utils.h"
 #include "ravelon/frame_filter_chain.h"
+#include "ravelon/store_reader.h"
 #include "ravelon/testing/simulated_platform.h"
 #include "support/recording_host.h"
 #include "support/store_reader.h"
@@ -125,6 +126,33 @@ TEST_F(KorvidTest, ReleaseSavesTheOpenReceiptAndStopsEverything) {
   platform_->AdvanceBy(std::chrono::minutes(5));
   EXPECT_EQ(host_.events.size(), logged);
   EXPECT_EQ(host_.data_ready, 1);
+}
+
+TEST_F(KorvidTest, EachConnectionBeginsASegmentAndAReleaseEndsTheRatePeriod) {
+  platform_->network().Listen("cam", 80);
+  engine_.SetAddress("cam");
+  engine_.SetPort(80);
+  engine_.SetStreaming(true);
+  engine_.SetUrl("v");
+  engine_.Connect();  // the socket comes up: the ten-minute rate period starts
+  platform_->AdvanceBy(std::chrono::seconds(1));
+  engine_.ReleaseNGN();
+  engine_.SetAddress("");
+  StartRecording();
+  for (const char* text : {"one", "two"}) {
+    Send(text);  // complete at once: the placeholder holds no stamp of this hour
+    EXPECT_EQ(engine_.ForcedSave(), 1);
+    engine_.Connect();
+  }
+  std::vector<SegmentInfo> segments;
+  std::string error;
+  ASSERT_TRUE(
+      StoreReader(platform_->files(), "store/").ReadSegments(engine_.FileName(), segments, error));
+  EXPECT_EQ(segments.size(), 2u);
+  platform_->AdvanceBy(std::chrono::minutes(11));
+  Send("three");  // a frame after the period would have run out
+  platform_->AdvanceBy(std::chrono::seconds(1));
+  for (const LoggedEvent& e : host_.events) EXPECT_EQ(e.text.find("PacketFPS"), std::string::npos);
 }
 
 TEST_F(KorvidTest, OnlyAnEngineConfiguredFromItsKeyWritesTheFileSetBack) {

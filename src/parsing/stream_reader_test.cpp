@@ -169,6 +169,10 @@ TEST(StreamReaderTest, StreamsWithoutCrLfEndsAreParsedInOnePass) {
   StreamReader reader;
   EXPECT_EQ(Feed({stream}, &reader), expected);
   EXPECT_EQ(reader.Data(), "--myboundary");
+  // A stream that never shows its boundary keeps only what could begin one.
+  StreamReader junk;
+  Feed({kHeader + std::string(50'000, 'j')}, &junk);
+  EXPECT_EQ(junk.Data(), std::string(12, 'j'));
 }
 
 TEST(StreamReaderTest, SingleResponseIsTheBodyLessTwoBytes) {
