@@ -129,13 +129,16 @@ TEST_F(KorvidTest, ReleaseSavesTheOpenReceiptAndStopsEverything) {
 }
 
 TEST_F(KorvidTest, EachConnectionBeginsASegmentAndAReleaseEndsTheRatePeriod) {
-  platform_->network().Listen("cam", 80);
+  ScriptedServer& camera = platform_->network().Listen("cam", 80);
   engine_.SetAddress("cam");
   engine_.SetPort(80);
   engine_.SetStreaming(true);
   engine_.SetUrl("v");
+  engine_.SetCredentials("u", "p");
   engine_.Connect();  // the socket comes up: the ten-minute rate period starts
   platform_->AdvanceBy(std::chrono::seconds(1));
+  ASSERT_NE(camera.LastConnection(), nullptr);
+  EXPECT_EQ(camera.LastConnection()->Received(), "GET /v\r\nAuthorization: Basic dTpw\r\n\r\n");
   engine_.ReleaseNGN();
   engine_.SetAddress("");
   StartRecording();
