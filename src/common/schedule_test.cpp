@@ -26,9 +26,17 @@ TEST(ScheduleTest, ParsesSevenDaysOrFallsBackWhole) {
   // The example block: normal from midnight, disconnected from 08:00.
   EXPECT_EQ(StringToHex(DayBlock({{0, 1}, {28800, 3}})),
             "02000000000000000000000001000000000020DC4003");
-  std::string week;
-  for (int day = 1; day <= 7; ++day) week += DayBlock({{0, 1}, {3600.0 * day, 2}});
+  std::string week, single, longest;
+  for (int day = 1; day <= 7; ++day) {
+    week += DayBlock({{0, 1}, {3600.0 * day, 2}});
+    single += DayBlock({{60.0 * day, 3}});
+    longest += DayBlock(std::vector<ScheduleEntry>(1000, {0, 2}));
+  }
   WeeklySchedule schedule;
+  ParseSchedule(single, schedule);
+  EXPECT_EQ(schedule[6][0].action, 3);  // one entry a day is enough
+  ParseSchedule(longest, schedule);
+  EXPECT_EQ(schedule[6].size(), 1000u);  // and 1000 the most
   ParseSchedule(week + "trailing", schedule);
   EXPECT_EQ(schedule[6][1].time, 7 * 3600);
   EXPECT_EQ(schedule[6][1].action, 2);

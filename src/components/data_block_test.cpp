@@ -10,19 +10,15 @@ namespace {
 TEST(DataBlockTest, AppendDropAndChunkBoundaries) {
   const std::string bytes("ab\0c\0def", 8);
   DataBlock block;
-  EXPECT_TRUE(block.Append("ab\0c", 4));
-  EXPECT_TRUE(block.AppendText(std::string_view("\0d", 2)));
-  EXPECT_TRUE(block.AppendChunk(MemoryChunk(std::string("ef"))));
+  EXPECT_TRUE(block.Append("ab\0c", 4) && block.AppendText(std::string_view("\0d", 2)) &&
+              block.AppendChunk(MemoryChunk(std::string("ef"))) && block.Append(nullptr, 0));
   EXPECT_FALSE(block.Append("zz", -1));
   EXPECT_FALSE(block.Append(nullptr, 2));
-  EXPECT_TRUE(block.Append(nullptr, 0));
   EXPECT_EQ(block.Text(), bytes);
   // Doubling from its own bytes forces the storage to move under the source.
   for (int i = 0; i < 6; ++i) ASSERT_TRUE(block.Append(block.Data(), block.Size()));
-  EXPECT_EQ(block.Size(), 512);
   EXPECT_EQ(block.Text().substr(504), bytes);
 
-  block.DropFront(0);
   block.DropFront(-3);
   EXPECT_EQ(block.Size(), 512);
   block.DropFront(511);
@@ -30,15 +26,17 @@ TEST(DataBlockTest, AppendDropAndChunkBoundaries) {
   block.DropFront(1000);
   EXPECT_EQ(block.Size(), 0);
 
-  block.Assign(std::string(1000, 'f'));
-  MemoryChunk chunk = block.GetChunk();
-  block.Data()[0] = 'X';
-  block.Clear();
-  EXPECT_EQ(chunk.Bytes(), std::string(1000, 'f'));
-  // A chunk copies from its own bytes too.
+  // A chunk copies from its own bytes too; missing bytes are zeros.
+  MemoryChunk chunk(std::string(1000, 'f'));
   chunk.CopyFrom(chunk.Data() + 996, 4);
   chunk.SetSize(6);
   EXPECT_EQ(chunk.Bytes(), std::string("ffff\0\0", 6));
+  chunk.CopyFrom(nullptr, 2);
+  EXPECT_EQ(chunk.Bytes(), std::string(2, '\0'));
+  chunk.CopyFrom("x", 0);
+  EXPECT_EQ(chunk.GetSize(), 0);
+  chunk.SetSize(-1);
+  EXPECT_EQ(chunk.GetSize(), 0);
 }
 
 }  // namespace

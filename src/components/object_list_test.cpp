@@ -1,8 +1,11 @@
+// The engine's lists: frame queues, and the pairs that enumerations fill.
 #include "components/object_list.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include "components/string_pair_list.h"
 
 namespace ravelon {
 namespace {
@@ -22,6 +25,13 @@ TEST(ObjectListTest, ArrivalOrderAndTakeLast) {
     list.RemoveFront();
   }
   EXPECT_TRUE(list.IsEmpty());
+}
+
+TEST(StringPairListTest, ItemsOutsideTheListAreEmpty) {
+  StringPairList list;
+  list.Add({"a", "1"});
+  for (int32_t i : {-1, 1}) EXPECT_EQ(list.Item(i).name + list.Item(i).value, "") << i;
+  EXPECT_EQ(list.Item(0).value, "1");
 }
 
 }  // namespace

@@ -10,39 +10,32 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-TEST(TimeoutCheckerTest, StoppedNeverPassesAndZeroPassesAtOnce) {
+TEST(TimeoutCheckerTest, DeadlinesAcrossMidnightAndAClockSetBack) {
   SimulatedLoop loop;
-  TimeoutChecker checker(loop.GetClock());
-  EXPECT_FALSE(checker.HasTimeout());
+  SimulatedClock& clock = loop.GetClock();
+  TimeoutChecker checker(clock);
+  EXPECT_FALSE(checker.HasTimeout());  // stopped
   checker.InitTimeout(0);
   EXPECT_TRUE(checker.HasTimeout());
   EXPECT_TRUE(checker.HasTimeout());  // stays passed until started again
   checker.StopTimeout();
   loop.AdvanceBy(std::chrono::hours(48));
   EXPECT_FALSE(checker.HasTimeout());
-}
 
-TEST(TimeoutCheckerTest, DeadlineCrossesMidnight) {
-  SimulatedLoop loop;
-  loop.GetClock().SetLocalDateTime(46000, 86400 - 30);  // 23:59:30
-  TimeoutChecker checker(loop.GetClock());
+  clock.SetLocalDateTime(46000, 86400 - 30);  // 23:59:30
   checker.InitTimeout(60'000);
   loop.AdvanceBy(milliseconds(59'999));
   EXPECT_FALSE(checker.HasTimeout());  // 00:00:29.999 of the next day
   loop.AdvanceBy(milliseconds(1));
   EXPECT_TRUE(checker.HasTimeout());
-}
 
-TEST(TimeoutCheckerTest, ClockSetBackCountsAsPassed) {
-  SimulatedLoop loop;
-  loop.GetClock().SetLocalDateTime(46000, 12 * 3600);
-  TimeoutChecker checker(loop.GetClock());
+  // A clock set back counts as passed; restarted, the period runs in full.
+  clock.SetLocalDateTime(46000, 12 * 3600);
   checker.InitTimeout(600'000);
   loop.AdvanceBy(seconds(10));
   EXPECT_FALSE(checker.HasTimeout());
-  loop.GetClock().SetLocalDateTime(46000, 11 * 3600);
+  clock.SetLocalDateTime(46000, 11 * 3600);
   EXPECT_TRUE(checker.HasTimeout());
-  // Restarted on the new clock, it runs its full period again.
   checker.InitTimeout(600'000);
   loop.AdvanceBy(seconds(599));
   EXPECT_FALSE(checker.HasTimeout());

@@ -81,8 +81,10 @@ TYPED_TEST(FileSystemContractTest, BytesAtOffsetsAndLengths) {
   EXPECT_EQ(this->Read(*file), std::string(4, '\0') + bytes);  // the gap reads as zeros
   EXPECT_EQ(this->Read(*file, 5, 1), bytes.substr(1, 1));
   EXPECT_EQ(this->Read(*file, 5), bytes.substr(1));  // fewer at the end
-  EXPECT_EQ(this->Read(*file, 7), "");
   EXPECT_EQ(this->Read(*file, 100), "");
+  std::string data = "old";
+  EXPECT_EQ(file->ReadAt(-1, 1, data, error), EINVAL);
+  EXPECT_EQ(data, "");
   ASSERT_EQ(file->WriteAt(0, "ab", error), 0);
   ASSERT_EQ(file->WriteAt(9, "", error), 0);  // writes nothing, extends nothing
   EXPECT_EQ(this->Read(*file), std::string("ab\0\0", 4) + bytes);

@@ -15,6 +15,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "ravelon/platform.h"
+
 namespace ravelon {
 namespace {
 
@@ -173,6 +175,15 @@ TEST(SqliteRegistryStoreTest, ProcessesShareAnOwnerOnlyFileWithoutLosingWrites) 
     ASSERT_EQ(::stat((file + suffix).c_str(), &info), 0) << suffix;
     EXPECT_EQ(info.st_mode & 0777, 0600u) << suffix;
   }
+}
+
+// A registry file that cannot be made leaves the real platform an empty store
+// in memory, and the reason.
+TEST(SqliteRegistryStoreTest, UnusableFileFallsBackToAStoreInMemory) {
+  const std::shared_ptr<Platform> platform = NewRealPlatform("/dev/null/ravelon/registry.db");
+  EXPECT_NE(platform->RegistryError(), "");
+  RegistryKey key = 0;
+  EXPECT_EQ(platform->Registry().CreateKey(kHkeyLocalMachine, "Software", key), kRegSuccess);
 }
 
 }  // namespace

@@ -9,72 +9,55 @@
 namespace ravelon {
 namespace {
 
-using OpenMode = FileSystem::OpenMode;
-
-class FaultInjectingFileSystemTest : public ::testing::Test {
- protected:
-  void SetUp() override { file = OpenOk("/f"); }
-  std::unique_ptr<RandomAccessFile> OpenOk(const std::string& path) {
-    std::unique_ptr<RandomAccessFile> opened;
-    EXPECT_EQ(faulty.Open(path, OpenMode::kOpenOrCreate, opened, error), 0);
-    return opened;
-  }
-
+TEST(FaultInjectingFileSystemTest, FailedShortAndRefusedWritesAndOpens) {
   MemoryFileSystem memory;
   FaultInjectingFileSystem faulty{memory};
-  std::unique_ptr<RandomAccessFile> file;
   std::string error;
-};
+  const auto open = [&](const std::string& path) {
+    std::unique_ptr<RandomAccessFile> opened;
+    EXPECT_EQ(faulty.Open(path, FileSystem::OpenMode::kOpenOrCreate, opened, error), 0) << path;
+    return opened;
+  };
+  auto file = open("/f");
 
-TEST_F(FaultInjectingFileSystemTest, NthWriteFailsAndWritesNothing) {
+  // The nth write fails and writes nothing; a short write lands a prefix, then fails.
   faulty.FailNthWrite(3, EIO);
   EXPECT_EQ(file->WriteAt(0, "a", error), 0);
   EXPECT_EQ(file->WriteAt(1, "b", error), 0);
   EXPECT_EQ(file->WriteAt(2, "c", error), EIO);
   EXPECT_NE(error, "");
-  EXPECT_EQ(file->WriteAt(3, "d", error), 0);
-  EXPECT_EQ(memory.Contents("/f"), std::string("ab\0d", 4));
-  EXPECT_EQ(faulty.WritesSeen(), 4);
-  EXPECT_EQ(faulty.WritesFailed(), 1);
-}
+  faulty.ShortenNextWrite(1);
+  EXPECT_EQ(file->WriteAt(3, "def", error), EIO);
+  EXPECT_EQ(file->WriteAt(4, "ef", error), 0);
+  EXPECT_EQ(memory.Contents("/f"), std::string("ab\0def", 6));
+  EXPECT_EQ(faulty.WritesSeen(), 5);
+  EXPECT_EQ(faulty.WritesFailed(), 2);
 
-TEST_F(FaultInjectingFileSystemTest, FullDiskRefusesGrowthUntilSpaceIsFreed) {
-  faulty.SetFreeSpace(10);
-  ASSERT_EQ(file->WriteAt(0, "123456", error), 0);
-  EXPECT_EQ(file->WriteAt(4, "abcdefg", error), ENOSPC);  // would add 5 bytes, 4 are left
-  EXPECT_EQ(memory.Contents("/f"), "123456");             // nothing partial
-  EXPECT_EQ(file->WriteAt(0, "xy", error), 0);            // inside the file: no space needed
+  // A full disk refuses growth, not rewrites, shared by all files.
+  faulty.SetFreeSpace(2);
+  EXPECT_EQ(file->WriteAt(2, "abcdefg", error), ENOSPC);        // would add 3 bytes, 2 are left
+  EXPECT_EQ(memory.Contents("/f"), std::string("ab\0def", 6));  // nothing partial
+  EXPECT_EQ(file->WriteAt(0, "xy", error), 0);
   EXPECT_EQ(file->Allocate(11, error), ENOSPC);
-  auto other = OpenOk("/g");  // the space is shared by all files
-  EXPECT_EQ(other->WriteAt(0, "1234", error), 0);
-  EXPECT_EQ(other->WriteAt(4, "5", error), ENOSPC);
+  auto other = open("/g");
+  EXPECT_EQ(other->WriteAt(0, "12", error), 0);
+  EXPECT_EQ(other->WriteAt(2, "3", error), ENOSPC);
+  EXPECT_EQ(other->WriteAt(9, "", error), 0);  // writes nothing, takes nothing
   EXPECT_EQ(faulty.FreeSpace(), 0);
   EXPECT_EQ(file->SetSize(100, error), 0);  // sparse: takes no space
-
   faulty.SetFreeSpace(3);
   EXPECT_EQ(file->WriteAt(100, "abc", error), 0);
   EXPECT_EQ(memory.Contents("/f").size(), 103u);
   faulty.RemoveSpaceLimit();
   EXPECT_EQ(other->Allocate(1000, error), 0);
-}
 
-TEST_F(FaultInjectingFileSystemTest, ShortWriteLandsAPrefixThenFails) {
-  faulty.ShortenNextWrite(3);
-  EXPECT_EQ(file->WriteAt(0, "abcdef", error), EIO);
-  EXPECT_EQ(memory.Contents("/f"), "abc");
-  EXPECT_EQ(file->WriteAt(3, "def", error), 0);
-  EXPECT_EQ(memory.Contents("/f"), "abcdef");
-}
-
-TEST_F(FaultInjectingFileSystemTest, OpensOfOnePathFail) {
   faulty.FailOpen("/x", EACCES);
   std::unique_ptr<RandomAccessFile> opened;
-  EXPECT_EQ(faulty.Open("/x", OpenMode::kOpenOrCreate, opened, error), EACCES);
-  EXPECT_NE(error, "");
+  EXPECT_EQ(faulty.Open("/x", FileSystem::OpenMode::kOpenOrCreate, opened, error), EACCES);
   EXPECT_FALSE(memory.FileExists("/x"));
-  EXPECT_NE(OpenOk("/y"), nullptr);
+  EXPECT_NE(open("/y"), nullptr);
   faulty.ClearOpenFailures();
-  EXPECT_NE(OpenOk("/x"), nullptr);
+  EXPECT_NE(open("/x"), nullptr);
 }
 
 }  // namespace
