@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "common/engine_limits.h"
@@ -175,18 +176,20 @@ TEST(ConnectionTest, SingleResponsesArePolledAtThePollIntervalWithoutAFullConnec
   Rig rig;
   rig.connection.Settings().streaming = false;
   rig.connection.SetPollInterval(500);
-  rig.camera.OnAccept([](ScriptedConnection& c) {
-    c.Send("HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\n\r\nIMAGE\r\n", milliseconds(1));
+  rig.camera.OnAccept([&rig](ScriptedConnection& c) {
+    const std::string image = "IMAGE" + std::to_string(rig.Attempts());
+    c.Send("HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\n\r\n" + image + "\r\n", milliseconds(1));
     c.Close(milliseconds(2));
   });
   rig.connection.ConnectToSource();
   rig.Advance(2);
-  EXPECT_EQ(rig.owner.frames, Lines{"IMAGE"});
+  EXPECT_EQ(rig.owner.frames, Lines{"IMAGE1"});
   rig.Advance(499);
   EXPECT_EQ(rig.Attempts(), 1);
-  rig.Advance(1);
+  rig.Advance(3);
   EXPECT_EQ(rig.Attempts(), 2);
   EXPECT_EQ(rig.camera.LastConnection()->Received(), "GET /video.cgi\r\n\r\n");
+  EXPECT_EQ(rig.owner.frames, (Lines{"IMAGE1", "IMAGE2"}));  // each response read afresh
   EXPECT_EQ(rig.owner.starts, 1);
 }
 
@@ -224,6 +227,32 @@ TEST(ConnectionTest, ServerClosingAtOnceReconnectsAfterTheBreakDelay) {
   EXPECT_EQ(rig.connection.State(), kReconnectWait);
   rig.Advance(kReconnectAfterBreakMs);
   EXPECT_EQ(rig.Attempts(), 2);
+}
+
+// A full connect made by a handler that the connect event's loop run runs:
+// the new attempt goes on alone, and its request goes out when it connects.
+TEST(ConnectionTest, AConnectFromInsideTheConnectEventStartsAfresh) {
+  Rig rig;
+  bool again = true;
+  rig.owner.on_session = [&] {
+    if (std::exchange(again, false))
+      rig.platform.Loop().Post([&] { rig.connection.ConnectToSource(); });
+  };
+  rig.Connect();
+  rig.Advance(1);
+  EXPECT_EQ(rig.Attempts(), 2);
+  EXPECT_EQ(rig.camera.LastConnection()->Received(), "GET /video.cgi\r\n\r\n");
+  EXPECT_EQ(rig.connection.State(), kAwaitingResponse);
+
+  // A session starts the rate period (no path: nothing is requested, and no
+  // timeout restarts the session before the period has run).
+  Rig quiet;
+  quiet.connection.Settings().url = "";
+  quiet.Connect();
+  quiet.Advance(kStatsPeriodMs - 1'000);
+  EXPECT_EQ(quiet.rates.TakeReportIfDue(), "");
+  quiet.Advance(2'000);
+  EXPECT_NE(quiet.rates.TakeReportIfDue(), "");
 }
 
 }  // namespace

@@ -23,8 +23,9 @@ void Connection::OnConnect() {
   const uint64_t attempt = m_attempt;
   m_loop.ProcessPendingEventsOnce();
   // A handler that ran meanwhile may have ended this attempt (the source
-  // closed at once, an error, a release, the schedule): its outcome stands.
-  if (attempt != m_attempt || m_connectionState != kConnecting) return;
+  // closed at once, an error, a release, the schedule, a new connect): every
+  // one of them closes the socket, and its outcome stands.
+  if (attempt != m_attempt) return;
   m_connectionState = kAwaitingResponse;
 
   std::string request;

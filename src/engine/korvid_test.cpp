@@ -140,6 +140,7 @@ TEST_F(KorvidTest, EachConnectionBeginsASegmentAndAReleaseEndsTheRatePeriod) {
   ASSERT_NE(camera.LastConnection(), nullptr);
   EXPECT_EQ(camera.LastConnection()->Received(), "GET /v\r\nAuthorization: Basic dTpw\r\n\r\n");
   engine_.ReleaseNGN();
+  platform_->AdvanceBy(std::chrono::seconds(11));  // past the response timeout
   engine_.SetAddress("");
   StartRecording();
   for (const char* text : {"one", "two"}) {
@@ -156,6 +157,7 @@ TEST_F(KorvidTest, EachConnectionBeginsASegmentAndAReleaseEndsTheRatePeriod) {
   Send("three");  // a frame after the period would have run out
   platform_->AdvanceBy(std::chrono::seconds(1));
   for (const LoggedEvent& e : host_.events) EXPECT_EQ(e.text.find("PacketFPS"), std::string::npos);
+  EXPECT_EQ(camera.ConnectAttempts(), 1);  // the released connection stayed down
 }
 
 TEST_F(KorvidTest, OnlyAnEngineConfiguredFromItsKeyWritesTheFileSetBack) {
