@@ -43,6 +43,8 @@ namespace ravelon {
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
+// The pause between two tries of an open that found the file locked.
+constexpr int kOpenRetryMs = 10;
 constexpr int kSchemaVersion = 1;
 constexpr int64_t kLocalMachineId = 1;
 constexpr int64_t kCurrentUserId = 2;
@@ -247,7 +249,18 @@ std::string SqliteRegistryStore::Open(const std::string& path) {
   if (rc != SQLITE_OK) {
     error = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
   } else {
-    error = Configure();
+    // Opening races other processes that create the file or switch it to WAL:
+    // SQLite answers some of those steps "locked" at once rather than through
+    // the busy handler, so the setup is tried again, within the same bound as
+    // any other wait for the lock.
+    for (int waited = 0;; waited += kOpenRetryMs) {
+      error = Configure();
+      if (error.empty() || waited >= kBusyTimeoutMs ||
+          (sqlite3_errcode(db) & 0xff) != SQLITE_BUSY) {
+        break;
+      }
+      sqlite3_sleep(kOpenRetryMs);
+    }
   }
   if (error.empty()) return "";
   db_.reset();
