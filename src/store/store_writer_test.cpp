@@ -170,6 +170,18 @@ TEST(StoreWriterTest, RollsOverAtTheSizeLimit) {
             "260105100002 1 100000499, 260105100003 1 100000000, ");
 }
 
+// A frame that ends exactly at the limit still fits; one byte more does not.
+TEST(StoreWriterTest, TheSizeLimitIsExactToTheByte) {
+  for (const int64_t last : {int64_t{100}, int64_t{101}}) {
+    Store s(0, 1);
+    s.writer.Prepare();
+    s.Queue(kJpeg, std::string(kMegabyte - 100, 'a'), 36'000);
+    s.Queue(kJpeg, std::string(last, 'b'), 36'000.1);
+    EXPECT_EQ(s.Save(), 2);
+    EXPECT_EQ(s.sets.size(), last == 100 ? 1u : 2u) << last;
+  }
+}
+
 // Under a time limit sets follow a grid of periods from the registered start,
 // however long the engine was stopped; a data file about to pass its cap ends
 // the set early, and the next keeps the start time.
