@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the example host: one engine on
 # the real platform, printing every event it raises.
-#   scripts/run-example.sh [address [port [path [seconds]]]]
+#   scripts/run-example.sh [address [port [path [seconds [store folder]]]]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
