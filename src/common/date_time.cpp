@@ -3,12 +3,6 @@
 #include <cmath>
 
 namespace ravelon {
-namespace {
-
-constexpr double kSecondsPerDay = DateTimeStamp::kSecondsPerDay;
-
-}  // namespace
-
 uint8_t CompareStamps(double date1, double time1, double date2, double time2) {
   if (date1 > date2) return kStampLater;
   if (date1 < date2) return kStampEarlier;

@@ -13,6 +13,8 @@
 
 namespace ravelon {
 
+inline constexpr double kSecondsPerDay = DateTimeStamp::kSecondsPerDay;
+
 // kStampLater (1) when stamp 1 is later than stamp 2, kStampEarlier (2) when
 // it is earlier, kStampEqual (0) when both are the same. The dates decide; the
 // times only when the dates are equal.

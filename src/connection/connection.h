@@ -74,7 +74,6 @@ class Connection final : private TcpSocketObserver {
   const ConnectionSettings& Settings() const { return m_settings; }
   // The pause between single responses.
   void SetPollInterval(int32_t milliseconds) { m_pollInterval = milliseconds; }
-  int32_t PollInterval() const { return m_pollInterval; }
 
   // The full connect: drops everything of the previous connection, then
   // connects (or stays idle while the schedule disconnects the source).

@@ -49,8 +49,7 @@ void Korvid::Parts::OnConnectionStarting() {
 }
 
 void Korvid::Parts::OnSessionStarted() {
-  saveQueue.ResetLost();
-  saveQueue.Clear();
+  saveQueue.Reset();
   rates.Reset();
 }
 

@@ -12,8 +12,6 @@
 namespace ravelon {
 namespace {
 
-constexpr double kSecondsPerDay = DateTimeStamp::kSecondsPerDay;
-
 // The shifted time rounded to the nearest millisecond (a shift computed in
 // floating point must not move an event a millisecond early), carrying into
 // the date when it rounds up to midnight.

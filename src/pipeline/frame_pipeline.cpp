@@ -10,8 +10,6 @@
 namespace ravelon {
 namespace {
 
-constexpr double kSecondsPerDay = DateTimeStamp::kSecondsPerDay;
-
 // The paper-cut commands of ESC/POS receipt printers: a cut ends the receipt.
 constexpr std::string_view kCutEscI = "\x1b\x69";
 constexpr std::string_view kCutGsV = "\x1d\x56";
@@ -120,8 +118,7 @@ void FramePipeline::StartConnection() {
   m_frameCounter = kPlaceholderFrameId;
   m_reportedFrame = -1;
   ResetFilterChain();
-  m_saveQueue.ResetLost();
-  m_saveQueue.Clear();
+  m_saveQueue.Reset();
 }
 
 void FramePipeline::Prepare() {

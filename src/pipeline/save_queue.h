@@ -32,6 +32,11 @@ class SaveQueue {
   void CountLost(int32_t frames) { m_framesLost += frames; }
   int32_t FramesLost() const { return m_framesLost; }
   void ResetLost() { m_framesLost = 0; }
+  // Empty, with nothing counted lost: a new connection or session.
+  void Reset() {
+    Clear();
+    ResetLost();
+  }
 
  private:
   ObjectList<MediaFrame> m_frames;

@@ -35,13 +35,11 @@ class ViewerTick {
 
   // A new schedule, evaluated from scratch at the next tick.
   void SetSchedule(const WeeklySchedule& schedule);
-  const WeeklySchedule& Schedule() const { return m_schedule; }
 
   int32_t Interval() const { return m_viewer->Interval(); }
   void SetInterval(int32_t milliseconds) { m_viewer->SetInterval(milliseconds); }
   void Start() { m_viewer->SetEnabled(true); }
   void Stop() { m_viewer->SetEnabled(false); }
-  bool Running() const { return m_viewer->Enabled(); }
 
   // The action of the last tick (0 before the first).
   uint8_t Action() const { return m_scheduleAction; }

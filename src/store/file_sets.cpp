@@ -3,15 +3,13 @@
 // over an old set's files, or preallocating a new data file at once).
 #include <cmath>
 
+#include "common/date_time.h"
 #include "common/engine_limits.h"
-#include "ravelon/date_time_stamp.h"
 #include "ravelon/debug_levels.h"
 #include "store/store_writer.h"
 
 namespace ravelon {
 namespace {
-
-constexpr double kSecondsPerDay = DateTimeStamp::kSecondsPerDay;
 
 std::string TwoDigits(int64_t value) {
   std::string text = std::to_string(value);

@@ -2,13 +2,11 @@
 
 #include <cmath>
 
+#include "common/date_time.h"
 #include "common/number_encoding.h"
-#include "ravelon/date_time_stamp.h"
 
 namespace ravelon {
 namespace {
-
-constexpr double kSecondsPerDay = DateTimeStamp::kSecondsPerDay;
 
 int32_t LongAt(std::string_view bytes, size_t offset) {
   return BytesToLong(bytes.substr(offset, 4));

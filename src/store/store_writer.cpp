@@ -18,8 +18,6 @@
 namespace ravelon {
 namespace {
 
-constexpr double kSecondsPerDay = DateTimeStamp::kSecondsPerDay;
-
 // Adds seconds to a stamp, carrying whole days (counted toward zero) into the date.
 void AddSecondsToStamp(double& date, double& time, double seconds) {
   time += seconds;

@@ -82,10 +82,8 @@ class StoreWriter {
 
   // The next saved frame begins a new recording segment.
   void BeginNewSegment() { m_segmentPending = true; }
-  bool SegmentPending() const { return m_segmentPending; }
 
   void Close();
-  bool FilesOpen() const { return !m_openFileName.empty(); }
 
   // The current segment as the last save run left it.
   const ID2Data& CurrentSegment() const { return m_id2Data; }
