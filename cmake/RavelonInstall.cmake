@@ -12,8 +12,8 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/ravelon
         FILES_MATCHING PATTERN "*.h")
 install(TARGETS ravelon ravelon_testing EXPORT RavelonTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-if(TARGET ravelon-send-event)
-  install(TARGETS ravelon-send-event RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET ravelon_command)
+  install(TARGETS ravelon_command RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
 install(EXPORT RavelonTargets NAMESPACE Ravelon:: DESTINATION ${RAVELON_CMAKE_DIR})

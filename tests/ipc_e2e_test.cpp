@@ -47,10 +47,10 @@ class IpcE2eTest : public ::testing::Test {
     std::filesystem::remove_all(folder_);
   }
 
-  // Runs ravelon-send-event with `input` as its standard input and the loop
+  // Runs `ravelon send-event` with `input` as its standard input and the loop
   // running, to its end; its exit code, or -1. errors_ gets its standard error.
   int Send(std::vector<std::string> args, const std::string& input = "") {
-    args.insert(args.begin(), {RAVELON_SEND_EVENT, "--port", "till", "--folder", folder_});
+    args.insert(args.begin(), {RAVELON_COMMAND, "send-event", "--port", "till", "--folder", folder_});
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -63,7 +63,7 @@ class IpcE2eTest : public ::testing::Test {
                                      O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = -1;
     const int spawned =
-        ::posix_spawn(&pid, RAVELON_SEND_EVENT, &actions, nullptr, argv.data(), environ);
+        ::posix_spawn(&pid, RAVELON_COMMAND, &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) return -1;
     int status = 0;

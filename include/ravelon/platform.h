@@ -65,6 +65,10 @@ class Platform {
 // never creates it.
 std::shared_ptr<Platform> NewRealPlatform();
 
+// The file that NewRealPlatform() keeps the registry store in: see above.
+// "" when neither $XDG_CONFIG_HOME nor $HOME gives a folder.
+std::string DefaultRegistryFile();
+
 // The same with the registry store in `registry_file`.
 std::shared_ptr<Platform> NewRealPlatform(const std::string& registry_file);
 

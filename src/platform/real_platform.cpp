@@ -31,22 +31,6 @@ std::string MakeFolders(const std::string& path) {
   return "";
 }
 
-// $XDG_CONFIG_HOME/ravelon/registry.db, or under ~/.config when the variable
-// is unset, empty or relative (as the XDG base directory rules say). "" when
-// there is no home either.
-std::string DefaultRegistryFile() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  std::string folder;
-  if (config != nullptr && config[0] == '/') {
-    folder = config;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
-    folder = std::string(home) + "/.config";
-  } else {
-    return "";
-  }
-  return folder + "/ravelon/registry.db";
-}
-
 class RealPlatform final : public Platform {
  public:
   RealPlatform(std::string registry_file, bool make_folders)
@@ -100,6 +84,20 @@ class RealPlatform final : public Platform {
 };
 
 }  // namespace
+
+// As the XDG base directory rules say, a relative $XDG_CONFIG_HOME counts as unset.
+std::string DefaultRegistryFile() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  std::string folder;
+  if (config != nullptr && config[0] == '/') {
+    folder = config;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
+    folder = std::string(home) + "/.config";
+  } else {
+    return "";
+  }
+  return folder + "/ravelon/registry.db";
+}
 
 std::shared_ptr<Platform> NewRealPlatform() {
   return std::make_shared<RealPlatform>(DefaultRegistryFile(), /*make_folders=*/true);

@@ -1,0 +1,15 @@
+#include "cli/command.h"
+
+namespace ravelon::cli {
+
+void AddCameraCommand(CLI::App& app, Action& action) {
+  CLI::App* command = app.add_subcommand("camera", "(not yet built)");
+  command->callback([&action] {
+    action = [] {
+      throw CommandError("not yet built");
+      return kExitFailure;
+    };
+  });
+}
+
+}  // namespace ravelon::cli

@@ -1,0 +1,15 @@
+#include "cli/command.h"
+
+namespace ravelon::cli {
+
+void AddDemoCommand(CLI::App& app, Action& action) {
+  CLI::App* command = app.add_subcommand("demo", "(not yet built)");
+  command->callback([&action] {
+    action = [] {
+      throw CommandError("not yet built");
+      return kExitFailure;
+    };
+  });
+}
+
+}  // namespace ravelon::cli
