@@ -1,0 +1,139 @@
+#include "record/record_run.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "cli/command.h"
+
+namespace ravelon::cli {
+namespace {
+
+// The saving cadence: ForcedSave more often than every 10 ms only burns CPU,
+// and a queue saved less often than every minute risks many frames at once.
+constexpr double kMinSaveEverySeconds = 0.01;
+constexpr double kMaxSaveEverySeconds = 60;
+
+// Blocks SIGINT and SIGTERM in this thread and in every thread it starts
+// afterwards, so that only the waiting loop below sees them; restores the
+// previous mask when it ends.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set_, &old_);
+  }
+  ~SignalsHeld() {
+    // A signal that came after the recorder stopped must not kill us now.
+    timespec none{};
+    while (sigtimedwait(&set_, nullptr, &none) > 0) {
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  // Waits up to `seconds` for a signal; its number, or 0.
+  int Wait(double seconds) {
+    timespec wait{};
+    wait.tv_sec = static_cast<time_t>(seconds);
+    wait.tv_nsec = static_cast<long>((seconds - std::floor(seconds)) * 1e9);
+    const int got = sigtimedwait(&set_, nullptr, &wait);
+    return got > 0 ? got : 0;
+  }
+
+ private:
+  sigset_t set_;
+  sigset_t old_;
+};
+
+void ShowTable(const Recorder& recorder, const LogSink& log) {
+  std::string screen = "\x1b[H\x1b[J" + FormatStatusTable(recorder.Statuses()) + "\n";
+  for (const std::string& line : log.Recent()) screen += line + "\n";
+  std::fputs(screen.c_str(), stdout);
+  std::fflush(stdout);
+}
+
+void ShowLines(const Recorder& recorder, LogSink& log) {
+  for (const SourceStatus& s : recorder.Statuses())
+    log.Write(s.name, kDebugLifecycle, FormatStatusLine(s));
+}
+
+}  // namespace
+
+void AddRunOptions(CLI::App& command, RunOptions& o) {
+  command.add_option("--save-every", o.save_every_seconds, "seconds between saves of the queue")
+      ->check(CLI::Range(kMinSaveEverySeconds, kMaxSaveEverySeconds))
+      ->capture_default_str();
+  command.add_option("--loops", o.loops, "threads the sources are spread over (0: one per core)")
+      ->check(CLI::Range(0, 1024))
+      ->capture_default_str();
+  command
+      .add_option("--status-every", o.status_every_seconds,
+                  "seconds between status lines when there is no live table")
+      ->check(CLI::Range(1.0, 86400.0))
+      ->capture_default_str();
+  command.add_option("--for", o.for_seconds, "stop after this many seconds (0: at a signal)")
+      ->check(CLI::Range(0.0, 1e9));
+  command
+      .add_option("--status", o.display,
+                  "the live table (on a terminal by default) or status lines")
+      ->transform(CLI::CheckedTransformer(
+          std::map<std::string, StatusDisplay>{{"auto", StatusDisplay::kAuto},
+                                               {"table", StatusDisplay::kTable},
+                                               {"lines", StatusDisplay::kLines}}));
+}
+
+int RunRecorder(std::vector<SourcePlan> plans, RecorderSettings settings,
+                const RunOptions& options) {
+  const bool table = options.display == StatusDisplay::kTable ||
+                     (options.display == StatusDisplay::kAuto && ::isatty(STDOUT_FILENO));
+  settings.loops = options.loops;
+  settings.save_every_ms = static_cast<int32_t>(std::lround(options.save_every_seconds * 1000));
+  LogSink log(stdout, options.min_level);
+  log.KeepForTable(table);
+  SignalsHeld signals;
+  Recorder recorder(settings, log);
+  recorder.Start(std::move(plans));
+
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  Clock::time_point next_status =
+      start + std::chrono::duration_cast<Clock::duration>(
+                  std::chrono::duration<double>(options.status_every_seconds));
+  const double tick = table ? 1.0 : std::min(1.0, options.status_every_seconds);
+  int signal = 0;
+  for (;;) {
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    if (options.for_seconds > 0 && elapsed >= options.for_seconds) break;
+    const double wait =
+        options.for_seconds > 0 ? std::min(tick, options.for_seconds - elapsed) : tick;
+    signal = signals.Wait(wait);
+    if (signal != 0) break;
+    if (table) {
+      ShowTable(recorder, log);
+    } else if (Clock::now() >= next_status) {
+      ShowLines(recorder, log);
+      next_status += std::chrono::duration_cast<Clock::duration>(
+          std::chrono::duration<double>(options.status_every_seconds));
+    }
+  }
+  if (table) ShowTable(recorder, log);
+  log.KeepForTable(false);
+  if (signal != 0) {
+    log.Write("ravelon", kDebugLifecycle,
+              std::string("Stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM") +
+                  ": saving what is queued.");
+  }
+  recorder.Stop();
+  // The last word on every source, whatever the log level.
+  for (const SourceStatus& s : recorder.Statuses())
+    std::printf("%s: %s\n", s.name.c_str(), FormatStatusLine(s).c_str());
+  std::fflush(stdout);
+  return kExitOk;
+}
+
+}  // namespace ravelon::cli

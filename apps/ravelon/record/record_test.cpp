@@ -1,0 +1,59 @@
+// The pieces of `ravelon record` that decide what a user reads: which log
+// lines show, and the state a source's log lines put it in.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "record/log_sink.h"
+#include "record/source_status.h"
+
+namespace ravelon::cli {
+namespace {
+
+TEST(RecordStatusTest, StateFollowsTheEngineLogLines) {
+  const struct {
+    const char* line;
+    const char* state;
+  } cases[] = {
+      {"Connecting to the source.", "connecting"},
+      {"Connected. Sending URL...", "connected"},
+      {"WinSock.Close", "reconnecting"},
+      {"Process header timeout.", "reconnecting"},
+      {"Scheduled disconnect.", "scheduled off"},
+      {"Released.", "released"},
+      {"Creating new database filename: x", ""},
+      {"connecting to the source.", ""},  // the engine's own texts only
+  };
+  for (const auto& c : cases) EXPECT_EQ(StateAfterLogLine(c.line), c.state) << c.line;
+}
+
+TEST(RecordStatusTest, LogSinkDropsLinesBelowTheLevelAndKeepsThemUnderTheTable) {
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  LogSink log(out, 4);
+  log.Write("cam", 3, "hidden");
+  log.Write("cam", 4, "shown");
+  log.KeepForTable(true);
+  for (size_t i = 0; i < LogSink::kRecentLines + 2; ++i) log.Write("cam", 10, std::to_string(i));
+  ASSERT_EQ(log.Recent().size(), LogSink::kRecentLines);
+  EXPECT_NE(log.Recent().front().find("[cam] 10 2"), std::string::npos);
+  log.KeepForTable(false);  // what the table showed is kept in the log too
+  EXPECT_TRUE(log.Recent().empty());
+  std::rewind(out);
+  std::string text(4096, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), out));
+  std::fclose(out);
+  EXPECT_EQ(text.find("hidden"), std::string::npos);
+  EXPECT_NE(text.find("[cam]  4 shown\n"), std::string::npos);
+  EXPECT_NE(text.find("[cam] 10 13\n"), std::string::npos);
+}
+
+TEST(RecordStatusTest, LogLineHasTimeSourceAndLevel) {
+  const std::string line = FormatLogLine(1'765'000'000'123, "cam1", 10, "Boom.");
+  EXPECT_EQ(line.size(), std::string("2025-12-06 05:46:40.123 [cam1] 10 Boom.").size());
+  EXPECT_EQ(line.substr(19), ".123 [cam1] 10 Boom.");
+}
+
+}  // namespace
+}  // namespace ravelon::cli

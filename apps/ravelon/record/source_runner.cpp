@@ -1,0 +1,72 @@
+#include "record/source_runner.h"
+
+#include <string>
+
+namespace ravelon::cli {
+
+SourceRunner::SourceRunner(std::shared_ptr<Platform> platform, SourcePlan plan, LogSink& log,
+                           int32_t save_every_ms)
+    : platform_(std::move(platform)), plan_(std::move(plan)), log_(log), engine_(platform_) {
+  status_.name = plan_.name;
+  save_timer_ = platform_->Loop().NewTimer([this] { Save(); });
+  save_timer_->SetInterval(save_every_ms);
+}
+
+SourceRunner::~SourceRunner() {
+  save_timer_.reset();
+  engine_.SetEventSink(nullptr);
+}
+
+void SourceRunner::Start() {
+  engine_.SetEventSink(this);
+  plan_.configure(engine_);
+  if (!engine_.DoSave()) {
+    log_.Write(status_.name, 9, "Saving is off for this source: nothing will be recorded.");
+  }
+  engine_.PrepareEngine();
+  engine_.Connect();
+  save_timer_->SetEnabled(true);
+}
+
+void SourceRunner::Release() {
+  if (released_) return;
+  released_ = true;
+  save_timer_->SetEnabled(false);
+  Save();
+  engine_.ReleaseNGN();
+  status_.queued = engine_.FramesBuffered();
+}
+
+void SourceRunner::Save() {
+  const int32_t saved = engine_.ForcedSave();
+  if (saved > 0) saved_since_sample_ += saved;
+}
+
+void SourceRunner::Sample(double seconds) {
+  uint8_t type = 0;
+  std::string data;
+  const int32_t frame_id = engine_.GetData(type, data);
+  const int32_t received = frame_id >= last_frame_id_ ? frame_id - last_frame_id_ : frame_id;
+  last_frame_id_ = frame_id;
+  if (received > 0 && !released_) status_.state = "receiving";
+  status_.frames += received;
+  status_.saved += saved_since_sample_;
+  if (seconds > 0) {
+    status_.packets_per_second = received / seconds;
+    status_.saves_per_second = static_cast<double>(saved_since_sample_) / seconds;
+  }
+  saved_since_sample_ = 0;
+  status_.queued = engine_.FramesBuffered();
+  const std::string file = engine_.FileName();
+  // The set's name is the last twelve characters of its base name.
+  status_.file_set = file.size() > 12 ? file.substr(file.size() - 12) : file;
+}
+
+void SourceRunner::DebugEvent(uint8_t DebugLevel, const std::string& Text) {
+  log_.Write(status_.name, DebugLevel, Text);
+  if (DebugLevel >= 10) status_.last_error = Text;
+  const std::string state = StateAfterLogLine(Text);
+  if (!state.empty()) status_.state = state;
+}
+
+}  // namespace ravelon::cli

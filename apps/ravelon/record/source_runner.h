@@ -1,0 +1,57 @@
+// SourceRunner: one engine of `ravelon record` and what watches it. It makes
+// the engine, lets the plan configure it, prepares and connects it, saves
+// its queued frames at a steady cadence with ForcedSave, turns its log lines
+// into log output and state, and releases it (saving what is queued).
+//
+// Owned by a RecordLoop; every member runs on that loop's thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "ravelon/korvid.h"
+#include "record/log_sink.h"
+#include "record/source_status.h"
+
+namespace ravelon::cli {
+
+// A source to record: its name (for logs and the status) and how to set up
+// its engine before PrepareEngine and Connect.
+struct SourcePlan {
+  std::string name;
+  std::function<void(Korvid&)> configure;
+};
+
+class SourceRunner final : public KorvidEvents {
+ public:
+  SourceRunner(std::shared_ptr<Platform> platform, SourcePlan plan, LogSink& log,
+               int32_t save_every_ms);
+  ~SourceRunner() override;
+
+  void Start();
+  // Saves the queue and stops the engine; the runner stays readable.
+  void Release();
+  // Updates the rates from what happened in the last `seconds`.
+  void Sample(double seconds);
+  const SourceStatus& Status() const { return status_; }
+
+  void DebugEvent(uint8_t DebugLevel, const std::string& Text) override;
+  void DataReady() override {}
+
+ private:
+  void Save();
+
+  std::shared_ptr<Platform> platform_;
+  SourcePlan plan_;
+  LogSink& log_;
+  Korvid engine_;
+  std::unique_ptr<Timer> save_timer_;
+  SourceStatus status_;
+  int32_t last_frame_id_ = 0;
+  int64_t saved_since_sample_ = 0;
+  bool released_ = false;
+};
+
+}  // namespace ravelon::cli

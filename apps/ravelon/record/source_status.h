@@ -1,0 +1,34 @@
+// What `ravelon record` shows of one source: its state as the engine's log
+// lines and frame numbers reveal it, its rates, its queue and its file set;
+// and the table and lines that show them. Plain values, copied between the
+// loop threads and the thread that prints.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ravelon::cli {
+
+struct SourceStatus {
+  std::string name;
+  std::string state = "starting";
+  double packets_per_second = 0;
+  double saves_per_second = 0;
+  int32_t queued = 0;  // frames waiting to be saved
+  std::string file_set;
+  std::string last_error;
+  int64_t frames = 0;  // received since the start
+  int64_t saved = 0;   // saved since the start
+};
+
+// The state a log line of the engine moves a source into, or "" when the
+// line says nothing about the state.
+std::string StateAfterLogLine(const std::string& text);
+
+// A fixed-width table with one row per source and a header row.
+std::string FormatStatusTable(const std::vector<SourceStatus>& sources);
+// One line for a log: "cam1: receiving, 25.0 packets/s, ...".
+std::string FormatStatusLine(const SourceStatus& source);
+
+}  // namespace ravelon::cli
