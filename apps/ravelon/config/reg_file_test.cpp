@@ -1,0 +1,174 @@
+#include "config/reg_file.h"
+
+#include <gtest/gtest.h>
+
+#include "ravelon/registry_store.h"
+
+namespace ravelon::cli {
+namespace {
+
+// One operation on one line: "set HKLM\A\B name 1 616200".
+std::string Describe(const RegOperation& op) {
+  static const char* kKinds[] = {"create", "delete", "set", "unset"};
+  std::string text = std::string(kKinds[op.kind]) +
+                     (op.hive == RegHive::kLocalMachine ? " HKLM\\" : " HKCU\\") + op.key;
+  if (op.kind == RegOperation::kCreateKey || op.kind == RegOperation::kDeleteKey) return text;
+  text += " " + op.name;
+  if (op.kind == RegOperation::kDeleteValue) return text;
+  text += " " + std::to_string(op.type) + " ";
+  for (const unsigned char c : op.data) {
+    text += "0123456789abcdef"[c >> 4];
+    text += "0123456789abcdef"[c & 15];
+  }
+  return text;
+}
+
+std::vector<std::string> Describe(const std::vector<RegOperation>& ops) {
+  std::vector<std::string> lines;
+  for (const RegOperation& op : ops) lines.push_back(Describe(op));
+  return lines;
+}
+
+// ASCII text as Windows saves a version 5 file: UTF-16LE after FF FE.
+std::string Utf16Le(std::string_view ascii) {
+  std::string bytes = "\xFF\xFE";
+  for (const char c : ascii) bytes += {c, '\0'};
+  return bytes;
+}
+
+const std::string kV5 = "Windows Registry Editor Version 5.00\r\n\r\n";
+
+TEST(RegFileTest, ReadsEveryForm) {
+  struct Case {
+    std::string name, file;
+    std::vector<std::string> ops;
+  };
+  const std::vector<Case> cases = {
+      {"REGEDIT4 header, text value",
+       "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"n\"=\"ab\"\n",
+       {"create HKLM\\A", "set HKLM\\A n 1 616200"}},
+      {"version 5, CRLF, default value, case of the root",
+       kV5 + "[hkey_current_user\\A\\\\B\\]\r\n@=\"x\"\r\n",
+       {"create HKCU\\A\\B", "set HKCU\\A\\B  1 7800"}},
+      {"UTF-16LE with BOM",
+       Utf16Le(kV5 + "[HKEY_LOCAL_MACHINE\\A]\r\n\"n\"=dword:0000001e\r\n"),
+       {"create HKLM\\A", "set HKLM\\A n 4 1e000000"}},
+      {"UTF-16LE outside ASCII: e acute, U+1F600 as a surrogate pair",
+       Utf16Le("REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"n\"=\"") +
+           std::string("\xE9\x00\x3D\xD8\x00\xDE", 6) + Utf16Le("\"\n").substr(2),
+       {"create HKLM\\A", "set HKLM\\A n 1 c3a9f09f988000"}},
+      {"UTF-8 BOM, escapes, blanks around =",
+       "\xEF\xBB\xBFREGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n  \"a\\\"b\" = \"C:\\\\x\\\"\"  \n",
+       {"create HKLM\\A", "set HKLM\\A a\"b 1 433a5c782200"}},
+      {"hex, hex(N), continuation, comments",
+       kV5 + "; c\n[HKEY_LOCAL_MACHINE\\A]\n\"b\"=hex:01,02,\\\n  03,FF\n;x\n\"q\"=hex(b):aa,\\\n  "
+             "bb\n"
+             "\"e\"=hex:\n",
+       {"create HKLM\\A", "set HKLM\\A b 3 010203ff", "set HKLM\\A q 11 aabb", "set HKLM\\A e 3 "}},
+      {"deletions",
+       kV5 + "[-HKEY_LOCAL_MACHINE\\A\\B]\n[HKEY_LOCAL_MACHINE\\A]\n\"n\"=-\n@=-\n",
+       {"delete HKLM\\A\\B", "create HKLM\\A", "unset HKLM\\A n", "unset HKLM\\A "}},
+      {"a ']' inside a key name", kV5 + "[HKEY_LOCAL_MACHINE\\a]b]\n", {"create HKLM\\a]b"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const RegParseResult result = ParseRegFile(c.file);
+    ASSERT_TRUE(result.errors.empty()) << result.errors[0].line << ": " << result.errors[0].message;
+    EXPECT_EQ(Describe(result.operations), c.ops);
+  }
+}
+
+TEST(RegFileTest, ReportsEachErrorWithItsLine) {
+  struct Case {
+    std::string file;
+    int line;
+    std::string message;
+  };
+  const std::string key = "[HKEY_LOCAL_MACHINE\\A]\n";
+  std::string deep;
+  for (size_t i = 0; i <= kMaxRegKeyDepth; ++i) deep += "\\k";
+  const std::vector<Case> cases = {
+      {"", 1, "the file is empty"},
+      {"\n\nREGEDIT5\n", 3, "begins with REGEDIT4"},
+      {std::string("R\0E\0G\0", 6), 1, "UTF-16 without its byte-order mark"},
+      {"\xFE\xFFxx", 1, "big-endian"},
+      {"\xFF\xFE\x41", 0, "odd number of bytes"},
+      {Utf16Le("REGEDIT4\n\n") + std::string("\x00\xDC", 2), 3, "lone surrogate"},
+      {kV5 + "\"n\"=\"x\"\n", 3, "needs a [KEY] line above it"},
+      {kV5 + key + "\"n\" \"x\"\n", 4, "needs '=' after the quoted name"},
+      {kV5 + key + "@\n", 4, "needs '=' after @"},
+      {kV5 + key + "\"n=\"x\"\n", 4, "'=' after the quoted name"},
+      {kV5 + key + "\"n\"=\"C:\\dir\"\n", 4, "unknown escape \\d"},
+      {kV5 + key + "\"n\"=\"x\n", 4, "a text value needs its closing quote"},
+      {kV5 + key + "\"n\"=\"x\" y\n", 4, "after the closing quote"},
+      {kV5 + key + "\"n\"=dword:123456789\n", 4, "1 to 8 hex digits"},
+      {kV5 + key + "\"n\"=hex(x):00\n", 4, "hex(N): needs the type"},
+      {kV5 + key + "\"n\"=hex:00,\\\n  0g\n", 5, "'0g' is not a hex byte"},
+      {kV5 + key + "\"n\"=hex:00,,01\n", 4, "an empty byte"},
+      {kV5 + key + "\"n\"=hex:00,\\", 4, "ends inside a hex list"},
+      {kV5 + key + "\"n\"=\n", 4, "value after '=' is missing"},
+      {kV5 + key + "\"n\"=word:1\n", 4, "a value is \"text\""},
+      {kV5 + key + "n=1\n", 4, "expected a [KEY] line"},
+      {kV5 + "[HKEY_LOCAL_MACHINE\\A\n", 3, "closing ']'"},
+      {kV5 + "[HKEY_USERS\\A]\n", 3, "unknown root 'HKEY_USERS'"},
+      {kV5 + "[\\]\n", 3, "needs a root"},
+      {kV5 + "[-HKEY_CURRENT_USER]\n", 3, "a whole root"},
+      {kV5 + "[HKEY_LOCAL_MACHINE\\" + std::string(256, 'k') + "]\n", 3, "longer than 255"},
+      {kV5 + "[HKEY_LOCAL_MACHINE" + deep + "]\n", 3, "levels deep"},
+      {kV5 + "[-HKEY_LOCAL_MACHINE\\A]\n\"n\"=\"x\"\n", 4, "cannot follow a [-KEY]"},
+      {std::string(kMaxRegFileBytes + 1, ' '), 0, "larger than 16 MiB"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    const RegParseResult result = ParseRegFile(c.file);
+    ASSERT_EQ(result.errors.size(), 1u);
+    EXPECT_EQ(result.errors[0].line, c.line);
+    EXPECT_NE(result.errors[0].message.find(c.message), std::string::npos)
+        << result.errors[0].message;
+  }
+}
+
+TEST(RegFileTest, KeepsReadingAfterAnErrorButNotPastTheLimit) {
+  // Values under a broken key line are checked, not kept.
+  RegParseResult result = ParseRegFile(kV5 + "[HKEY_USERS\\A]\n\"n\"=\"x\"\n\"m\"=zz\n");
+  ASSERT_EQ(result.errors.size(), 2u);
+  EXPECT_EQ(result.errors[1].line, 5);
+  EXPECT_TRUE(result.operations.empty());
+
+  std::string garbage = kV5;
+  for (int i = 0; i < 100; ++i) garbage += "garbage\n";
+  EXPECT_EQ(ParseRegFile(garbage).errors.size(), kMaxReportedRegErrors);
+}
+
+TEST(RegFileTest, WritesWhatItReadsBack) {
+  const auto set = [](std::string key, std::string name, uint32_t type, std::string data) {
+    return RegOperation{
+        .kind = RegOperation::kSetValue, .key = key, .name = name, .type = type, .data = data};
+  };
+  const std::vector<RegOperation> ops = {
+      {.kind = RegOperation::kCreateKey, .key = "Ravelon\\Src\\cam \"1\""},
+      set("Ravelon\\Src\\cam \"1\"", "Url", kRegSz, std::string("/a\\b \"q\"\0", 10)),
+      set("Ravelon\\Src\\cam \"1\"", "", kRegSz, std::string("", 1)),
+      set("Ravelon\\Src\\cam \"1\"", "two lines", kRegSz, std::string("a\r\nb\0", 5)),
+      set("Ravelon\\Src\\cam \"1\"", "no zero", kRegSz, "abc"),
+      set("Ravelon\\Src\\cam \"1\"", "inner zero", kRegSz, std::string("a\0b\0", 4)),
+      set("Ravelon\\Src\\cam \"1\"", "d", kRegDword, std::string("\x01\x02\x03\xF4", 4)),
+      set("Ravelon\\Src\\cam \"1\"", "short dword", kRegDword, "\x01"),
+      set("Ravelon\\Src\\cam \"1\"", "long", kRegBinary, std::string(300, '\xAB')),
+      set("Ravelon\\Src\\cam \"1\"", "odd,type", 0x1234, "\x00\x01"),
+      {.kind = RegOperation::kCreateKey, .hive = RegHive::kCurrentUser},
+      {.kind = RegOperation::kDeleteValue, .hive = RegHive::kCurrentUser, .name = "gone"},
+      {.kind = RegOperation::kDeleteKey, .hive = RegHive::kCurrentUser, .key = "X"},
+  };
+  const std::string text = FormatRegFile(ops);
+  const RegParseResult back = ParseRegFile(text);
+  ASSERT_TRUE(back.errors.empty()) << back.errors[0].line << ": " << back.errors[0].message;
+  EXPECT_EQ(Describe(back.operations), Describe(ops)) << text;
+  size_t longest = 0;
+  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    longest = std::max(longest, end - start);
+  EXPECT_LE(longest, 80u) << "long hex lists are continued on the next line";
+}
+
+}  // namespace
+}  // namespace ravelon::cli

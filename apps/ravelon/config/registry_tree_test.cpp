@@ -1,0 +1,69 @@
+#include "config/registry_tree.h"
+
+#include <gtest/gtest.h>
+
+#include "cli/command.h"
+
+namespace ravelon::cli {
+namespace {
+
+void Set(RegistryStore& store, RegistryKey root, const std::string& path, const std::string& name,
+         uint32_t type, const std::string& data) {
+  RegistryKey key = 0;
+  ASSERT_EQ(store.CreateKey(root, path, key), kRegSuccess);
+  ASSERT_EQ(store.SetValue(key, name, type, data), kRegSuccess);
+  store.CloseKey(key);
+}
+
+std::string ExportText(RegistryStore& store, RegHive hive, const std::string& path) {
+  return FormatRegFile(ExportTree(store, hive, path));
+}
+
+TEST(RegistryTreeTest, ExportThenImportRestoresTheSameStore) {
+  const auto original = NewMemoryRegistryStore();
+  Set(*original, kHkeyLocalMachine, "Ravelon\\Src\\cam1", "Url", kRegSz, std::string("/v\0", 3));
+  Set(*original, kHkeyLocalMachine, "Ravelon\\Src\\cam1", "Port", kRegSz, std::string("80\0", 3));
+  Set(*original, kHkeyLocalMachine, "Ravelon\\Src\\cam1", "", kRegSz, std::string("x\ny\0", 4));
+  Set(*original, kHkeyLocalMachine, "Ravelon\\Src\\B cam", "raw", kRegBinary,
+      std::string(200, '\0'));
+  Set(*original, kHkeyLocalMachine, "Ravelon\\Src\\B cam\\deeper", "d", kRegDword, "\1\2\3\4");
+  Set(*original, kHkeyLocalMachine, "Ravelon\\Empty\\", "", 7, "");
+  Set(*original, kHkeyLocalMachine, "Other", "not exported", kRegSz, std::string("\0", 1));
+
+  const std::string text = ExportText(*original, RegHive::kLocalMachine, "\\Ravelon\\");
+  const RegParseResult parsed = ParseRegFile(text);
+  ASSERT_TRUE(parsed.errors.empty()) << parsed.errors[0].message;
+  const auto copy = NewMemoryRegistryStore();
+  ImportOperations(*copy, parsed.operations, "export.reg");
+
+  EXPECT_EQ(ExportText(*copy, RegHive::kLocalMachine, "Ravelon"), text);
+  EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\Ravelon\\Src\\B cam]\n\"raw\"=hex:00"),
+            std::string::npos)
+      << "parents come before children, with their values: " << text;
+  EXPECT_EQ(text.find("Other"), std::string::npos);
+  RegistryKey other = 0;
+  EXPECT_EQ(copy->OpenKey(kHkeyLocalMachine, "Other", other), kRegFileNotFound);
+}
+
+TEST(RegistryTreeTest, ImportWritesNothingWhenTheFileDeletes) {
+  const auto store = NewMemoryRegistryStore();
+  const RegParseResult parsed = ParseRegFile(
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"n\"=\"1\"\n[HKEY_LOCAL_MACHINE\\B]\n\"n\"=-\n");
+  ASSERT_TRUE(parsed.errors.empty());
+  try {
+    ImportOperations(*store, parsed.operations, "x.reg");
+    FAIL() << "a deletion was accepted";
+  } catch (const CommandError& e) {
+    EXPECT_NE(std::string(e.what()).find("x.reg:5: "), std::string::npos) << e.what();
+  }
+  RegistryKey key = 0;
+  EXPECT_EQ(store->OpenKey(kHkeyLocalMachine, "A", key), kRegFileNotFound);
+}
+
+TEST(RegistryTreeTest, ExportOfAMissingKeySaysSo) {
+  const auto store = NewMemoryRegistryStore();
+  EXPECT_THROW(ExportTree(*store, RegHive::kCurrentUser, "Ravelon"), CommandError);
+}
+
+}  // namespace
+}  // namespace ravelon::cli
