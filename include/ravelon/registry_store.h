@@ -99,6 +99,13 @@ class RegistryStore {
 
   // Ends a handle; kRegInvalidHandle when it is not open.
   virtual int32_t CloseKey(RegistryKey key) = 0;
+  // Removes one value; kRegFileNotFound when the key has none of that name.
+  virtual int32_t DeleteValue(RegistryKey key, const std::string& name) = 0;
+  // Removes `sub_key` of `root` with all its values and subkeys; handles
+  // open on them then find nothing. kRegFileNotFound when it does not exist;
+  // kRegInvalidParameter for an empty `sub_key` (a root or an open key is not
+  // removed through its own handle).
+  virtual int32_t DeleteKey(RegistryKey root, const std::string& sub_key) = 0;
 };
 
 // The store in one SQLite database file, created readable and writable by its

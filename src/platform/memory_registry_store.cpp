@@ -27,6 +27,7 @@ class MemoryRegistryStore final : public RegistryStore {
                      uint32_t& size) override {
     Node* node = Find(key);
     if (node == nullptr) return kRegInvalidHandle;
+    if (node->removed) return kRegFileNotFound;
     const Value* value = node->FindValue(FoldName(name));
     if (value == nullptr) return kRegFileNotFound;
     type = value->type;
@@ -37,6 +38,7 @@ class MemoryRegistryStore final : public RegistryStore {
                    const std::string& data) override {
     Node* node = Find(key);
     if (node == nullptr) return kRegInvalidHandle;
+    if (node->removed) return kRegFileNotFound;
     std::string folded = FoldName(name);
     Value* value = node->FindValue(folded);
     if (value == nullptr) {
@@ -57,7 +59,7 @@ class MemoryRegistryStore final : public RegistryStore {
                     uint32_t& size) override {
     Node* node = Find(key);
     if (node == nullptr) return kRegInvalidHandle;
-    if (index >= node->values.size()) return kRegNoMoreItems;
+    if (node->removed || index >= node->values.size()) return kRegNoMoreItems;
     const Value& value = node->values[index];
     name = value.name;
     type = value.type;
@@ -67,7 +69,7 @@ class MemoryRegistryStore final : public RegistryStore {
   int32_t EnumKey(RegistryKey key, uint32_t index, std::string& name) override {
     Node* node = Find(key);
     if (node == nullptr) return kRegInvalidHandle;
-    if (index >= node->children.size()) return kRegNoMoreItems;
+    if (node->removed || index >= node->children.size()) return kRegNoMoreItems;
     name = std::next(node->children.begin(), index)->second->name;
     return kRegSuccess;
   }
@@ -75,6 +77,38 @@ class MemoryRegistryStore final : public RegistryStore {
   int32_t CloseKey(RegistryKey key) override {
     if (key == kHkeyLocalMachine || key == kHkeyCurrentUser) return kRegSuccess;
     return handles_.erase(key) == 1 ? kRegSuccess : kRegInvalidHandle;
+  }
+
+  int32_t DeleteValue(RegistryKey key, const std::string& name) override {
+    Node* node = Find(key);
+    if (node == nullptr) return kRegInvalidHandle;
+    const std::string folded = FoldName(name);
+    for (auto it = node->values.begin(); it != node->values.end(); ++it) {
+      if (it->folded != folded) continue;
+      node->values.erase(it);
+      return kRegSuccess;
+    }
+    return kRegFileNotFound;
+  }
+
+  int32_t DeleteKey(RegistryKey root, const std::string& sub_key) override {
+    Node* parent = Find(root);
+    if (parent == nullptr) return kRegInvalidHandle;
+    std::vector<std::string> names;
+    if (!SplitKeyPath(sub_key, names) || names.empty()) return kRegInvalidParameter;
+    const std::string last = FoldName(names.back());
+    names.pop_back();
+    for (const std::string& name : names) {
+      const auto it = parent->children.find(FoldName(name));
+      if (it == parent->children.end()) return kRegFileNotFound;
+      parent = it->second.get();
+    }
+    const auto it = parent->children.find(last);
+    if (parent->removed || it == parent->children.end()) return kRegFileNotFound;
+    MarkRemoved(*it->second);
+    removed_.push_back(std::move(it->second));
+    parent->children.erase(it);
+    return kRegSuccess;
   }
 
  private:
@@ -96,10 +130,17 @@ class MemoryRegistryStore final : public RegistryStore {
     std::string name;
     std::map<std::string, std::unique_ptr<Node>> children;  // by folded name
     std::vector<Value> values;
+    bool removed = false;  // deleted while a handle may still point here
   };
 
-  // The node behind a root or an open handle; nullptr when not open. Keys are
-  // never removed, so the pointers stay valid.
+  static void MarkRemoved(Node& node) {
+    node.removed = true;
+    node.values.clear();
+    for (auto& [name, child] : node.children) MarkRemoved(*child);
+  }
+
+  // The node behind a root or an open handle; nullptr when not open. Removed
+  // keys are kept in removed_, so the pointers stay valid.
   Node* Find(RegistryKey key) {
     if (key == kHkeyLocalMachine) return &local_machine_;
     if (key == kHkeyCurrentUser) return &current_user_;
@@ -112,6 +153,7 @@ class MemoryRegistryStore final : public RegistryStore {
     if (node == nullptr) return kRegInvalidHandle;
     std::vector<std::string> names;
     if (!SplitKeyPath(sub_key, names)) return kRegInvalidParameter;
+    if (node->removed) return kRegFileNotFound;
     for (const std::string& name : names) {
       std::string folded = FoldName(name);
       auto it = node->children.find(folded);
@@ -130,6 +172,7 @@ class MemoryRegistryStore final : public RegistryStore {
 
   Node local_machine_;
   Node current_user_;
+  std::vector<std::unique_ptr<Node>> removed_;
   std::unordered_map<RegistryKey, Node*> handles_;
   RegistryKey next_handle_ = 1;
 };

@@ -132,6 +132,32 @@ TYPED_TEST(RegistryStoreTest, ValuesKeepTypeBytesAndPlace) {
 // Three processes start on a new file at once: they race for its layout, then
 // for every key; each sees what the others wrote. The file and its side files,
 // which hold passwords, are the owner's only, whatever the umask.
+// Keys and values removed while handles on them stay open: those handles find
+// nothing, even once a new key has taken the removed one's place.
+TYPED_TEST(RegistryStoreTest, RemovedKeysAndValuesAreGoneBehindOpenHandles) {
+  RegistryStore& s = *this->store_;
+  const RegistryKey src = this->Create("R\\Src");
+  const RegistryKey cam = this->Create("R\\Src\\Cam");
+  const RegistryKey sub = this->Create("R\\Src\\Cam\\Sub");
+  ASSERT_EQ(s.SetValue(cam, "Url", kRegSz, "/v\0"s), kRegSuccess);
+  ASSERT_EQ(s.SetValue(cam, "Port", kRegSz, "80\0"s), kRegSuccess);
+  EXPECT_EQ(s.DeleteValue(cam, "URL"), kRegSuccess);
+  EXPECT_EQ(s.DeleteValue(cam, "Url"), kRegFileNotFound);
+  EXPECT_EQ(this->Read(cam, "Url"), "error 2");
+  EXPECT_EQ(this->Read(cam, "port"), "80\0"s);
+  EXPECT_EQ(s.DeleteKey(src, ""), kRegInvalidParameter);
+  EXPECT_EQ(s.DeleteKey(src, "Nope"), kRegFileNotFound);
+  EXPECT_EQ(s.DeleteKey(kHkeyLocalMachine, "r\\src\\CAM"), kRegSuccess);
+  EXPECT_EQ(this->Subkeys(src), std::vector<std::string>{});
+  const RegistryKey other = this->Create("R\\Other");  // may take a removed key's place
+  ASSERT_EQ(s.SetValue(other, "Port", kRegSz, "81\0"s), kRegSuccess);
+  EXPECT_EQ(this->Read(cam, "Port"), "error 2");
+  EXPECT_EQ(s.SetValue(sub, "X", kRegSz, "1"s), kRegFileNotFound);
+  RegistryKey reopened = 0;
+  EXPECT_EQ(s.OpenKey(src, "Cam\\Sub", reopened), kRegFileNotFound);
+  EXPECT_EQ(s.DeleteKey(src, "Cam"), kRegFileNotFound);
+}
+
 TEST(SqliteRegistryStoreTest, ProcessesShareAnOwnerOnlyFileWithoutLosingWrites) {
   const TempDir dir;
   const std::string file = dir.Path("registry.db");

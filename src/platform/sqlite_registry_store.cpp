@@ -211,13 +211,22 @@ class SqliteRegistryStore final : public RegistryStore {
                     uint32_t& size) override;
   int32_t EnumKey(RegistryKey key, uint32_t index, std::string& name) override;
   int32_t CloseKey(RegistryKey key) override;
+  int32_t DeleteValue(RegistryKey key, const std::string& name) override;
+  int32_t DeleteKey(RegistryKey root, const std::string& sub_key) override;
 
  private:
+  // Runs `statement` with `id` and `text` (if any) as one write transaction;
+  // kRegFileNotFound when it changed no row.
+  int32_t DeleteRows(const Statement& statement, int64_t id, const std::string* text);
+
   // Journal mode, schema and statements of a freshly opened connection.
   std::string Configure();
 
-  // The key id behind a root or an open handle; 0 when not open.
-  int64_t KeyId(RegistryKey key) const;
+  // The key id behind a root or an open handle: 0 when not open, kRemoved
+  // when the key has been removed since it was opened (a new key may have
+  // taken its id, so a handle checks its path on every use).
+  static constexpr int64_t kRemoved = -1;
+  int64_t KeyId(RegistryKey key);
   RegistryKey NewHandle(int64_t id);
 
   // The helpers below return SQLITE_ROW when the key was found (or made),
@@ -236,7 +245,13 @@ class SqliteRegistryStore final : public RegistryStore {
   Statement value_named_;
   Statement value_at_;
   Statement write_value_;
-  std::unordered_map<RegistryKey, int64_t> handles_;
+  Statement delete_value_;
+  Statement delete_key_;
+  struct OpenedKey {
+    int64_t id;
+    std::string path;
+  };
+  std::unordered_map<RegistryKey, OpenedKey> handles_;
   RegistryKey next_handle_ = 1;
 };
 
@@ -310,6 +325,9 @@ std::string SqliteRegistryStore::Configure() {
       {&write_value_,
        "INSERT INTO reg_values(key_id, name, folded, type, data) VALUES (?1, ?2, ?3, ?4, ?5) "
        "ON CONFLICT(key_id, folded) DO UPDATE SET type = excluded.type, data = excluded.data"},
+      {&delete_value_, "DELETE FROM reg_values WHERE key_id = ?1 AND folded = ?2"},
+      // Subkeys and values go with it: their references cascade.
+      {&delete_key_, "DELETE FROM reg_keys WHERE id = ?1"},
   };
   for (const auto& [statement, sql] : statements) {
     if (statement->Prepare(db, sql) != SQLITE_OK) return sqlite3_errmsg(db);
@@ -317,16 +335,21 @@ std::string SqliteRegistryStore::Configure() {
   return "";
 }
 
-int64_t SqliteRegistryStore::KeyId(RegistryKey key) const {
+int64_t SqliteRegistryStore::KeyId(RegistryKey key) {
   if (key == kHkeyLocalMachine) return kLocalMachineId;
   if (key == kHkeyCurrentUser) return kCurrentUserId;
   const auto it = handles_.find(key);
-  return it == handles_.end() ? 0 : it->second;
+  if (it == handles_.end()) return 0;
+  std::string path;
+  if (PathOf(it->second.id, path) != SQLITE_ROW || path != it->second.path) return kRemoved;
+  return it->second.id;
 }
 
 RegistryKey SqliteRegistryStore::NewHandle(int64_t id) {
   const RegistryKey key = next_handle_++;
-  handles_[key] = id;
+  std::string path;
+  PathOf(id, path);
+  handles_[key] = {id, std::move(path)};
   return key;
 }
 
@@ -379,6 +402,7 @@ int32_t SqliteRegistryStore::OpenKey(RegistryKey root, const std::string& sub_ke
                                      RegistryKey& key) {
   const int64_t base = KeyId(root);
   if (base == 0) return kRegInvalidHandle;
+  if (base == kRemoved) return kRegFileNotFound;
   std::vector<std::string> names;
   if (!SplitKeyPath(sub_key, names)) return kRegInvalidParameter;
   int64_t id = 0;
@@ -393,6 +417,7 @@ int32_t SqliteRegistryStore::CreateKey(RegistryKey root, const std::string& sub_
                                        RegistryKey& key) {
   const int64_t base = KeyId(root);
   if (base == 0) return kRegInvalidHandle;
+  if (base == kRemoved) return kRegFileNotFound;
   std::vector<std::string> names;
   if (!SplitKeyPath(sub_key, names)) return kRegInvalidParameter;
   WriteTransaction transaction(db_.get());
@@ -410,6 +435,7 @@ int32_t SqliteRegistryStore::QueryValue(RegistryKey key, const std::string& name
                                         char* data, uint32_t& size) {
   const int64_t id = KeyId(key);
   if (id == 0) return kRegInvalidHandle;
+  if (id == kRemoved) return kRegFileNotFound;
   Run run(value_named_);
   const int rc = run.Int(id).Text(FoldName(name)).Step();
   if (rc == SQLITE_DONE) return kRegFileNotFound;
@@ -422,6 +448,7 @@ int32_t SqliteRegistryStore::SetValue(RegistryKey key, const std::string& name, 
                                       const std::string& data) {
   const int64_t id = KeyId(key);
   if (id == 0) return kRegInvalidHandle;
+  if (id == kRemoved) return kRegFileNotFound;
   WriteTransaction transaction(db_.get());
   int rc = transaction.Begin();
   std::string path;
@@ -438,13 +465,16 @@ int32_t SqliteRegistryStore::SetValue(RegistryKey key, const std::string& name, 
 
 int32_t SqliteRegistryStore::FlushKey(RegistryKey key) {
   // Every write has been committed and synced already (see the top).
-  return KeyId(key) == 0 ? kRegInvalidHandle : kRegSuccess;
+  return handles_.count(key) == 0 && key != kHkeyLocalMachine && key != kHkeyCurrentUser
+             ? kRegInvalidHandle
+             : kRegSuccess;
 }
 
 int32_t SqliteRegistryStore::EnumValue(RegistryKey key, uint32_t index, std::string& name,
                                        uint32_t& type, char* data, uint32_t& size) {
   const int64_t id = KeyId(key);
   if (id == 0) return kRegInvalidHandle;
+  if (id == kRemoved) return kRegNoMoreItems;
   Run run(value_at_);
   const int rc = run.Int(id).Int(index).Step();
   if (rc == SQLITE_DONE) return kRegNoMoreItems;
@@ -457,6 +487,7 @@ int32_t SqliteRegistryStore::EnumValue(RegistryKey key, uint32_t index, std::str
 int32_t SqliteRegistryStore::EnumKey(RegistryKey key, uint32_t index, std::string& name) {
   const int64_t id = KeyId(key);
   if (id == 0) return kRegInvalidHandle;
+  if (id == kRemoved) return kRegNoMoreItems;
   Run run(subkey_at_);
   const int rc = run.Int(id).Int(index).Step();
   if (rc == SQLITE_DONE) return kRegNoMoreItems;
@@ -468,6 +499,42 @@ int32_t SqliteRegistryStore::EnumKey(RegistryKey key, uint32_t index, std::strin
 int32_t SqliteRegistryStore::CloseKey(RegistryKey key) {
   if (key == kHkeyLocalMachine || key == kHkeyCurrentUser) return kRegSuccess;
   return handles_.erase(key) == 1 ? kRegSuccess : kRegInvalidHandle;
+}
+
+int32_t SqliteRegistryStore::DeleteRows(const Statement& statement, int64_t id,
+                                        const std::string* text) {
+  WriteTransaction transaction(db_.get());
+  int rc = transaction.Begin();
+  if (rc == SQLITE_OK) {
+    Run run(statement);
+    run.Int(id);
+    if (text != nullptr) run.Text(*text);
+    rc = run.Step();
+  }
+  if (rc == SQLITE_DONE && sqlite3_changes(db_.get()) == 0) return kRegFileNotFound;
+  if (rc == SQLITE_DONE) rc = transaction.Commit();
+  return ToResult(rc);
+}
+
+int32_t SqliteRegistryStore::DeleteValue(RegistryKey key, const std::string& name) {
+  const int64_t id = KeyId(key);
+  if (id == 0) return kRegInvalidHandle;
+  if (id == kRemoved) return kRegFileNotFound;
+  const std::string folded = FoldName(name);
+  return DeleteRows(delete_value_, id, &folded);
+}
+
+int32_t SqliteRegistryStore::DeleteKey(RegistryKey root, const std::string& sub_key) {
+  const int64_t base = KeyId(root);
+  if (base == 0) return kRegInvalidHandle;
+  if (base == kRemoved) return kRegFileNotFound;
+  std::vector<std::string> names;
+  if (!SplitKeyPath(sub_key, names) || names.empty()) return kRegInvalidParameter;
+  int64_t id = 0;
+  const int rc = FindPath(base, names, id);
+  if (rc == SQLITE_DONE) return kRegFileNotFound;
+  if (rc != SQLITE_ROW) return ToResult(rc);
+  return DeleteRows(delete_key_, id, nullptr);
 }
 
 }  // namespace

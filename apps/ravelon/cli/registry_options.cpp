@@ -53,7 +53,7 @@ std::unique_ptr<RegistryStore> OpenRegistry(const RegistryOptions& options, bool
   }
   std::string error;
   std::unique_ptr<RegistryStore> store = NewSqliteRegistryStore(path, error);
-  if (store == nullptr) throw CommandError("cannot open the registry file " + path + ": " + error);
+  if (store == nullptr) throw CommandError(error);  // the error names the file
   return store;
 }
 

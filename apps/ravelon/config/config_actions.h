@@ -12,8 +12,8 @@ namespace ravelon::cli {
 
 struct ConfigOptions {
   RegistryOptions registry;
-  std::string source;      // list, get, set, add-source
-  std::string name;        // get, set: the value's name
+  std::string source;      // list, get, set, add-source, delete
+  std::string name;        // get, set, delete: the value's name
   std::string value;       // set
   std::string file = "-";  // import, export: a .reg file, "-" for standard input or output
   std::string key;         // export: the key to write; "" for the registry root
@@ -25,6 +25,7 @@ int ListConfig(const ConfigOptions& options);
 int GetValue(const ConfigOptions& options);
 int SetValue(const ConfigOptions& options);
 int AddSource(const ConfigOptions& options);
+int DeleteConfig(const ConfigOptions& options);
 int ImportRegFile(const ConfigOptions& options);
 int ExportRegFile(const ConfigOptions& options);
 

@@ -3,6 +3,7 @@
 //   ravelon config list [SOURCE]
 //   ravelon config get SOURCE NAME
 //   ravelon config set SOURCE NAME VALUE
+//   ravelon config delete SOURCE [NAME]
 //   ravelon config add-source NAME [--url PATH --address HOST --port N ...]
 //   ravelon config import FILE|-
 //   ravelon config export [FILE|-] [--key KEY]
@@ -76,6 +77,11 @@ void AddConfigCommand(CLI::App& app, Action& action) {
   set->add_option("name", o->name, "the value's name: " + SourceValueNames())->required();
   set->add_option("value", o->value, "the new value")->required();
 
+  CLI::App* remove = AddAction(*config, "delete", "Deletes a source, or one value of a source",
+                               action, o, DeleteConfig);
+  remove->add_option("source", o->source, "the source")->required();
+  remove->add_option("name", o->name, "the value to delete (default: the whole source)");
+
   CLI::App* add = AddAction(*config, "add-source",
                             "Adds a source with the values given and the defaults of the rest",
                             action, o, AddSource);
@@ -96,8 +102,7 @@ void AddConfigCommand(CLI::App& app, Action& action) {
                        "the key to export: a path below HKEY_LOCAL_MACHINE, or one that begins "
                        "with HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER (default: the root)");
   config->footer(
-      "Sources are the keys under ROOT\\Src\\ in HKEY_LOCAL_MACHINE; every value is text. "
-      "Deleting keys and values is not possible yet: the registry store cannot remove them.");
+      "Sources are the keys under ROOT\\Src\\ in HKEY_LOCAL_MACHINE; every value is text.");
 }
 
 }  // namespace ravelon::cli

@@ -94,6 +94,11 @@ TEST_F(ConfigCommandTest, StepsAgainstOneRegistry) {
       {"export --key 'HKEY_LOCAL_MACHINE\\Ravelon\\Src\\door'", 0,
        "[HKEY_LOCAL_MACHINE\\Ravelon\\Src\\door]\n\"Url\"=\"/door.mjpg\"\n", ""},
       {"export --key Nowhere", 1, "", "there is no key HKEY_LOCAL_MACHINE\\Nowhere"},
+      {"delete door url", 0, "", ""},
+      {"get door Url", 1, "", "source door has no value Url"},
+      {"delete door Colour", 1, "", "source door has no value Colour"},
+      {"delete door", 0, "", ""},
+      {"list", 0, "cam1\n", ""},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.args);

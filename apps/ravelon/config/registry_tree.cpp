@@ -170,20 +170,29 @@ std::vector<RegOperation> ExportTree(RegistryStore& store, RegHive hive, const s
   return operations;
 }
 
+void DeleteKeyTree(RegistryStore& store, RegHive hive, const std::string& path) {
+  const int32_t result = store.DeleteKey(HiveKey(hive), NormalKeyPath(path));
+  if (result != kRegSuccess && result != kRegFileNotFound)
+    Fail("delete", KeyText(hive, NormalKeyPath(path)), result);
+}
+
 void ImportOperations(RegistryStore& store, const std::vector<RegOperation>& operations,
-                      const std::string& file_name) {
-  for (const RegOperation& op : operations) {
-    if (op.kind == RegOperation::kDeleteKey || op.kind == RegOperation::kDeleteValue) {
-      throw CommandError(file_name + ":" + std::to_string(op.line) +
-                         ": the registry store cannot delete keys or values; nothing was "
-                         "imported");
-    }
-  }
+                      const std::string& /*file_name*/) {
+  // As regedit does: removing what is not there is no error.
   for (const RegOperation& op : operations) {
     const std::string key_text = KeyText(op.hive, op.key);
+    if (op.kind == RegOperation::kDeleteKey) {
+      DeleteKeyTree(store, op.hive, op.key);
+      continue;
+    }
     const OpenedKey key = CreateKeyForWriting(store, op.hive, op.key);
-    if (op.kind == RegOperation::kSetValue)
+    if (op.kind == RegOperation::kSetValue) {
       WriteValue(store, key, key_text, {op.name, op.type, op.data});
+    } else if (op.kind == RegOperation::kDeleteValue) {
+      const int32_t result = store.DeleteValue(key.Get(), op.name);
+      if (result != kRegSuccess && result != kRegFileNotFound)
+        Fail("delete a value of", key_text, result);
+    }
   }
   for (const RegHive hive : {RegHive::kLocalMachine, RegHive::kCurrentUser}) {
     const int32_t result = store.FlushKey(HiveKey(hive));

@@ -76,9 +76,12 @@ void WriteValue(RegistryStore& store, const OpenedKey& key, const std::string& k
 // when the key does not exist.
 std::vector<RegOperation> ExportTree(RegistryStore& store, RegHive hive, const std::string& path);
 
+// Removes the key `path` with everything below it; nothing when it is not
+// there.
+void DeleteKeyTree(RegistryStore& store, RegHive hive, const std::string& path);
+
 // Writes the operations of a .reg file in order and makes them durable.
-// Throws before writing anything when one is a deletion, which the store
-// cannot do (it has no way to remove a key or a value).
+// Removing a key or value that is not there is no error, as in regedit.
 void ImportOperations(RegistryStore& store, const std::vector<RegOperation>& operations,
                       const std::string& file_name);
 

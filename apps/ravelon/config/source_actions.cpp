@@ -91,6 +91,21 @@ int SetValue(const ConfigOptions& o) {
   return kExitOk;
 }
 
+int DeleteConfig(const ConfigOptions& o) {
+  const auto store = OpenRegistry(o.registry, false);
+  const OpenedKey key = OpenSource(*store, o);
+  if (o.name.empty()) {
+    DeleteKeyTree(*store, RegHive::kLocalMachine, SourcePath(o));
+    return kExitOk;
+  }
+  const int32_t result = store->DeleteValue(key.Get(), o.name);
+  if (result == kRegFileNotFound)
+    throw CommandError("source " + o.source + " has no value " + o.name);
+  if (result != kRegSuccess) throw CommandError("cannot delete " + o.name + " of " + SourceText(o));
+  Flush(*store, o, key);
+  return kExitOk;
+}
+
 int AddSource(const ConfigOptions& o) {
   CheckSourceName(o.source);
   std::vector<std::pair<std::string_view, std::string>> values;
