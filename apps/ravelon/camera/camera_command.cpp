@@ -1,15 +1,170 @@
+// `ravelon camera`: a loopback test source. Serves multipart JPEG streams of
+// a moving, labelled test pattern (or single images for polling), with
+// optional text and event parts, credentials and fault modes, until
+// interrupted (SIGINT, SIGTERM) or for --duration seconds.
+//
+// The first line on standard output is "listening on ADDRESS:PORT", so that
+// a script given --port 0 can read the chosen port.
+#include <signal.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <memory>
+
+#include "camera/camera_limits.h"
+#include "camera/test_camera.h"
 #include "cli/command.h"
 
 namespace ravelon::cli {
+namespace {
+
+const std::map<std::string, FaultMode>& FaultNames() {
+  static const std::map<std::string, FaultMode> names = {
+      {"stall", FaultMode::kStall},     {"close", FaultMode::kClose},
+      {"garbage", FaultMode::kGarbage}, {"oversized", FaultMode::kOversized},
+      {"drip", FaultMode::kDrip},
+  };
+  return names;
+}
+
+// --duration is at most this (about 16 weeks), which keeps the deadline's
+// arithmetic far from overflow; a longer run leaves --duration out.
+constexpr double kMaxDurationSeconds = 1e7;
+
+struct CameraCommandOptions {
+  CameraOptions camera;
+  std::string size = "640x480";
+  std::string fault;    // "" or a key of FaultNames()
+  double duration = 0;  // seconds; 0 = until interrupted
+};
+
+// Waits for SIGINT or SIGTERM, or for `seconds` when that is positive. The
+// signals must already be blocked in every thread.
+void WaitForSignal(const sigset_t& signals, double seconds) {
+  if (seconds <= 0) {
+    int received = 0;
+    sigwait(&signals, &received);
+    return;
+  }
+  timespec deadline{};
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += static_cast<time_t>(seconds);
+  deadline.tv_nsec += static_cast<long>(std::fmod(seconds, 1.0) * 1e9);  // NOLINT(runtime/int)
+  if (deadline.tv_nsec >= 1'000'000'000) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1'000'000'000;
+  }
+  for (;;) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    timespec left{deadline.tv_sec - now.tv_sec, deadline.tv_nsec - now.tv_nsec};
+    if (left.tv_nsec < 0) {
+      left.tv_sec -= 1;
+      left.tv_nsec += 1'000'000'000;
+    }
+    if (left.tv_sec < 0) return;
+    if (sigtimedwait(&signals, nullptr, &left) >= 0 || errno != EINTR) return;
+  }
+}
+
+// Blocks SIGINT and SIGTERM for its lifetime. Made before the camera's
+// thread starts, which inherits the mask, so that only WaitForSignal takes
+// them.
+class BlockedSignals {
+ public:
+  BlockedSignals() {
+    sigemptyset(&m_signals);
+    sigaddset(&m_signals, SIGINT);
+    sigaddset(&m_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &m_signals, &m_previous);
+  }
+  ~BlockedSignals() { pthread_sigmask(SIG_SETMASK, &m_previous, nullptr); }
+  BlockedSignals(const BlockedSignals&) = delete;
+  BlockedSignals& operator=(const BlockedSignals&) = delete;
+  const sigset_t& Set() const { return m_signals; }
+
+ private:
+  sigset_t m_signals;
+  sigset_t m_previous;
+};
+
+int RunCamera(CameraCommandOptions& o) {
+  // Both checked by their options' validators.
+  ParseFrameSize(o.size, o.camera.width, o.camera.height);
+  if (!o.fault.empty()) o.camera.fault = FaultNames().at(o.fault);
+  if (!(o.duration >= 0 && o.duration <= kMaxDurationSeconds)) {  // NaN passes CLI11's range
+    throw CommandError("--duration must be 0 to 1e7 seconds");
+  }
+  const BlockedSignals signals;
+  TestCamera camera(o.camera);
+  std::printf("listening on %s\n", camera.Endpoint().c_str());
+  std::fflush(stdout);
+  camera.Start();
+  WaitForSignal(signals.Set(), o.duration);
+  camera.Stop();
+  std::printf("served %llu frames; connections: %llu\n",
+              static_cast<unsigned long long>(camera.FramesServed()),
+              static_cast<unsigned long long>(camera.ClientsAccepted()));
+  return kExitOk;
+}
+
+}  // namespace
 
 void AddCameraCommand(CLI::App& app, Action& action) {
-  CLI::App* command = app.add_subcommand("camera", "(not yet built)");
-  command->callback([&action] {
-    action = [] {
-      throw CommandError("not yet built");
-      return kExitFailure;
-    };
-  });
+  auto options = std::make_shared<CameraCommandOptions>();
+  CameraOptions& c = options->camera;
+  CLI::App* command = app.add_subcommand(
+      "camera",
+      "Serves a test source on loopback: multipart JPEG streams of a moving, labelled pattern "
+      "(or single images), with optional text and event parts and fault modes");
+  command->add_option("--address", c.address, "address to listen on")->capture_default_str();
+  command->add_option("--port", c.port, "port to listen on; 0 picks a free one")
+      ->capture_default_str();
+  command->add_option("--fps", c.fps, "frames a second")
+      ->check(CLI::Range(kMinFps, kMaxFps))
+      ->capture_default_str();
+  command
+      ->add_option("--size", options->size,
+                   "frame size WxH, each side " + std::to_string(kMinFrameSide) + " to " +
+                       std::to_string(kMaxFrameSide))
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            int width = 0, height = 0;
+            return ParseFrameSize(text, width, height) ? std::string()
+                                                       : "expected WxH, such as 640x480";
+          },
+          "WxH"))
+      ->capture_default_str();
+  command->add_option("--text", c.text_every, "a text/plain part (the label) every N frames")
+      ->check(CLI::NonNegativeNumber);
+  command->add_option("--event", c.event_every, "a receipt-printer event part every N frames")
+      ->check(CLI::NonNegativeNumber);
+  command->add_option("--event-list", c.event_list_every, "an event-list part every N frames")
+      ->check(CLI::NonNegativeNumber);
+  command->add_option("--keep-alive", c.keep_alive_every, "an empty keep-alive part every N frames")
+      ->check(CLI::NonNegativeNumber);
+  command->add_flag("--single", c.single,
+                    "answer each request with one JPEG and close (for polling)");
+  command->add_option("--user", c.user, "demand Basic credentials with this user name");
+  command->add_option("--password", c.password, "... and this password");
+  command
+      ->add_option("--fault", options->fault,
+                   "after --after frames: stall (send nothing more), close, garbage (random "
+                   "bytes), oversized (one part over the engine's 10 MB input limit), drip (a "
+                   "few bytes a tick)")
+      ->check(CLI::IsMember(FaultNames()));
+  command->add_option("--after", c.fault_after, "frames sent normally before the fault")
+      ->capture_default_str();
+  command
+      ->add_option("--duration", options->duration, "seconds to serve; 0 serves until interrupted")
+      ->check(CLI::Range(0.0, kMaxDurationSeconds));
+  command->footer(
+      "The first line of output is \"listening on ADDRESS:PORT\". Every connection gets its own "
+      "stream, numbered from 1; any path is served.");
+  command->callback([&action, options] { action = [options] { return RunCamera(*options); }; });
 }
 
 }  // namespace ravelon::cli

@@ -1,0 +1,192 @@
+// The test camera recorded by a real engine over loopback: frames arrive in
+// every serving mode, and the engine keeps recording through every fault
+// mode. All rows run side by side on one platform's loop, so the table takes
+// as long as its slowest row (the engine's 15 s part timeout, then a
+// reconnect).
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "camera/test_camera.h"
+#include "ravelon/frame_filter_chain.h"
+#include "ravelon/korvid.h"
+#include "ravelon/platform.h"
+
+namespace ravelon::cli {
+namespace {
+
+// Sees every frame the engine makes (as its filter chain), every log line,
+// and what a host reads with GetData on DataReady.
+class Recorder final : public FrameFilterChain, public KorvidEvents {
+ public:
+  void release() override {}
+  void reset() override {}
+  std::shared_ptr<FilterResult> process(std::shared_ptr<MediaFrame>& frame) override {
+    ++frames_by_type[frame->getDataType()];
+    if (frame->getDataType() == kJpeg && frame->getDataBlock().Text() != last_jpeg) {
+      ++distinct_jpegs;
+      last_jpeg = frame->getDataBlock().Text();
+    }
+    return std::make_shared<SimpleFilterResult>(0, frame);
+  }
+  void DebugEvent(uint8_t, const std::string& text) override { log += text + "\n"; }
+  void DataReady() override {
+    uint8_t type = kDataTypeNone;
+    std::string data;
+    engine->GetData(type, data);
+    if (type != kJpeg) return;
+    ++jpegs_read;
+    if (data.size() < 4 || data.substr(0, 2) != "\xFF\xD8" || !data.ends_with("\xFF\xD9")) {
+      ++broken_jpegs_read;
+    }
+  }
+
+  Korvid* engine = nullptr;
+  std::map<uint8_t, int> frames_by_type;
+  std::string last_jpeg;
+  int distinct_jpegs = 0, jpegs_read = 0, broken_jpegs_read = 0;
+  std::string log;
+};
+
+struct Case {
+  const char* name;
+  CameraOptions options;
+  std::string user = "", password = "";  // the engine's credentials
+  std::vector<uint8_t> also_seen = {};   // frame types beyond JPEG
+  const char* engine_says = "";          // how the engine noticed the fault
+  uint64_t connections = 1;              // at least; 2 when a fault makes it reconnect
+  bool save = false;                     // into the store (slow on a busy disk, so in one row)
+};
+
+// One camera and the engine that records it into its own store folder.
+struct Source {
+  Source(const std::shared_ptr<Platform>& platform, const Case& c, const std::string& store)
+      : camera(c.options), recorder(std::make_shared<Recorder>()), engine(platform) {
+    camera.Start();
+    recorder->engine = &engine;
+    engine.SetEventSink(recorder.get());
+    engine.setFilterChain(recorder);
+    engine.SetAddress("127.0.0.1");
+    engine.SetPort(camera.Port());
+    engine.SetUrl("/video");
+    engine.SetStreaming(!c.options.single);
+    engine.SetCredentials(c.user, c.password);
+    engine.SetViewIterval(20);
+    engine.DBPath(store);
+    engine.DoSave(c.save);
+    engine.PrepareEngine();
+    engine.Connect();
+  }
+
+  TestCamera camera;
+  std::shared_ptr<Recorder> recorder;
+  Korvid engine;
+};
+
+// A small stream whose fault (if any) comes after kAfter frames. A
+// connection brings at most kAfter frames before its fault, so kAfter + 1
+// distinct frames prove that frames arrived after it. 32x24 is small enough
+// to drip a frame in well under the engine's part timeout.
+constexpr uint64_t kAfter = 4;
+constexpr int kFrames = static_cast<int>(kAfter) + 1;
+
+CameraOptions Small(FaultMode fault = FaultMode::kNone) {
+  CameraOptions options;
+  options.port = 0;
+  options.width = 32;
+  options.height = 24;
+  options.fps = 20;
+  options.fault = fault;
+  options.fault_after = kAfter;
+  return options;
+}
+
+TEST(CameraEngineTest, EngineRecordsEveryModeAndThroughEveryFault) {
+  CameraOptions single = Small(), guarded = Small(), parts = Small();
+  single.single = true;
+  guarded.user = "operator";
+  guarded.password = "s3cret:x";
+  parts.text_every = 2;
+  parts.event_every = 3;
+  parts.event_list_every = 4;
+  parts.keep_alive_every = 1;
+  const Case cases[] = {
+      {.name = "stream", .options = Small(), .save = true},
+      {.name = "single", .options = single, .connections = kFrames},
+      {.name = "credentials", .options = guarded, .user = "operator", .password = "s3cret:x"},
+      {.name = "optional parts", .options = parts, .also_seen = {kText, kEvent, kEventList}},
+      {.name = "close",
+       .options = Small(FaultMode::kClose),
+       .engine_says = "WinSock.Close",
+       .connections = 2},
+      {.name = "stall",
+       .options = Small(FaultMode::kStall),
+       .engine_says = "Process part timeout.",
+       .connections = 2},
+      {.name = "garbage",
+       .options = Small(FaultMode::kGarbage),
+       .engine_says = "Input buffer exceeds limit",
+       .connections = 2},
+      {.name = "oversized",
+       .options = Small(FaultMode::kOversized),
+       .engine_says = "Input buffer exceeds limit"},
+      {.name = "drip", .options = Small(FaultMode::kDrip)},
+  };
+  char folder_name[] = "/tmp/camera-test-XXXXXX";
+  ASSERT_NE(mkdtemp(folder_name), nullptr);
+  const std::string folder = folder_name;
+  {
+    const std::shared_ptr<Platform> platform = NewRealPlatform(folder + "/registry.db");
+    std::vector<std::unique_ptr<Source>> sources;
+    for (const Case& c : cases) {
+      sources.push_back(std::make_unique<Source>(platform, c, folder + "/" + c.name + "/"));
+    }
+    const auto row_done = [&](size_t i) {
+      const Recorder& r = *sources[i]->recorder;
+      for (uint8_t type : cases[i].also_seen) {
+        if (r.frames_by_type.count(type) == 0) return false;
+      }
+      return r.distinct_jpegs >= kFrames && r.jpegs_read > 0 &&
+             r.log.find(cases[i].engine_says) != std::string::npos &&
+             sources[i]->camera.ClientsAccepted() >= cases[i].connections;
+    };
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(45);
+    auto check = platform->Loop().NewTimer([&] {
+      size_t done = 0;
+      while (done < sources.size() && row_done(done)) ++done;
+      if (done == sources.size() || std::chrono::steady_clock::now() > give_up) {
+        platform->Loop().Stop();
+      }
+    });
+    check->SetInterval(20);
+    check->SetEnabled(true);
+    platform->Loop().Run();
+
+    for (size_t i = 0; i < sources.size(); ++i) {
+      SCOPED_TRACE(cases[i].name);
+      const Recorder& r = *sources[i]->recorder;
+      EXPECT_TRUE(row_done(i)) << "distinct JPEGs: " << r.distinct_jpegs
+                               << ", read: " << r.jpegs_read
+                               << ", connections: " << sources[i]->camera.ClientsAccepted()
+                               << ", the engine's log:\n"
+                               << r.log;
+      EXPECT_EQ(r.broken_jpegs_read, 0);
+      EXPECT_EQ(r.frames_by_type.count(kRejected), 0u);
+      if (cases[i].save) {
+        EXPECT_GT(sources[i]->engine.ForcedSave(), 0);
+      }
+      sources[i]->engine.ReleaseNGN();
+    }
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
+}
+
+}  // namespace
+}  // namespace ravelon::cli

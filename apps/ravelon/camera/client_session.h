@@ -1,0 +1,102 @@
+// ClientSession: one client of the test camera, from its accepted socket to
+// its close. It reads the request head (bounded in size and time), checks the
+// credentials, and answers: a multipart stream paced by a steady timer, one
+// image and a close (polling mode), or an error status and a close. A fault
+// mode takes over the stream after the configured number of frames.
+//
+//   ReadingHead --head ok--> Streaming --fault close---------.
+//        |                      |  (stall: stays, sends nothing) |
+//        |                      |                               v
+//        +---single / refused / bad head----------------->  Ending --client closed or
+//                                                            timeout--> Closed
+//   any stage --client closed, read or write error, Close()--> Closed
+//
+// Made and started by TestCamera; every call and handler runs on the camera's
+// thread, so nothing here locks. Handlers hold the session alive (shared
+// pointer) until the socket and timer are closed and their waits end.
+#pragma once
+
+#include <array>
+#include <asio.hpp>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "camera/camera_options.h"
+#include "camera/frame_maker.h"
+#include "camera/request_head.h"
+
+namespace ravelon::cli {
+
+// What every session of one camera shares. Lives in the TestCamera and
+// outlives its sessions.
+struct CameraState {
+  CameraState(const CameraOptions& camera_options, FrameMaker& frame_maker)
+      : options(camera_options), frames(frame_maker) {}
+
+  const CameraOptions& options;
+  FrameMaker& frames;  // the camera's thread only
+  // Polling mode numbers its frames across connections: one per request.
+  uint64_t single_frame_number = 0;  // the camera's thread only
+  std::atomic<uint64_t> frames_served{0};
+};
+
+class ClientSession : public std::enable_shared_from_this<ClientSession> {
+ public:
+  // `seed` makes the garbage fault mode's bytes reproducible per client.
+  ClientSession(asio::ip::tcp::socket socket, CameraState& camera, uint64_t seed);
+
+  // Starts reading the request head.
+  void Start();
+  // Closes at once; pending waits end with nothing more sent. Idempotent.
+  void Close();
+
+ private:
+  enum class Stage { kReadingHead, kStreaming, kEnding, kClosed };
+  using Clock = std::chrono::steady_clock;
+
+  void Read();
+  void OnRead(const asio::error_code& error, size_t bytes);
+  void Answer(const RequestHead& request);
+  // Sends `response`, closes the sending side and waits (bounded) for the
+  // client to close its side, so that nothing sent is lost to a reset.
+  void End(std::string response, uint64_t jpegs);
+  void Arm(Clock::time_point when, void (ClientSession::*on_expiry)());
+  void OnTick();
+  void OnDripTick();
+  void OnEndTimeout();
+  void ScheduleNextFrame();
+  // Appends the next frame's JPEG part and its optional parts to m_out.
+  bool AppendFrameParts();
+  void AppendGarbage();
+  void Write(std::vector<asio::const_buffer> buffers, uint64_t jpegs);
+  void OnWritten(const asio::error_code& error, size_t bytes, uint64_t jpegs);
+  bool Faulty() const;
+
+  asio::ip::tcp::socket m_socket;
+  asio::steady_timer m_timer;
+  uint64_t m_timerGeneration = 0;  // an expiry of an earlier arming is ignored
+  CameraState& m_camera;
+  Stage m_stage = Stage::kReadingHead;
+
+  std::array<char, 2048> m_readBuffer{};
+  std::string m_head;
+
+  // What is being (or is next to be) sent, and how much of it has gone.
+  std::string m_out;
+  size_t m_sent = 0;
+  bool m_writing = false;
+  bool m_clientDone = false;    // the client closed its side while a response went out
+  std::string m_oversizedBody;  // only while the oversized part is sent
+
+  Clock::duration m_framePeriod;
+  Clock::time_point m_nextFrame;
+  uint64_t m_frameNumber = 0;  // this stream's frames, from 1
+  bool m_oversizedSent = false;
+  uint64_t m_random;
+};
+
+}  // namespace ravelon::cli
