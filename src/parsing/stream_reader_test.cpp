@@ -177,7 +177,6 @@ TEST(StreamReaderTest, SingleResponseIsTheBodyLessTwoBytes) {
       {"Content-type: x\n\nIMG\r\n", Frame(kJpeg, "IMG")},
       {"Content-Type: x\r\n\r\nabc", Frame(kJpeg, "a")},
       {"Content-Type: x\r\n\r\nab", "no frame"},
-      {"Content-Type: x\r\n\r\n", "no frame"},
       {"Content-Type: image/jpeg\r\nIMAGE\r\n", "wait"},
       {"HTTP/1.0 200 OK\r\n\r\nIMAGE\r\n", "wait"},
   };
@@ -228,17 +227,14 @@ TEST(StreamReaderTest, CapacityIsCutByAQuarterAfterQuietPartsNeverBelowTheInitia
   for (int32_t expected :
        {31'608, 23'706, 17'779, 13'334, kInitialInputCapacity, kInitialInputCapacity}) {
     ASSERT_EQ(Feed({quiet_parts}, &reader).size(), static_cast<size_t>(kIdlePartsBeforeReduction));
-    EXPECT_EQ(reader.IdleParts(), kIdlePartsBeforeReduction);
     EXPECT_EQ(reader.Append("x"), StreamReader::kReduced);
     EXPECT_EQ(reader.Capacity(), expected);
-    EXPECT_EQ(reader.IdleParts(), 0);
     EXPECT_EQ(reader.Data(), "\r\n--myboundaryx");  // the data survives the cut
     reader.Clear();
   }
   // An arrival that leaves the buffer more than 70% full is not quiet.
   Feed({quiet_parts}, &reader);
   EXPECT_EQ(reader.Append(std::string(reader.Capacity() * 3 / 4, 'b')), StreamReader::kAppended);
-  EXPECT_EQ(reader.IdleParts(), 0);
   EXPECT_EQ(reader.Append("x"), StreamReader::kAppended);
 }
 
