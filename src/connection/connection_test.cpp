@@ -223,7 +223,7 @@ TEST(ConnectionTest, WhatHandlersRunByTheConnectEventDoStands) {
 }
 
 // The Basic line's encoding: short groups padded, every byte value, a line break after every 76
-// characters but none at the end; decoding gives the bytes back.
+// characters but none at the end; decoding gives the bytes back, or nothing for bad input.
 TEST(Base64Test, EncodePadsShortGroupsAndBreaksLinesEvery76Characters) {
   std::string all, line;  // every byte value; 76 characters of "x"
   for (int i = 0; i < 256 * 3 + 2; ++i) all += static_cast<char>(i * 7);
@@ -244,6 +244,9 @@ TEST(Base64Test, EncodePadsShortGroupsAndBreaksLinesEvery76Characters) {
   Codec_Base64().Encode(all, encoded);
   EXPECT_EQ(Codec_Base64().Decode(encoded, decoded), 0);
   EXPECT_EQ(decoded, all);
+  std::string bad = "stale";  // an error in a later group discards the earlier ones
+  EXPECT_EQ(Codec_Base64().Decode("YWJj\r\nYW J", bad), 1);
+  EXPECT_EQ(bad, "");
 }
 
 }  // namespace
