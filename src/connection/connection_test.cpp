@@ -1,15 +1,18 @@
 // The connection on the simulated network, with a real stream reader and a
-// recording owner: the request, each stall or break, and frames to the owner.
+// recording owner: the request, each stall or break, and frames to the owner;
+// and the Base64 encoding of the request's Basic line.
 #include "connection/connection.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "common/engine_limits.h"
+#include "connection/codec_base64.h"
 #include "parsing/stream_reader.h"
 #include "ravelon/media_frame.h"
 #include "ravelon/testing/simulated_platform.h"
@@ -28,7 +31,7 @@ const std::string kJpegPart = "\r\nContent-Type: image/jpeg\r\n\r\n";  // then t
 
 // Records every call; the hooks let a test act inside a call, as an engine does.
 struct FakeOwner final : ConnectionOwner {
-  void OnConnectionStarting() override { ++starts; }
+  void OnConnectionStarting() override {}
   void OnSessionStarted() override { on_session(); }
   bool OnNewFrame(std::shared_ptr<MediaFrame>& frame) override {
     frames.push_back(frame ? frame->getDataBlock().Text() : "(none)");
@@ -42,7 +45,7 @@ struct FakeOwner final : ConnectionOwner {
   void Debug(uint8_t level, const std::string& text) override {
     log.push_back(std::to_string(level) + " " + text);
   }
-  int starts = 0, losses = 0, depth = 0, max_depth = 0, refused_frame = 0;
+  int losses = 0, depth = 0, max_depth = 0, refused_frame = 0;
   bool disconnect = false;
   Lines frames, log;
   std::function<void()> on_session = [] {}, on_frame = [] {};
@@ -66,30 +69,24 @@ struct Rig {
   Connection connection{platform.loop(), platform.NewTcpSocket(), reader, rates, owner};
 };
 
+// The request, and the path as the setting keeps it; the response timeout runs only when a path
+// was requested, and only streaming says it sends one.
 TEST(ConnectionTest, RequestIsABareGetWithAnOptionalBasicLine) {
-  struct Case {
-    std::string url, user, password;
-    bool streaming;
-    std::string request, url_after;
-  };
-  const Case cases[] = {
-      {"x.jpg", "", "", true, "GET /x.jpg\r\n\r\n", "/x.jpg"},
-      {"/", "", "", true, "GET /\r\n\r\n", "/"},
-      {"a b", "", "", false, "GET /a b\r\n\r\n", "/a b"},
-      {"v", "user", "pass", true, "GET /v\r\nAuthorization: Basic dXNlcjpwYXNz\r\n\r\n", "/v"},
-      {"v", "user", "", false, "GET /v\r\nAuthorization: Basic dXNlcjo=\r\n\r\n", "/v"},
-      {"v", "", "pass", true, "GET /v\r\nAuthorization: Basic OnBhc3M=\r\n\r\n", "/v"},
-      {"", "user", "pass", true, "", ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.url + "|" + c.user + "|" + c.password);
+  const std::tuple<std::string, std::string, std::string, bool, std::string, std::string> cases[] =
+      {{"x.jpg", "", "", true, "GET /x.jpg\r\n\r\n", "/x.jpg"},
+       {"/", "", "", true, "GET /\r\n\r\n", "/"},
+       {"a b", "", "", false, "GET /a b\r\n\r\n", "/a b"},
+       {"v", "user", "", false, "GET /v\r\nAuthorization: Basic dXNlcjo=\r\n\r\n", "/v"},
+       {"v", "", "pass", true, "GET /v\r\nAuthorization: Basic OnBhc3M=\r\n\r\n", "/v"},
+       {"", "user", "pass", true, "", ""}};
+  for (const auto& [url, user, password, streaming, request, url_after] : cases) {
     Rig rig;
-    rig.connection.Settings() = {"cam", 80, c.url, c.streaming, c.user, c.password};
+    rig.connection.Settings() = {"cam", 80, url, streaming, user, password};
     rig.Connect();
-    EXPECT_EQ(rig.camera.LastConnection()->Received(), c.request);
-    EXPECT_EQ(rig.connection.Settings().url, c.url_after);
-    EXPECT_EQ(rig.connection.Watchdog().Enabled(), !c.url.empty());  // the response timeout
-    EXPECT_EQ(rig.Count("2 Connected. Sending URL..."), c.streaming ? 1 : 0);
+    EXPECT_EQ(rig.camera.LastConnection()->Received(), request);
+    EXPECT_EQ(rig.connection.Settings().url, url_after);
+    EXPECT_EQ(rig.connection.Watchdog().Enabled(), !url.empty()) << url;
+    EXPECT_EQ(rig.Count("2 Connected. Sending URL..."), streaming ? 1 : 0) << url;
   }
 }
 
@@ -98,54 +95,52 @@ TEST(ConnectionTest, RequestIsABareGetWithAnOptionalBasicLine) {
 TEST(ConnectionTest, EachStallOrBreakHasItsMessageFlushAndWaitForEver) {
   using enum ConnectAnswer;
   constexpr int64_t kHourMs = 3'600'000;
-  struct Case {
-    std::string line;
-    ConnectAnswer answer;
-    int64_t at_ms;  // from the connect to the stall or break
-    int losses;
-    int64_t wait_ms;  // from then to the next attempt
-    std::function<void(ScriptedConnection&)> on_accept = nullptr;
-  };
-  const Case cases[] = {
-      {"5 Connect timeout.", kNeverAnswer, kConnectTimeoutMs, 0, kReconnectAfterFailedConnectMs},
-      {"10 WinSock.Error: Number=10061, Description=Connection refused", kRefuse, 0, 0,
-       kReconnectAfterFailedConnectMs},
-      {"5 URL timeout.", kAccept, kResponseTimeoutMs, 0, 0},
-      {"5 Process header timeout.", kAccept, 1'000 + kHeaderTimeoutMs, 0, 0,
-       [](ScriptedConnection& c) { c.Send("HTTP/1.0 200 OK\r\n", milliseconds(1'000)); }},
-      // A keep-alive part and a frame part each restart the part timeout.
-      {"5 Process part timeout.", kAccept, 20'000 + kPartTimeoutMs, 1, 0,
-       [](ScriptedConnection& c) {
-         c.Send(kHeader + "--bnd");
-         c.Send("\r\nContent-Type: text/keepalive\r\n\r\n\r\n--bnd", milliseconds(10'000));
-         c.Send(kJpegPart + "J\r\n--bnd", milliseconds(20'000));
-       }},
-      {"5 WinSock.Close", kAccept, 2, 1, kReconnectAfterBreakMs,
-       [](ScriptedConnection& c) { c.Close(milliseconds(2)); }},
-      {"10 WinSock.Error: Number=10054, Description=reset", kAccept, 2, 1, kReconnectAfterBreakMs,
-       [](ScriptedConnection& c) {
-         c.Fail(kSocketErrorConnectionReset, "reset", milliseconds(2));
-       }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
+  // The message, the answer to the connect, the time from the connect to the stall or break, the
+  // losses reported, the wait from then to the next attempt, and what the source does.
+  const std::tuple<std::string, ConnectAnswer, int64_t, int, int64_t,
+                   std::function<void(ScriptedConnection&)>>
+      cases[] = {
+          {"5 Connect timeout.", kNeverAnswer, kConnectTimeoutMs, 0, kReconnectAfterFailedConnectMs,
+           nullptr},
+          {"10 WinSock.Error: Number=10061, Description=Connection refused", kRefuse, 0, 0,
+           kReconnectAfterFailedConnectMs, nullptr},
+          {"5 URL timeout.", kAccept, kResponseTimeoutMs, 0, 0, nullptr},
+          {"5 Process header timeout.", kAccept, 1'000 + kHeaderTimeoutMs, 0, 0,
+           [](ScriptedConnection& c) { c.Send("HTTP/1.0 200 OK\r\n", milliseconds(1'000)); }},
+          // A keep-alive part and a frame part each restart the part timeout.
+          {"5 Process part timeout.", kAccept, 20'000 + kPartTimeoutMs, 1, 0,
+           [](ScriptedConnection& c) {
+             c.Send(kHeader + "--bnd");
+             c.Send("\r\nContent-Type: text/keepalive\r\n\r\n\r\n--bnd", milliseconds(10'000));
+             c.Send(kJpegPart + "J\r\n--bnd", milliseconds(20'000));
+           }},
+          {"5 WinSock.Close", kAccept, 2, 1, kReconnectAfterBreakMs,
+           [](ScriptedConnection& c) { c.Close(milliseconds(2)); }},
+          {"10 WinSock.Error: Number=10054, Description=reset", kAccept, 2, 1,
+           kReconnectAfterBreakMs,
+           [](ScriptedConnection& c) {
+             c.Fail(kSocketErrorConnectionReset, "reset", milliseconds(2));
+           }},
+      };
+  for (const auto& [line, answer, at_ms, losses, wait_ms, on_accept] : cases) {
+    SCOPED_TRACE(line);
     Rig rig;
-    rig.camera.Answer(c.answer);
-    rig.camera.OnAccept(c.on_accept);
+    rig.camera.Answer(answer);
+    rig.camera.OnAccept(on_accept);
     rig.connection.ConnectToSource();
-    rig.Advance(std::max<int64_t>(c.at_ms - 1, 0));
-    EXPECT_EQ(rig.Count(c.line), c.at_ms > 0 ? 0 : 1) << "too early";
-    rig.Advance(c.at_ms > 0 ? 1 : 0);
-    EXPECT_EQ(rig.Count(c.line), 1);
-    EXPECT_EQ(rig.owner.losses, c.losses);
-    if (c.wait_ms > 0) {
-      rig.Advance(c.wait_ms - 1);
+    rig.Advance(std::max<int64_t>(at_ms - 1, 0));
+    EXPECT_EQ(rig.Count(line), at_ms > 0 ? 0 : 1) << "too early";
+    rig.Advance(at_ms > 0 ? 1 : 0);
+    EXPECT_EQ(rig.Count(line), 1);
+    EXPECT_EQ(rig.owner.losses, losses);
+    if (wait_ms > 0) {
+      rig.Advance(wait_ms - 1);
       EXPECT_EQ(rig.Attempts(), 1) << "attempted too early";
       rig.Advance(1);
     }
     EXPECT_EQ(rig.Attempts(), 2);
     EXPECT_EQ(rig.Count("2 Connecting to the source."), 2);  // a full connect
-    const int64_t round = c.at_ms + c.wait_ms;
+    const int64_t round = at_ms + wait_ms;
     rig.Advance(kHourMs - round);
     EXPECT_EQ(rig.Attempts(), 1 + kHourMs / round);
   }
@@ -172,27 +167,6 @@ TEST(ConnectionTest, VirtualModeAndScheduledDisconnectOpenNoSocket) {
   }
 }
 
-TEST(ConnectionTest, SingleResponsesArePolledAtThePollIntervalWithoutAFullConnect) {
-  Rig rig;
-  rig.connection.Settings().streaming = false;
-  rig.connection.SetPollInterval(500);
-  rig.camera.OnAccept([&rig](ScriptedConnection& c) {
-    const std::string image = "IMAGE" + std::to_string(rig.Attempts());
-    c.Send("HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\n\r\n" + image + "\r\n", milliseconds(1));
-    c.Close(milliseconds(2));
-  });
-  rig.connection.ConnectToSource();
-  rig.Advance(2);
-  EXPECT_EQ(rig.owner.frames, Lines{"IMAGE1"});
-  rig.Advance(499);
-  EXPECT_EQ(rig.Attempts(), 1);
-  rig.Advance(3);
-  EXPECT_EQ(rig.Attempts(), 2);
-  EXPECT_EQ(rig.camera.LastConnection()->Received(), "GET /video.cgi\r\n\r\n");
-  EXPECT_EQ(rig.owner.frames, (Lines{"IMAGE1", "IMAGE2"}));  // each response read afresh
-  EXPECT_EQ(rig.owner.starts, 1);
-}
-
 // Frames reach the owner once each, in order. The owner lets the loop run while
 // it handles a frame, so the next arrival comes in inside that call: it only
 // appends, and the running parse takes its parts. A refused frame ends the
@@ -205,7 +179,8 @@ TEST(ConnectionTest, FramesReachTheOwnerOnceInOrderEvenWhenArrivalsNest) {
     rig.owner.on_frame = [&] { rig.platform.loop().ProcessPendingEventsOnce(); };
     rig.Connect();
     ScriptedConnection& source = *rig.camera.LastConnection();
-    source.Send(kHeader + "--bnd" + kJpegPart + "1\r\n--bnd");
+    source.Send(kHeader.substr(0, 20));  // the header in two arrivals
+    source.Send(kHeader.substr(20) + "--bnd" + kJpegPart + "1\r\n--bnd");
     source.Send(kJpegPart + "2\r\n--bnd" + kJpegPart + "3\r\n--bnd");
     rig.Advance(0);
     EXPECT_EQ(rig.owner.frames, (refuse ? Lines{"1", "2"} : Lines{"1", "2", "3"}));
@@ -217,35 +192,27 @@ TEST(ConnectionTest, FramesReachTheOwnerOnceInOrderEvenWhenArrivalsNest) {
   }
 }
 
-// The source closes as soon as it accepts: the close is already queued when
-// the connect event lets the loop run, and it decides what follows.
-TEST(ConnectionTest, ServerClosingAtOnceReconnectsAfterTheBreakDelay) {
-  Rig rig;
-  rig.owner.on_session = [&] { rig.camera.LastConnection()->Close(); };
-  rig.Connect();
-  EXPECT_EQ(rig.Count("5 WinSock.Close"), 1);
-  EXPECT_EQ(rig.connection.State(), kReconnectWait);
-  rig.Advance(kReconnectAfterBreakMs);
-  EXPECT_EQ(rig.Attempts(), 2);
-}
-
-// A full connect made by a handler that the connect event's loop run runs:
-// the new attempt goes on alone, and its request goes out when it connects.
-TEST(ConnectionTest, AConnectFromInsideTheConnectEventStartsAfresh) {
-  Rig rig;
-  bool again = true;
-  rig.owner.on_session = [&] {
-    if (std::exchange(again, false))
-      rig.platform.Loop().Post([&] { rig.connection.ConnectToSource(); });
-  };
-  rig.Connect();
-  rig.Advance(1);
-  EXPECT_EQ(rig.Attempts(), 2);
-  EXPECT_EQ(rig.camera.LastConnection()->Received(), "GET /video.cgi\r\n\r\n");
-  EXPECT_EQ(rig.connection.State(), kAwaitingResponse);
-
-  // A session starts the rate period (no path: nothing is requested, and no
-  // timeout restarts the session before the period has run).
+// Handlers that the connect event's loop run runs: the source closing at once (already queued
+// when the loop runs) decides what follows, and a full connect made there goes on alone, its
+// request sent when it connects.
+TEST(ConnectionTest, WhatHandlersRunByTheConnectEventDoStands) {
+  for (const bool close : {true, false}) {
+    Rig rig;
+    rig.owner.on_session = [&rig, close, again = true]() mutable {
+      if (close) rig.camera.LastConnection()->Close();
+      if (!close && std::exchange(again, false))
+        rig.platform.Loop().Post([&] { rig.connection.ConnectToSource(); });
+    };
+    rig.Connect();
+    rig.Advance(1);
+    EXPECT_EQ(rig.Count("5 WinSock.Close"), close ? 1 : 0);
+    EXPECT_EQ(rig.connection.State(), close ? kReconnectWait : kAwaitingResponse);
+    rig.Advance(kReconnectAfterBreakMs - 1);
+    EXPECT_EQ(rig.Attempts(), 2);
+    EXPECT_EQ(rig.camera.LastConnection()->Received(), close ? "" : "GET /video.cgi\r\n\r\n");
+  }
+  // A session starts the rate period (no path: nothing is requested, and no timeout restarts the
+  // session before the period has run).
   Rig quiet;
   quiet.connection.Settings().url = "";
   quiet.Connect();
@@ -253,6 +220,33 @@ TEST(ConnectionTest, AConnectFromInsideTheConnectEventStartsAfresh) {
   EXPECT_EQ(quiet.rates.TakeReportIfDue(), "");
   quiet.Advance(2'000);
   EXPECT_NE(quiet.rates.TakeReportIfDue(), "");
+}
+
+// The Basic line's encoding: short groups padded, every byte value, a line break after every 76
+// characters but none at the end; decoding gives the bytes back, or nothing for bad input.
+TEST(Base64Test, EncodePadsShortGroupsAndBreaksLinesEvery76Characters) {
+  std::string all, line;  // every byte value; 76 characters of "x"
+  for (int i = 0; i < 256 * 3 + 2; ++i) all += static_cast<char>(i * 7);
+  for (int i = 0; i < 19; ++i) line += "eHh4";
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""},
+      {"a", "YQ=="},
+      {std::string("\xff\x00\x80", 3), "/wCA"},
+      {std::string(57, 'x'), line},
+      {std::string(58, 'x'), line + "\r\neA=="},
+      {std::string(114, 'x'), line + "\r\n" + line}};
+  for (const auto& [bytes, text] : cases) {
+    std::string encoded = "stale";
+    EXPECT_EQ(Codec_Base64().Encode(bytes, encoded), 0);
+    EXPECT_EQ(encoded, text);
+  }
+  std::string encoded, decoded;
+  Codec_Base64().Encode(all, encoded);
+  EXPECT_EQ(Codec_Base64().Decode(encoded, decoded), 0);
+  EXPECT_EQ(decoded, all);
+  std::string bad = "stale";  // an error in a later group discards the earlier ones
+  EXPECT_EQ(Codec_Base64().Decode("YWJj\r\nYW J", bad), 1);
+  EXPECT_EQ(bad, "");
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
-// Reading a source's settings from its key: every value's fallback.
+// Reading a source's settings from its key: every value read, and every value's fallback; and
+// RegUtils on the memory store: what it writes, reads back and lists, closing each key it opens.
 #include "engine/source_settings.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <sstream>
+#include <tuple>
 
 #include "common/hex_encoding.h"
 #include "common/number_encoding.h"
@@ -12,84 +14,80 @@
 namespace ravelon {
 namespace {
 
-const std::string kKey = SourceKey("Software\\Ravelon\\", "till 3");
-
-bool IsNormalAllWeek(const WeeklySchedule& schedule) {
-  for (int16_t day = 1; day <= 7; ++day) {
-    if (DayHasDisconnect(schedule, day) || ScheduleActionAt(schedule, day, 43'200) != 1) {
-      return false;
-    }
-  }
-  return true;
+std::string Summary(const SourceSettings& s) {
+  std::ostringstream out;
+  out << "port=" << s.connection.port << " streaming=" << s.connection.streaming
+      << " user=" << s.connection.userName << " save=" << s.store.saveInterval
+      << " view=" << s.viewInterval << " limit=" << s.store.fileSizeLimit
+      << " prealloc=" << s.store.preAllocationSize << " type=" << int{s.store.fileLimitType}
+      << " dosave=" << s.store.doSave << " id=" << s.srcID << " time=" << s.fileTime
+      << " sunday=" << int{ScheduleActionAt(s.schedule, 7, 30'000)};
+  return out.str();
 }
 
-TEST(SourceSettingsTest, EachValueFallsBackOnItsOwn) {
-  using Check = std::function<bool(const SourceSettings&)>;
-  std::string week;
-  for (int day = 0; day < 7; ++day) {
+// Each value is read on its own: a missing one takes its default, a broken or out-of-range one its
+// fallback (600 for the file limit, the default for the rest). Rows: nothing stored, every value
+// valid (at a bound where it has one), every value broken or one beyond its bound.
+TEST(SourceSettingsTest, EachValueIsReadOrFallsBackOnItsOwn) {
+  std::string week;  // every day normal from 0:00 and disconnected from 8:00
+  for (int day = 0; day < 7; ++day)
     week += LongToBytes(2) + DoubleToBytes(0) + '\1' + DoubleToBytes(28800) + '\3';
-  }
-  struct Case {
-    const char* name;
-    std::string stored;  // "" with `missing`: the value is absent
-    bool missing;
-    Check check;
-  };
-  const Case cases[] = {
-      {"Port", "", true, [](auto& s) { return s.connection.port == 80; }},
-      {"Port", "70000", false, [](auto& s) { return s.connection.port == 80; }},
-      {"Port", "8080", false, [](auto& s) { return s.connection.port == 8080; }},
-      {"SaveInterval", "", true, [](auto& s) { return s.store.saveInterval == 500; }},
-      {"SaveInterval", "5", false, [](auto& s) { return s.store.saveInterval == 500; }},
-      {"SaveInterval", "10", false, [](auto& s) { return s.store.saveInterval == 10; }},
-      {"ViewInterval", " 60000 ", false, [](auto& s) { return s.viewInterval == 60000; }},
-      {"ViewInterval", "60001", false, [](auto& s) { return s.viewInterval == 500; }},
-      {"FileLimitValue", "", true, [](auto& s) { return s.store.fileSizeLimit == 10; }},
-      {"FileLimitValue", "2000", false, [](auto& s) { return s.store.fileSizeLimit == 600; }},
-      {"FileLimitValue", "ten", false, [](auto& s) { return s.store.fileSizeLimit == 600; }},
-      {"FileLimitValue", "1999", false, [](auto& s) { return s.store.fileSizeLimit == 1999; }},
-      {"PreAllocationBlock", "", true, [](auto& s) { return s.store.preAllocationSize == 1; }},
-      {"PreAllocationBlock", "0", false, [](auto& s) { return s.store.preAllocationSize == 0; }},
-      {"FileLimitType", "2", false, [](auto& s) { return s.store.fileLimitType == 0; }},
-      {"FileLimitType", "1", false, [](auto& s) { return s.store.fileLimitType == 1; }},
-      {"SrcID", "abc", false, [](auto& s) { return s.srcID == 0; }},
-      {"SrcID", "30000", false, [](auto& s) { return s.srcID == 30000; }},
-      {"Streaming", "", true, [](auto& s) { return s.connection.streaming; }},
-      {"Streaming", "yes", false, [](auto& s) { return !s.connection.streaming; }},
-      {"DoSave", "", true, [](auto& s) { return !s.store.doSave; }},
-      {"DoSave", "no", false, [](auto& s) { return s.store.doSave; }},
-      {"DoSave", "", false, [](auto& s) { return s.store.doSave; }},
-      {"UserName", "admin", false, [](auto& s) { return s.connection.userName == "admin"; }},
-      {"FileTime", StringToHex(DoubleToBytes(45000.5)), false,
-       [](auto& s) { return s.fileTime == 45000.5; }},
-      {"FileTime", "000000000010F9E54", false, [](auto& s) { return s.fileTime == 0; }},
-      {"FileTime", "00000010F9E540", false, [](auto& s) { return s.fileTime == 0; }},
-      {"Schedule", "", true, [](auto& s) { return IsNormalAllWeek(s.schedule); }},
-      {"Schedule", StringToHex(week), false,
-       [](auto& s) { return ScheduleActionAt(s.schedule, 7, 30'000) == kScheduleDisconnected; }},
-      {"Schedule", StringToHex(week.substr(0, week.size() - 1)), false,  // Sunday a byte short
-       [](auto& s) { return IsNormalAllWeek(s.schedule); }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.name) + "=\"" + c.stored + "\"");
+  // Values stored ("name=text;..."), and what is read.
+  const std::pair<std::string, std::string> cases[] = {
+      {"",
+       "port=80 streaming=1 user= save=500 view=500 limit=10 prealloc=1 type=0 dosave=0 id=0 "
+       "time=0 sunday=1"},
+      {"Port=8080;SaveInterval=10;ViewInterval= 60000 ;FileLimitValue=1999;PreAllocationBlock=0;"
+       "FileLimitType=1;SrcID=30000;DoSave=no;UserName=admin;FileTime=" +
+           StringToHex(DoubleToBytes(45000.5)) + ";Schedule=" + StringToHex(week),
+       "port=8080 streaming=1 user=admin save=10 view=60000 limit=1999 prealloc=0 type=1 dosave=1 "
+       "id=30000 time=45000.5 sunday=3"},
+      {"Port=70000;SaveInterval=5;ViewInterval=60001;FileLimitValue=2000;PreAllocationBlock=1000;"
+       "FileLimitType=2;SrcID=abc;Streaming=yes;DoSave=;FileTime=000000000010F9E54;Schedule=" +
+           StringToHex(week.substr(0, week.size() - 1)),  // Sunday a byte short
+       "port=80 streaming=0 user= save=500 view=500 limit=600 prealloc=1 type=0 dosave=1 id=0 "
+       "time=0 sunday=1"}};
+  const std::string key = SourceKey("Software\\Ravelon\\", "till 3");
+  for (const auto& [values, expected] : cases) {
     std::unique_ptr<RegistryStore> store = NewMemoryRegistryStore();
     RegUtils registry(*store);
-    if (!c.missing) {
-      ASSERT_EQ(registry.Registry_Set(kKey, c.name, c.stored), 0);
+    std::istringstream in(values);
+    for (std::string value; std::getline(in, value, ';');) {
+      const size_t equals = value.find('=');
+      ASSERT_EQ(registry.Registry_Set(key, value.substr(0, equals), value.substr(equals + 1)), 0);
     }
-    EXPECT_TRUE(c.check(ReadSourceSettings(registry, kKey)));
+    EXPECT_EQ(Summary(ReadSourceSettings(registry, key)), expected) << values;
   }
 }
 
-TEST(SourceSettingsTest, ANumberOfAnotherTypeReadsAsItsBytes) {
-  // A DWORD 8080 reads as the two bytes 0x90 0x1F: not a number, so 80.
-  std::unique_ptr<RegistryStore> store = NewMemoryRegistryStore();
+TEST(RegUtilsTest, ReadsWritesAndListsKeysClosingEveryKeyItOpens) {
+  const std::unique_ptr<RegistryStore> store = NewMemoryRegistryStore();
+  RegUtils reg(*store);
+  // Src: a value with no bytes, one of another type, a text, and two subkeys written out of order.
   RegistryKey key = 0;
-  ASSERT_EQ(store->CreateKey(kHkeyLocalMachine, kKey, key), 0);
-  ASSERT_EQ(store->SetValue(key, "Port", kRegDword, LongToBytes(8080)), 0);
+  ASSERT_EQ(store->CreateKey(kHkeyLocalMachine, "Src", key), kRegSuccess);
+  ASSERT_EQ(store->SetValue(key, "Nothing", kRegSz, ""), kRegSuccess);
+  ASSERT_EQ(store->SetValue(key, "Binary", kRegBinary, {"ab\0cd", 5}), kRegSuccess);
   store->CloseKey(key);
-  RegUtils registry(*store);
-  EXPECT_EQ(ReadSourceSettings(registry, kKey).connection.port, 80);
+  ASSERT_EQ(reg.Registry_Set("Src", "Url", "/video.cgi"), 0);
+  for (const char* k : {"SRC\\beta", "Src\\Alpha"}) ASSERT_EQ(reg.Registry_Set(k, "Url", ""), 0);
+
+  // Reads: the bytes up to the first zero, else the default; names end at a zero and ignore case.
+  const std::tuple<std::string, std::string, std::string> reads[] = {
+      {"src\\BETA", "URL", ""},   {{"Src\0junk", 8}, {"Url\0x", 5}, "/video.cgi"},
+      {"Src", "Binary", "ab"},    {"Src", "Nothing", "dflt"},
+      {"Src", "Missing", "dflt"}, {"None", "Url", "dflt"}};
+  for (const auto& [section, name, value] : reads)
+    EXPECT_EQ(reg.Registry_Get(section, name, "dflt"), value) << section << "/" << name;
+
+  // Subkeys are listed after a leading "".
+  std::vector<std::string> keys = {"old"};
+  reg.RegEnumerateKey("src", keys);
+  EXPECT_EQ(keys, (std::vector<std::string>{"", "Alpha", "beta"}));
+
+  // Handles are numbered upwards, so one left open is below the next one made.
+  ASSERT_EQ(store->CreateKey(kHkeyLocalMachine, "Probe", key), kRegSuccess);
+  for (RegistryKey k = 1; k < key; ++k) EXPECT_EQ(store->CloseKey(k), kRegInvalidHandle) << k;
 }
 
 }  // namespace

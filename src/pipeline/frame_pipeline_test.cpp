@@ -1,13 +1,14 @@
 // The frame pipeline alone: numbering, stamps, events merged into lists until
 // a printer cut or a new hour, event lists re-timed, the filter chain's
-// verdicts, what reaches the save queue.
+// verdicts, what reaches the save queue; and what a full save queue keeps.
 #include "pipeline/frame_pipeline.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <cstdio>
 #include <tuple>
 
+#include "common/engine_limits.h"
 #include "events/vesper_event_list.h"
 #include "ravelon/testing/simulated_clock.h"
 #include "schedule/rate_statistics.h"
@@ -33,21 +34,13 @@ class FramePipelineTest : public ::testing::Test, public FramePipelineOwner {
     EXPECT_EQ(pipeline_.HandleNewFrame(frame), expect);
     return frame;
   }
+  // The events of the current frame's list, or -1 when it is none.
   int EventsInCurrentFrame() const {
     VesperEventList list;
     return list.fromString(pipeline_.CurrentFrame()->getDataBlock().Text()) ? list.GetEventCount()
                                                                             : -1;
   }
   bool Open() const { return !pipeline_.CurrentFrame()->hasFlag(kComplete); }
-  static std::string EventList(const std::vector<std::tuple<double, double, std::string>>& events) {
-    VesperEventList list;
-    for (const auto& [date, time, text] : events) {
-      VesperEvent event;
-      event.SetData(date, time, text);
-      list.AddEventObject(event);
-    }
-    return list.toString();
-  }
 
   SimulatedClock clock_;
   SaveQueue queue_;
@@ -57,7 +50,7 @@ class FramePipelineTest : public ::testing::Test, public FramePipelineOwner {
   FramePipeline pipeline_{clock_, queue_, rates_, *this};
 };
 
-TEST_F(FramePipelineTest, NumbersWrapAndStampsStayStrictlyIncreasing) {
+TEST_F(FramePipelineTest, NumbersAndStampsStayStrictlyIncreasing) {
   pipeline_.StartConnection();  // the placeholder: announced, and the next frame is number 1
   EXPECT_TRUE(pipeline_.TakeNewFrameNotice());
   EXPECT_FALSE(pipeline_.TakeNewFrameNotice());
@@ -67,8 +60,7 @@ TEST_F(FramePipelineTest, NumbersWrapAndStampsStayStrictlyIncreasing) {
   EXPECT_DOUBLE_EQ(a->getTime(), 12 * 3600);
   EXPECT_DOUBLE_EQ(b->getTime(), 12 * 3600 + kStampStepSeconds);
   clock_.SetLocalDateTime(kDay, 11 * 3600);  // set back an hour
-  auto c = Handle(kText, "c");
-  EXPECT_DOUBLE_EQ(c->getTime(), 12 * 3600 + 2 * kStampStepSeconds);
+  EXPECT_DOUBLE_EQ(Handle(kText, "c")->getTime(), 12 * 3600 + 2 * kStampStepSeconds);
   clock_.SetLocalDateTime(kDay, 86'399.999);
   Handle(kJpeg, "d");
   clock_.SetLocalDateTime(kDay, 86'000);
@@ -81,7 +73,6 @@ TEST_F(FramePipelineTest, NumbersWrapAndStampsStayStrictlyIncreasing) {
 
 TEST_F(FramePipelineTest, EventsJoinOneListUntilAPrinterCutOrAnotherHour) {
   pipeline_.HandleEventText("COFFEE 2.50\n");
-  EXPECT_TRUE(Open());
   EXPECT_EQ(pipeline_.CurrentFrame()->getDataType(), kEventList);
   clock_.SetLocalDateTime(kDay, 12 * 3600 + 20);
   pipeline_.HandleEventText("CAKE 3.00\n");
@@ -105,31 +96,46 @@ TEST_F(FramePipelineTest, EventsJoinOneListUntilAPrinterCutOrAnotherHour) {
   EXPECT_EQ(queue_.Count(), 3);
 }
 
-TEST_F(FramePipelineTest, EventListsMoveOntoTheClockAcrossMidnight) {
-  clock_.SetLocalDateTime(kDay, 1.5);
-  // The source's clock is days off; its two events lie 3 s apart.
-  auto frame = Handle(kEventList, EventList({{kDay - 9, 100, "a"}, {kDay - 9, 103, "b"}}));
-  EXPECT_TRUE(frame->getFixedStamp() && frame->hasFlag(kComplete));
-  VesperEventList list;
-  ASSERT_TRUE(list.fromString(frame->getDataBlock().Text()));
-  ASSERT_EQ(list.GetEventCount(), 2);
-  EXPECT_EQ(list.GetEvent(2)->getDate(), kDay);
-  EXPECT_DOUBLE_EQ(list.GetEvent(2)->getTime(), 1.5);
-  EXPECT_EQ(list.GetEvent(1)->getDate(), kDay - 1);
-  EXPECT_DOUBLE_EQ(list.GetEvent(1)->getTime(), 86'398.5);
-  EXPECT_DOUBLE_EQ(frame->getTime(), 86'398.5);  // the frame starts with its first event
-
-  // Events the source stamped out of order leave in order, 2 ms apart.
-  auto swapped = Handle(kEventList, EventList({{kDay, 50, "late"}, {kDay, 40, "early"}}));
-  ASSERT_TRUE(list.fromString(swapped->getDataBlock().Text()));
-  EXPECT_NEAR(list.GetEvent(2)->getTime() - list.GetEvent(1)->getTime(), 0.002, 1e-9);
-
-  // An unreadable list is rejected, becomes current, and the open receipt is dropped.
+// A list moves as a whole so that its last event falls on the clock; each event is rounded to the
+// millisecond and kept 2 ms after the one before; the frame takes the first event's stamp. An open
+// receipt is finished by a frame of another kind, and dropped by an unreadable list, which is
+// rejected and becomes current.
+TEST_F(FramePipelineTest, EventListsMoveOntoTheClockAndUnreadableOnesAreRejected) {
+  pipeline_.HandleEventText("finished receipt");
+  const auto receipt = pipeline_.CurrentFrame();
+  Handle(kJpeg, "j");
+  EXPECT_TRUE(receipt->hasFlag(kComplete) && receipt->hasFlag(kQueued));
   pipeline_.HandleEventText("open receipt");
   auto rejected = Handle(kEventList, "", /*expect=*/false);
   EXPECT_EQ(rejected->getDataType(), kRejected);
   EXPECT_EQ(pipeline_.CurrentFrame(), rejected);
   EXPECT_EQ(queue_.Count(), 2);
+  const auto stamp = [](double date, double time) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%+g %.4f;", date - kDay, time);
+    return std::string(text);
+  };
+  const std::tuple<double, std::vector<std::pair<double, double>>, std::string> cases[] = {
+      {1.5, {{kDay - 9, 100}, {kDay - 9, 103}}, "-1 86398.5000;+0 1.5000;"},  // across midnight
+      {1.5, {{kDay, 50}, {kDay, 40}}, "+0 11.5000;+0 11.5020;"},              // out of order
+      {86'399.9996, {{kDay - 2, 9}}, "+1 0.0000;"}};  // rounded up to the next day
+  for (const auto& [now, sent, moved] : cases) {
+    clock_.SetLocalDateTime(kDay, now);
+    VesperEventList list;
+    for (const auto& [date, time] : sent) {
+      VesperEvent event;
+      event.SetData(date, time, "e");
+      list.AddEventObject(event);
+    }
+    const auto frame = Handle(kEventList, list.toString());
+    EXPECT_TRUE(frame->getFixedStamp() && frame->hasFlag(kComplete));
+    ASSERT_TRUE(list.fromString(frame->getDataBlock().Text()));
+    std::string got;
+    for (int32_t i = 1; i <= list.GetEventCount(); ++i)
+      got += stamp(list.GetEvent(i)->getDate(), list.GetEvent(i)->getTime());
+    EXPECT_EQ(got, moved);
+    EXPECT_EQ(stamp(frame->getDate(), frame->getTime()), moved.substr(0, moved.find(';') + 1));
+  }
 }
 
 TEST_F(FramePipelineTest, FilterVerdictsAndWhatReachesTheQueue) {
@@ -154,6 +160,37 @@ TEST_F(FramePipelineTest, FilterVerdictsAndWhatReachesTheQueue) {
   pipeline_.StartConnection();  // the chain starts afresh with every connection
   EXPECT_EQ(chain->resets, 1);
   EXPECT_EQ(queue_.Count(), 0);
+}
+
+std::shared_ptr<MediaFrame> Frame(uint8_t type, const std::string& data, int32_t id) {
+  auto frame = std::make_shared<MediaFrame>();
+  frame->SetData(type, data);
+  frame->setFrameId(id);
+  return frame;
+}
+
+// The newest queued frame ("abc", number 1) meets a new one ("def", number 2): the last place
+// keeps one of them, or both texts joined under the newer number.
+TEST(SaveQueueTest, AFullQueueKeepsTheMoreValuableOfItsNewestAndTheNewFrame) {
+  using Kept = std::tuple<int32_t, std::string, int32_t>;  // number, data, frames lost
+  const std::tuple<uint8_t, uint8_t, Kept> cases[] = {
+      {kJpeg, kJpeg, {2, "def", 1}},      {kEventList, kJpeg, {1, "abc", 1}},
+      {kJpeg, kEventList, {2, "def", 1}}, {kText, kJpeg, {1, "abc", 1}},
+      {kJpeg, kText, {2, "def", 1}},      {kEventList, kEventList, {2, "def", 1}},
+      {kText, kText, {2, "abcdef", 0}}};
+  for (const auto& [queued_type, new_type, kept] : cases) {
+    SaveQueue queue;
+    for (int i = 1; i < kSaveQueueCapacity; ++i) queue.Offer(Frame(kJpeg, "old", -i));
+    const auto queued = Frame(queued_type, "abc", 1);
+    queue.Offer(queued);
+    queue.Offer(Frame(new_type, "def", 2));
+    EXPECT_EQ(queue.Count(), kSaveQueueCapacity);
+    for (int i = 1; i < kSaveQueueCapacity; ++i) queue.RemoveFront();
+    const auto& last = *queue.Front();
+    EXPECT_EQ(Kept(last.getFrameId(), last.getDataBlock().Text(), queue.FramesLost()), kept)
+        << int{queued_type} << " then " << int{new_type};
+    EXPECT_EQ(queued->getDataBlock().Text(), "abc");  // the queued frame itself is unchanged
+  }
 }
 
 }  // namespace

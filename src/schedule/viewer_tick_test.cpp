@@ -1,3 +1,5 @@
+// The view tick and its schedule; the rates of a source and the period that paces their report
+// (its deadline kept by the timeout checker).
 #include "schedule/viewer_tick.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +10,7 @@
 
 #include "common/engine_limits.h"
 #include "ravelon/testing/simulated_loop.h"
+#include "schedule/frequency_calculator.h"
 #include "schedule/rate_statistics.h"
 
 namespace ravelon {
@@ -54,16 +57,57 @@ TEST(ViewerTickTest, TicksReportOnlyChangesAndANewScheduleStartsAfresh) {
   }
 }
 
-TEST(ViewerTickTest, RateReportIsDueOncePerPeriodFromTheStart) {
+// The rate covers the last finished block of 200 ticks and the running one; a window that began
+// before midnight reads zero after it.
+TEST(FrequencyCalculatorTest, AveragesOverTheLastOneToTwoHundredTicks) {
   SimulatedLoop loop;
-  RateStatistics rates(loop.GetClock());
+  FrequencyCalculator rate(loop.GetClock());
+  const auto rate_after = [&](int ticks, int every_ms) {
+    for (int i = 0; i < ticks; ++i)
+      loop.AdvanceBy(std::chrono::milliseconds(every_ms)), rate.Tick();
+    return rate.getFrequency();
+  };
+  EXPECT_EQ(rate.getFrequency(), 0);  // no time has passed
+  EXPECT_NEAR(rate_after(50, 200), 5.0, 1e-3);
+  rate.Reset();
+  EXPECT_NEAR(rate_after(200, 100), 10.0, 1e-3);  // 20 s at 10 per second
+  EXPECT_NEAR(rate_after(200, 50), 20.0, 1e-3);   // then 10 s at 20 per second
+
+  loop.GetClock().SetLocalDateTime(46000, 86400 - 5);
+  rate.Reset();
+  EXPECT_EQ(rate_after(10, 1000), 0);
+}
+
+// The report is due once per period from its start, across midnight too, and at once when the
+// clock is set back (the next period then runs in full); a stopped period is never due.
+TEST(RateStatisticsTest, ReportIsDueOncePerPeriodHoweverTheClockMoves) {
+  SimulatedLoop loop;
+  SimulatedClock& clock = loop.GetClock();
+  RateStatistics rates(clock);
+  const auto report_after = [&](int64_t ms) {
+    loop.AdvanceBy(std::chrono::milliseconds(ms));
+    return rates.TakeReportIfDue();
+  };
   rates.StartPeriod();
   for (int i = 0; i < 120; ++i) rates.PacketArrived();
-  loop.AdvanceBy(std::chrono::milliseconds(kStatsPeriodMs - 1));
-  EXPECT_EQ(rates.TakeReportIfDue(), "");
-  loop.AdvanceBy(std::chrono::milliseconds(1));
-  EXPECT_EQ(rates.TakeReportIfDue(), "PacketFPS = 0.20; SaveFPS = 0.00");
-  EXPECT_EQ(rates.TakeReportIfDue(), "");  // the next period has begun
+  EXPECT_EQ(report_after(kStatsPeriodMs - 1), "");
+  EXPECT_EQ(report_after(1), "PacketFPS = 0.20; SaveFPS = 0.00");
+  EXPECT_EQ(report_after(kStatsPeriodMs - 1), "");  // the next period has begun
+  rates.StopPeriod();
+  EXPECT_EQ(report_after(48 * 3'600'000), "");
+
+  clock.SetLocalDateTime(46000, 86400 - 30);  // 23:59:30
+  rates.StartPeriod();
+  EXPECT_EQ(report_after(kStatsPeriodMs - 1), "");  // 00:09:29.999 of the next day
+  EXPECT_NE(report_after(1), "");
+
+  clock.SetLocalDateTime(46000, 12 * 3600);
+  rates.StartPeriod();
+  EXPECT_EQ(report_after(10'000), "");
+  clock.SetLocalDateTime(46000, 11 * 3600);
+  EXPECT_NE(report_after(0), "");
+  EXPECT_EQ(report_after(kStatsPeriodMs - 1), "");
+  EXPECT_NE(report_after(1), "");
 }
 
 }  // namespace
