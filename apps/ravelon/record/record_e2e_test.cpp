@@ -1,0 +1,184 @@
+// `ravelon record` as a user runs it: the built binary against test cameras
+// in this process, configured through `ravelon config`, checked through the
+// store reader and `ravelon store verify`.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "camera/test_camera.h"
+#include "ravelon/platform.h"
+#include "ravelon/store_reader.h"
+#include "tests/command_process.h"
+
+namespace ravelon::cli {
+namespace {
+
+using testing::CommandProcess;
+using testing::RunCommand;
+using namespace std::chrono_literals;
+
+std::unique_ptr<TestCamera> StartCamera(FaultMode fault = FaultMode::kNone, uint64_t after = 0) {
+  CameraOptions options;
+  options.port = 0;
+  options.fps = 25;
+  options.width = 160;
+  options.height = 120;
+  options.fault = fault;
+  options.fault_after = after;
+  auto camera = std::make_unique<TestCamera>(options);
+  camera->Start();
+  return camera;
+}
+
+// Frames received and saved, from the last status line `record` prints for
+// a source: "cam: released, ..., 74 received, 30 saved, ...".
+std::pair<int, int> FinalCounts(const std::string& out, const std::string& source) {
+  const std::regex line("(^|\n)" + source + ": [^\n]* ([0-9]+) received, ([0-9]+) saved");
+  std::smatch match;
+  if (!std::regex_search(out, match, line)) return {-1, -1};
+  return {std::stoi(match[2]), std::stoi(match[3])};
+}
+
+class RecordE2eTest : public ::testing::Test {
+ protected:
+  RecordE2eTest() {
+    char pattern[] = "/tmp/ravelon-record-XXXXXX";
+    folder_ = ::mkdtemp(pattern);
+  }
+  ~RecordE2eTest() override { std::filesystem::remove_all(folder_); }
+
+  std::string Path(const std::string& name) const { return folder_ + "/" + name; }
+  std::string Registry() const { return Path("registry.db"); }
+
+  void AddSource(const std::string& name, int port) {
+    const auto added =
+        RunCommand({"config", "add-source", name, "--registry", Registry(), "--address",
+                    "127.0.0.1", "--port", std::to_string(port), "--url", "/video", "--store",
+                    Path(name), "--save", "--save-interval", "10"});
+    ASSERT_EQ(added.status, 0) << added.err;
+  }
+
+  // Frames the store of `name` holds, through the public reader.
+  int64_t StoredFrames(const std::string& name) {
+    StoreReader reader(platform_->Files(), Path(name) + "/");
+    std::vector<FileSetInfo> sets;
+    std::string error;
+    EXPECT_TRUE(reader.ListFileSets(sets, error)) << error;
+    int64_t frames = 0;
+    for (const FileSetInfo& set : sets) frames += set.frames;
+    return frames;
+  }
+
+  void ExpectVerifies(const std::string& name) {
+    const auto verified = RunCommand({"store", "verify", Path(name)});
+    EXPECT_EQ(verified.status, 0) << name << ": " << verified.out << verified.err;
+  }
+
+  std::string folder_;
+  std::shared_ptr<Platform> platform_ = NewRealPlatform("");
+};
+
+// Every fault the camera can play, all at once against one recorder: each
+// source must come back and go on recording. A stall costs the engine's
+// 15-second part timeout plus the 5-second reconnect wait.
+TEST_F(RecordE2eTest, KeepsRecordingThroughEveryFaultOfTheCamera) {
+  const struct {
+    const char* name;
+    FaultMode fault;
+    bool reconnects;
+    int frames_after_fault;
+  } cases[] = {
+      {"close", FaultMode::kClose, true, 20},     {"stall", FaultMode::kStall, true, 20},
+      {"garbage", FaultMode::kGarbage, true, 20}, {"oversized", FaultMode::kOversized, false, 20},
+      {"drip", FaultMode::kDrip, false, 1},
+  };
+  constexpr int kAfter = 20;
+  std::vector<std::unique_ptr<TestCamera>> cameras;
+  for (const auto& c : cases) {
+    cameras.push_back(StartCamera(c.fault, kAfter));
+    AddSource(c.name, cameras.back()->Port());
+  }
+  const auto recorded = RunCommand({"record", "--registry", Registry(), "--for", "28", "-v",
+                                    "--status", "lines", "--status-every", "5"},
+                                   90s);
+  ASSERT_EQ(recorded.status, 0) << recorded.err;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto [received, saved] = FinalCounts(recorded.out, c.name);
+    EXPECT_GT(received, kAfter + c.frames_after_fault) << recorded.out;
+    EXPECT_EQ(StoredFrames(c.name), saved);
+    const std::string connecting = "[" + std::string(c.name) + "]  2 Connecting to the source.";
+    size_t connects = 0;
+    for (size_t at = 0; (at = recorded.out.find(connecting, at)) != std::string::npos; ++at)
+      ++connects;
+    if (c.reconnects) {
+      EXPECT_GE(connects, 2u);
+    }
+    ExpectVerifies(c.name);
+  }
+}
+
+// Frames wait in the queue (no save until the end); SIGTERM must save every
+// one of them before the command exits 0.
+TEST_F(RecordE2eTest, SigtermSavesWhatIsQueued) {
+  const auto camera = StartCamera();
+  AddSource("cam", camera->Port());
+  CommandProcess recorder({"record", "--registry", Registry(), "--save-every", "60", "--status",
+                           "lines", "--status-every", "1"});
+  ASSERT_TRUE(recorder.WaitForOutput("receiving", 20s)) << recorder.Out();
+  ASSERT_TRUE(recorder.WaitForOutput("receiving", 2s));
+  recorder.Signal(SIGTERM);
+  const auto ended = recorder.Wait(30s);
+  ASSERT_EQ(ended.status, 0) << ended.err;
+  EXPECT_NE(ended.out.find("Stopping on SIGTERM"), std::string::npos);
+  const auto [received, saved] = FinalCounts(ended.out, "cam");
+  EXPECT_GT(received, 10) << ended.out;
+  EXPECT_GE(saved, received - 1) << "frames queued before the signal were lost";
+  EXPECT_EQ(StoredFrames("cam"), saved);
+  ExpectVerifies("cam");
+}
+
+// A configuration carried over as a .reg file is what the engine records by.
+TEST_F(RecordE2eTest, RecordsBySourcesImportedFromARegFile) {
+  const auto camera = StartCamera();
+  std::ofstream(Path("door.reg"))
+      << "Windows Registry Editor Version 5.00\r\n\r\n"
+      << "[HKEY_LOCAL_MACHINE\\Ravelon\\Src\\door]\r\n"
+      << "\"Address\"=\"127.0.0.1\"\r\n\"Port\"=\"" << camera->Port() << "\"\r\n"
+      << "\"Url\"=\"/video\"\r\n\"DoSave\"=\"1\"\r\n\"SaveInterval\"=\"10\"\r\n"
+      << "\"DBPath\"=\"" << Path("door") << "/\"\r\n";
+  const auto imported =
+      RunCommand({"config", "import", "--registry", Registry(), Path("door.reg")});
+  ASSERT_EQ(imported.status, 0) << imported.err;
+  const auto recorded =
+      RunCommand({"record", "door", "--registry", Registry(), "--for", "3", "--status", "lines"});
+  ASSERT_EQ(recorded.status, 0) << recorded.err;
+  EXPECT_GT(StoredFrames("door"), 10) << recorded.out;
+  ExpectVerifies("door");
+}
+
+TEST_F(RecordE2eTest, RefusesWhatItCannotRecord) {
+  AddSource("cam", 9);
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"record", "nosuch", "--registry", Registry()}, "unknown source nosuch (sources under"},
+      {{"record", "--registry", Path("missing.db")}, "cannot open the registry file"},
+      {{"record", "--registry", Registry(), "--root", "Elsewhere"}, "no sources under"},
+      {{"record", "--registry", Registry(), "--save-every", "0"}, "--save-every"},
+  };
+  for (const auto& c : cases) {
+    const auto run = RunCommand(c.args, 20s);
+    EXPECT_NE(run.status, 0) << c.message;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  }
+}
+
+}  // namespace
+}  // namespace ravelon::cli

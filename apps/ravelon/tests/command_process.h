@@ -1,0 +1,123 @@
+// The built `ravelon` binary (RAVELON_COMMAND) run from end-to-end tests: to
+// its end within a deadline, or in the background to be signalled. Output is
+// collected from both pipes as it comes, so a chatty command never blocks.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace ravelon::cli::testing {
+
+struct CommandResult {
+  int status = -1;  // the exit status; -1 when killed at the deadline or by a signal
+  std::string out;
+  std::string err;
+};
+
+class CommandProcess {
+ public:
+  explicit CommandProcess(std::vector<std::string> args) {
+    args.insert(args.begin(), RAVELON_COMMAND);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    int out[2], err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ::close(err[1]);
+    fds_[0] = out[0];
+    fds_[1] = err[0];
+  }
+  ~CommandProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    for (int fd : fds_)
+      if (fd >= 0) ::close(fd);
+  }
+
+  void Signal(int number) {
+    if (pid_ > 0) ::kill(pid_, number);
+  }
+  const std::string& Out() const { return result_.out; }
+
+  // Reads output until standard output holds `text` or `limit` passes.
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (result_.out.find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() >= end || !ReadSome(100)) break;
+    }
+    return result_.out.find(text) != std::string::npos;
+  }
+
+  // Waits for the end within `limit`, then kills the process.
+  CommandResult Wait(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end && ReadSome(100)) {
+    }
+    // The pipes close a moment before the process has ended.
+    int status = 0;
+    bool ended = false;
+    while (pid_ > 0 && !(ended = ::waitpid(pid_, &status, WNOHANG) == pid_) &&
+           std::chrono::steady_clock::now() < end) {
+      ::poll(nullptr, 0, 10);
+    }
+    if (pid_ > 0 && !ended) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &status, 0);
+    }
+    if (pid_ > 0) result_.status = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_ = -1;
+    return result_;
+  }
+
+ private:
+  // Reads what is ready within `ms`; false once both pipes have closed.
+  bool ReadSome(int ms) {
+    pollfd ready[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+    if (fds_[0] < 0 && fds_[1] < 0) return false;
+    if (::poll(ready, 2, ms) <= 0) return true;
+    std::string* into[2] = {&result_.out, &result_.err};
+    for (int i = 0; i < 2; ++i) {
+      if (ready[i].revents == 0) continue;
+      char buffer[65536];
+      const ssize_t n = ::read(fds_[i], buffer, sizeof buffer);
+      if (n > 0) {
+        into[i]->append(buffer, static_cast<size_t>(n));
+      } else {
+        ::close(fds_[i]);
+        fds_[i] = -1;
+      }
+    }
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int fds_[2] = {-1, -1};
+  CommandResult result_;
+};
+
+inline CommandResult RunCommand(std::vector<std::string> args,
+                                std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+  return CommandProcess(std::move(args)).Wait(limit);
+}
+
+}  // namespace ravelon::cli::testing
