@@ -14,6 +14,7 @@ packages=(
   libcli11-dev         # CLI11: the command line of the ravelon command
   pkgconf              # pkg-config: the install test builds a host with its flags
   clang-format         # the checked-in code style
+  ffmpeg               # tests check that players read `ravelon store export --stdout` (skipped without it)
 )
 
 missing=()

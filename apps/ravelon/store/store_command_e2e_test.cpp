@@ -1,0 +1,202 @@
+// The built `ravelon store` on a recorded store copied to disk: what it
+// prints and its exit status for sound, damaged and missing stores and for
+// bad options; exported pictures byte for byte; a stream that FFmpeg reads;
+// a contact sheet that decodes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "store/store_test_support.h"
+
+namespace ravelon::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+testing::RecordedStore& Recorded() {
+  static const std::unique_ptr<testing::RecordedStore> store = testing::RecordStore();
+  return *store;
+}
+
+// Cuts the .bin of set `name` to `keep` of its length.
+void CutData(MemoryFileSystem& files, const std::string& name, double keep) {
+  const std::string path = testing::kStoreFolder + name + ".bin";
+  const auto size = static_cast<double>(files.Contents(path).size());
+  ASSERT_EQ(files.Apply(FileMutation::SetSize(path, static_cast<int64_t>(size * keep))), 0);
+}
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+// Each test works in a folder of its own under the system's temporary
+// folder, which holds the recorded store as "store".
+class StoreCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "ravelon-store-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    temp_ = pattern;
+    CopyStore("store");
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    if (!temp_.empty()) fs::remove_all(temp_, ignored);
+  }
+
+  // The recorded store written to `folder`, with `damage` done to it first.
+  void CopyStore(const std::string& folder,
+                 const std::function<void(MemoryFileSystem&)>& damage = nullptr) {
+    const auto files = Recorded().files().Clone();
+    if (damage) damage(*files);
+    fs::create_directories(temp_ + "/" + folder);
+    std::vector<DirectoryEntry> entries;
+    std::string error;
+    ASSERT_EQ(files->List(testing::kStoreFolder, entries, error), 0) << error;
+    for (const DirectoryEntry& entry : entries) {
+      if (entry.is_directory) continue;
+      std::ofstream(temp_ + "/" + folder + "/" + entry.name, std::ios::binary)
+          << files->Contents(testing::kStoreFolder + entry.name);
+    }
+  }
+
+  // Runs `command` through the shell in the test's folder, with the built
+  // binary as $RAVELON; a hang ends after two minutes rather than holding
+  // up the suite.
+  Outcome Shell(const std::string& command) {
+    const std::string out = temp_ + "/stdout", err = temp_ + "/stderr";
+    const std::string line = "cd " + Quote(temp_) + " && RAVELON=" + Quote(RAVELON_COMMAND) +
+                             " timeout -k 5 120 sh -c " + Quote(command) + " >" + Quote(out) +
+                             " 2>" + Quote(err);
+    const int raw = std::system(line.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(out), ReadFile(err)};
+  }
+
+  std::string temp_;
+};
+
+TEST_F(StoreCommandTest, StatusAndMessages) {
+  CopyStore("damaged", [](MemoryFileSystem& files) {
+    CutData(files, "261206225000", 0.5);
+    files.Apply(FileMutation::Remove(std::string(testing::kStoreFolder) + "261206225012.idx"));
+  });
+  CopyStore("emptied", [](MemoryFileSystem& files) {
+    CutData(files, "261206225000", 0);
+    CutData(files, "261206225012", 0);
+  });
+  struct Case {
+    std::string args;  // after "$RAVELON store"
+    int status;
+    std::string out, err;  // each expected within standard output and standard error
+  };
+  const Case cases[] = {
+      {"ls store", 0,
+       "Store store/: 2 file sets, 48 frames\n\n261206225000  41 frames in 2 segments  (.bin ", ""},
+      {"ls damaged", 0, ".idx missing, .id2 28 B)\n  segment 0  2026-12-06 22:50:", ""},
+      {"ls damaged", 0, "\n  note: damaged/261206225012.idx does not exist\n", ""},
+      {"ls store/ --json", 0, "{\"store\": \"store/\", \"sets\": [\n  {\"name\": \"261206225000\"",
+       ""},
+      {"verify store", 0,
+       "261206225012: sound (1 segment, 7 frames)\n2 file sets checked, all sound", ""},
+      {"verify store 991231235959", 1, "", "ravelon: no file set 991231235959 in store\n"},
+      {"verify damaged", 1, "lies outside .bin", ""},
+      {"verify emptied 261206225012", 1,
+       "261206225012: damaged, 1 problem\n  set 261206225012, segment 0, frame 0: frames 0-6 "
+       "cannot be read (7 frames); the first: frame 0 of emptied/261206225012 lies outside .bin "
+       "(position 1, length ",
+       ""},
+      {"verify emptied 261206225012", 1, "\n1 file set checked, 1 damaged\n", ""},
+      {"export damaged --out out1", 0, " and 2 texts to out1\n",
+       " damaged index records in the file sets read; skipped a file set: "
+       "damaged/261206225012.idx does not exist\n"},
+      {"export emptied --out out2", 1, "",
+       "ravelon: nothing exported: no readable frames in emptied\n"},
+      {"export store --from 2027-01-01 --stdout", 1, "--ravelonframe--",
+       "no readable frames in store from 2027-01-01 00:00:00.000 on"},
+      {"ls nowhere", 1, "", "ravelon: the store folder nowhere does not exist"},
+      {"ls store/261206225000.bin", 1, "",
+       "ravelon: store/261206225000.bin is a file, not a store"},
+      {"export nowhere/ --stdout", 1, "", "ravelon: the store folder nowhere/ does not exist\n"},
+      {"export store --from 2026-13-01 --stdout", 1, "",
+       "ravelon: --from \"2026-13-01\" is not a moment of the form YYYY-MM-DD[ HH:MM[:SS[.mmm]]]"},
+      {"export store", 1, "", "ravelon: give --out DIR or --stdout\n"},
+      {"sheet store --out s.jpg --width 5", 1, "", "ravelon: --width 5 is outside 16 to 1024\n"},
+      {"sheet store --out s.jpg --to 2000-01-01", 1, "",
+       "ravelon: no JPEG frames in store up to 2000-01-01 23:59:59.999\n"},
+  };
+  for (const Case& c : cases) {
+    const Outcome run = Shell("\"$RAVELON\" store " + c.args);
+    EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.out << run.err;
+    EXPECT_NE(run.out.find(c.out), std::string::npos) << c.args << "\n" << run.out;
+    EXPECT_NE(run.err.find(c.err), std::string::npos) << c.args << "\n" << run.err;
+    EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << c.args << "\n" << run.err;
+  }
+}
+
+// The pictures of an exported folder, in the order of their names.
+std::vector<std::string> JpegFiles(const std::string& folder) {
+  std::vector<fs::path> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().extension() == ".jpg") names.push_back(entry.path());
+  }
+  std::sort(names.begin(), names.end());
+  std::vector<std::string> pictures;
+  for (const fs::path& name : names) pictures.push_back(ReadFile(name));
+  return pictures;
+}
+
+TEST_F(StoreCommandTest, ExportedPicturesAreTheRecordedBytes) {
+  const Outcome run = Shell("\"$RAVELON\" store export store --out out");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(JpegFiles(temp_ + "/out") == Recorded().pictures);
+}
+
+TEST_F(StoreCommandTest, FfmpegReadsTheExportedStream) {
+  if (Shell("command -v ffmpeg").status != 0) GTEST_SKIP() << "ffmpeg is not installed";
+  const Outcome run = Shell(
+      "mkdir played && \"$RAVELON\" store export store --stdout | ffmpeg -nostdin -v error -f "
+      "mpjpeg -i - -c copy -fps_mode passthrough -f image2 played/%06d.jpg");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(JpegFiles(temp_ + "/played") == Recorded().pictures);
+}
+
+TEST_F(StoreCommandTest, ASheetDecodesToTheSizeOfItsTiles) {
+  const Outcome run =
+      Shell("\"$RAVELON\" store sheet store --out sheet.jpg --columns 5 --count 10 --width 64");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const std::string jpeg = ReadFile(temp_ + "/sheet.jpg");
+  tjhandle decoder = tjInitDecompress();
+  int width = 0, height = 0, subsampling = 0, colorspace = 0;
+  EXPECT_EQ(tjDecompressHeader3(decoder, reinterpret_cast<const unsigned char*>(jpeg.data()),
+                                jpeg.size(), &width, &height, &subsampling, &colorspace),
+            0);
+  tjDestroy(decoder);
+  // 5 columns of 64, 2 rows of 48 (the pictures' 4:3) + a label of 7 + 2 x 2, 4 between and
+  // around.
+  EXPECT_EQ(width, 5 * 68 + 4);
+  EXPECT_EQ(height, 2 * 63 + 4);
+}
+
+}  // namespace
+}  // namespace ravelon::cli

@@ -1,0 +1,129 @@
+// Stores to test the `store` subcommands with, made the way a host makes
+// them: a Korvid engine on the simulated platform records a scripted camera's
+// multipart stream of real JPEG pictures, texts and events into memory files.
+// Included by the tests of this folder only.
+#pragma once
+
+#include <turbojpeg.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ravelon/korvid.h"
+#include "ravelon/store_reader.h"
+#include "ravelon/testing/simulated_platform.h"
+
+namespace ravelon::cli::testing {
+
+inline constexpr char kStoreFolder[] = "/store/";
+inline constexpr int kPictureWidth = 320;
+inline constexpr int kPictureHeight = 240;
+
+// The colour of the pictures MakeJpeg makes from `seed`.
+inline std::array<uint8_t, 3> PictureColour(uint32_t seed) {
+  return {static_cast<uint8_t>(seed * 67 % 200 + 28), static_cast<uint8_t>(seed * 131 % 200 + 28),
+          static_cast<uint8_t>(seed * 29 % 200 + 28)};
+}
+
+// A picture of one colour (picked by `seed`) with noise, so that each seed
+// gives other bytes and a thumbnail shows the colour.
+inline std::string MakeJpeg(int width, int height, uint32_t seed) {
+  uint32_t state = seed * 2654435761u + 1;  // xorshift32
+  const std::array<uint8_t, 3> base = PictureColour(seed);
+  std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 3);
+  for (size_t i = 0; i < pixels.size(); ++i) {
+    state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+    pixels[i] = static_cast<unsigned char>(base[i % 3] + static_cast<int>(state % 41) - 20);
+  }
+  tjhandle encoder = tjInitCompress();
+  unsigned char* out = nullptr;
+  unsigned long size = 0;  // NOLINT(runtime/int): the library's type
+  tjCompress2(encoder, pixels.data(), width, 0, height, TJPF_RGB, &out, &size, TJSAMP_420, 90, 0);
+  std::string jpeg(reinterpret_cast<const char*>(out), size);
+  tjFree(out);
+  tjDestroy(encoder);
+  return jpeg;
+}
+
+struct RecordedStore {
+  std::shared_ptr<SimulatedPlatform> platform = std::make_shared<SimulatedPlatform>();
+  std::vector<std::string> pictures;  // as the camera sent them, in order
+  MemoryFileSystem& files() { return platform->files(); }
+};
+
+// Two connections of `per_connection` pictures each, with a text and an event
+// among them; the camera closes each connection and the engine reconnects,
+// which starts a new segment. A 1 MB size limit spreads the pictures of
+// about 28 KB over more than one file set.
+inline std::unique_ptr<RecordedStore> RecordStore(int per_connection = 22) {
+  using std::chrono::milliseconds;
+  auto store = std::make_unique<RecordedStore>();
+  SimulatedPlatform& platform = *store->platform;
+  platform.clock().SetLocalDateTime(DaysSince18991230(2026, 12, 6), 22 * 3600 + 50 * 60);
+  std::vector<std::vector<std::string>> streams(2);
+  for (int c = 0; c < 2; ++c) {
+    const auto part = [](const std::string& type, const std::string& body) {
+      return "--frame\r\nContent-Type: " + type +
+             "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body + "\r\n";
+    };
+    for (int i = 0; i < per_connection; ++i) {
+      store->pictures.push_back(MakeJpeg(kPictureWidth, kPictureHeight,
+                                         static_cast<uint32_t>(store->pictures.size() + 1)));
+      streams[c].push_back(part("image/jpeg", store->pictures.back()));
+      if (i == 3) streams[c].push_back(part("text/plain", "door " + std::to_string(c) + " open"));
+      if (i == 6) streams[c].push_back(part("text/x-vesper-event", "TOTAL 9.99\x1b\x69"));
+    }
+    streams[c].push_back("--frame\r\n");  // ends the last part
+  }
+  ScriptedServer& camera = platform.network().Listen("cam", 80);
+  camera.OnAccept([&camera, streams](ScriptedConnection& c) {
+    const size_t n = camera.Connections().size() - 1;
+    c.Send("HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=frame\r\n\r\n",
+           milliseconds(1));
+    if (n >= streams.size()) return;  // later connections stay silent
+    int at = 2;
+    for (const std::string& chunk : streams[n]) c.Send(chunk, milliseconds(at += 150));
+    c.Close(milliseconds(at + 50));
+  });
+
+  Korvid engine(store->platform);
+  engine.DBPath(kStoreFolder);
+  engine.SetAddress("cam");
+  engine.SetPort(80);
+  engine.SetUrl("video.mjpg");
+  engine.SetStreaming(true);
+  engine.DoSave(true);
+  engine.SetFileSizeLimit(1);
+  engine.PrepareEngine();
+  engine.Connect();
+  auto saver = platform.Loop().NewTimer([&engine] { engine.ForcedSave(); });
+  saver->SetInterval(1000);
+  saver->SetEnabled(true);
+  platform.AdvanceBy(std::chrono::seconds(15));
+  saver.reset();
+  engine.ReleaseNGN();
+  return store;
+}
+
+// Every frame of every set of `folder`, oldest first, through the reader.
+inline std::vector<StoredFrame> ReadAllFrames(FileSystem& files, const std::string& folder) {
+  StoreReader reader(files, folder);
+  std::vector<FileSetInfo> sets;
+  std::string error;
+  std::vector<StoredFrame> frames;
+  if (!reader.ListFileSets(sets, error)) return frames;
+  for (const FileSetInfo& set : sets) {
+    FrameWalkCounts counts;
+    reader.ForEachFrame(
+        set.name, [&frames](const StoredFrame& frame) { return frames.push_back(frame), true; },
+        counts, error);
+  }
+  return frames;
+}
+
+}  // namespace ravelon::cli::testing

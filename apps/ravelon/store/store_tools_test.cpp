@@ -1,0 +1,316 @@
+// The store subcommands' work on a store that a real engine recorded into
+// memory files: listing, verification against injected damage, export by
+// time range and the contact sheet.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+
+#include "cli/command.h"
+#include "ravelon/media_frame.h"
+#include "store/contact_sheet.h"
+#include "store/even_sample.h"
+#include "store/frame_export.h"
+#include "store/jpeg_codec.h"
+#include "store/store_listing.h"
+#include "store/store_test_support.h"
+#include "store/store_verify.h"
+
+namespace ravelon::cli {
+namespace {
+
+using testing::kStoreFolder;
+
+// One recording for all tests; a test that damages it works on a clone.
+testing::RecordedStore& Recorded() {
+  static const std::unique_ptr<testing::RecordedStore> store = testing::RecordStore();
+  return *store;
+}
+
+StoreFolder Folder(FileSystem& files) { return ResolveStoreFolder(files, kStoreFolder); }
+
+std::vector<FileSetInfo> Sets(FileSystem& files) { return ListStoreSets(files, Folder(files)); }
+
+std::string Path(FileSystem& files, int set, const std::string& extension) {
+  return kStoreFolder + Sets(files)[set].name + extension;
+}
+
+// Record fields, at the offsets the store reader's header documents.
+constexpr int64_t kIdx = 18, kId2 = 28;
+constexpr int64_t kPosition = 0, kLength = 4, kDate = 12;           // in an .idx record
+constexpr int64_t kStartFrame = 4, kStartTime = 8, kEndFrame = 16;  // in an .id2 record
+
+int32_t GetInt32(MemoryFileSystem& files, const std::string& path, int64_t offset) {
+  const std::string bytes = files.Contents(path).substr(offset, 4);
+  return static_cast<int32_t>(static_cast<uint8_t>(bytes[0]) | static_cast<uint8_t>(bytes[1]) << 8 |
+                              static_cast<uint8_t>(bytes[2]) << 16 |
+                              static_cast<uint32_t>(static_cast<uint8_t>(bytes[3])) << 24);
+}
+
+void Write(MemoryFileSystem& files, const std::string& path, int64_t offset, std::string bytes) {
+  ASSERT_EQ(files.Apply(FileMutation::Write(path, offset, std::move(bytes))), 0) << path;
+}
+
+void PutInt32(MemoryFileSystem& files, const std::string& path, int64_t offset, int32_t value) {
+  const auto u = static_cast<uint32_t>(value);
+  Write(files, path, offset,
+        {static_cast<char>(u), static_cast<char>(u >> 8), static_cast<char>(u >> 16),
+         static_cast<char>(u >> 24)});
+}
+
+TEST(StoreToolsTest, VerifyLocatesInjectedDamage) {
+  using Damage = std::function<void(MemoryFileSystem&)>;
+  const auto idx = [](MemoryFileSystem& f, int set = 0) { return Path(f, set, ".idx"); };
+  const auto id2 = [](MemoryFileSystem& f, int set = 0) { return Path(f, set, ".id2"); };
+  const auto bin = [](MemoryFileSystem& f) { return Path(f, 0, ".bin"); };
+  struct Case {
+    const char* name;
+    Damage damage;
+    int set, segment, frame;  // where the problem is reported
+    const char* text;         // what it says
+  };
+  const Case cases[] = {
+      {"a .bin cut inside frame 5",
+       [&](MemoryFileSystem& f) {
+         const int64_t end = GetInt32(f, idx(f), 5 * kIdx + kPosition) - 1 +
+                             GetInt32(f, idx(f), 5 * kIdx + kLength) / 2;
+         ASSERT_EQ(f.Apply(FileMutation::SetSize(bin(f), end)), 0);
+       },
+       0, 0, 5, "lies outside .bin"},
+      {"a record pointing past the end of .bin",
+       [&](MemoryFileSystem& f) { PutInt32(f, idx(f), 7 * kIdx + kPosition, 2'000'000'000); }, 0, 0,
+       7, "lies outside .bin"},
+      {"a record never written inside a segment",
+       [&](MemoryFileSystem& f) { PutInt32(f, idx(f), 9 * kIdx + kPosition, 0); }, 0, 0, 9,
+       "was never written"},
+      {"a stamp going back a day",
+       [&](MemoryFileSystem& f) { PutInt32(f, idx(f), 12 * kIdx + kDate, 20261205); }, 0, 0, 12,
+       "is earlier than frame 11's"},
+      {"overlapping segments",
+       [&](MemoryFileSystem& f) { PutInt32(f, id2(f), kId2 + kStartFrame, 20); }, 0, 1, -1,
+       "names frames 20-23 again"},
+      {"a segment running backwards",
+       [&](MemoryFileSystem& f) { PutInt32(f, id2(f), kId2 + kEndFrame, 10); }, 0, 1, -1,
+       "ends at frame 10, before it starts at frame 24"},
+      {"a segment reaching past the end of .idx",
+       [&](MemoryFileSystem& f) {
+         ASSERT_EQ(f.Apply(FileMutation::SetSize(idx(f, 1), 3 * kIdx)), 0);
+       },
+       1, 0, -1, "frames 3-6 have no index record"},
+      {"a missing .idx",
+       [&](MemoryFileSystem& f) { ASSERT_EQ(f.Apply(FileMutation::Remove(idx(f, 1))), 0); }, 1, -1,
+       -1, ".idx is missing"},
+      {"a partial segment record",
+       [&](MemoryFileSystem& f) { Write(f, id2(f), 2 * kId2, "12345"); }, 0, -1, -1,
+       "partial segment record of 5 bytes"},
+      {"a picture's bytes lost",
+       [&](MemoryFileSystem& f) {
+         Write(f, bin(f), GetInt32(f, idx(f), 2 * kIdx + kPosition) - 1, std::string(16, '\0'));
+       },
+       0, 0, 2, "does not begin with the JPEG start marker FF D8 (but 00 00)"},
+      {"a segment start that is not its first frame's stamp",
+       [&](MemoryFileSystem& f) {
+         PutInt32(f, id2(f), kStartTime, GetInt32(f, id2(f), kStartTime) + 1);
+       },
+       0, 0, 0, "the segment starts at"},
+  };
+  const auto sound = Recorded().files().Clone();
+  for (const FileSetInfo& set : Sets(*sound)) {
+    const SetVerdict verdict = VerifyFileSet(*sound, Folder(*sound), set);
+    EXPECT_TRUE(verdict.Sound()) << set.name << ": " << verdict.problems[0].text;
+    EXPECT_EQ(verdict.frames, set.frames);
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto files = Recorded().files().Clone();
+    c.damage(*files);
+    const FileSetInfo set = Sets(*files)[c.set];
+    const SetVerdict verdict = VerifyFileSet(*files, Folder(*files), set);
+    std::string found;
+    for (const StoreProblem& p : verdict.problems) {
+      found += FormatProblem(set.name, p) + "\n";
+      if (p.segment == c.segment && p.frame == c.frame &&
+          p.text.find(c.text) != std::string::npos) {
+        found.clear();
+        break;
+      }
+    }
+    EXPECT_TRUE(!verdict.Sound() && found.empty()) << found;
+  }
+}
+
+// How each data type of the recording is exported: file extension and content type.
+const std::map<uint8_t, std::pair<std::string, std::string>> kExportOf = {
+    {kJpeg, {".jpg", "image/jpeg"}},
+    {kText, {".txt", "text/plain"}},
+    {kEventList, {".evl", "text/x-vesper-event-list"}}};  // events are stored as lists
+
+// Each frame of the store, in order, with the name it is exported under.
+std::vector<std::pair<StoredFrame, std::string>> ExpectedExport(FileSystem& files) {
+  std::vector<std::pair<StoredFrame, std::string>> expected;
+  for (const StoredFrame& frame : testing::ReadAllFrames(files, kStoreFolder)) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%06zu%s", expected.size() + 1,
+                  kExportOf.at(frame.data_type).first.c_str());
+    expected.emplace_back(frame, name);
+  }
+  return expected;
+}
+
+// The parts of a multipart stream: content type and body.
+std::vector<std::pair<std::string, std::string>> Parts(const std::string& stream) {
+  std::vector<std::pair<std::string, std::string>> parts;
+  const std::string boundary = "--" + std::string(kExportBoundary) + "\r\n";
+  for (size_t at = 0; stream.compare(at, boundary.size(), boundary) == 0;) {
+    const size_t headers_end = stream.find("\r\n\r\n", at);
+    const std::string headers = stream.substr(at, headers_end - at);
+    const size_t type = headers.find("Content-Type: ") + 14;
+    const size_t length = headers.find("Content-Length: ") + 16;
+    const size_t body = headers_end + 4, size = std::stoul(headers.substr(length));
+    parts.emplace_back(headers.substr(type, headers.find("\r\n", type) - type),
+                       stream.substr(body, size));
+    at = body + size + 2;
+  }
+  return parts;
+}
+
+TEST(StoreToolsTest, ExportWritesTheFramesOfARangeAsNumberedFilesOrAStream) {
+  const auto files = Recorded().files().Clone();
+  const auto all = ExpectedExport(*files);
+  ASSERT_EQ(all.size(), 48u);
+  const ExportCounts counts =
+      ExportToFolder(*files, Folder(*files), Sets(*files), StampRange{}, *files, "/out");
+  EXPECT_EQ(counts.pictures, 44);
+  EXPECT_EQ(counts.texts, 4);
+  for (const auto& [frame, name] : all) EXPECT_TRUE(files->Contents("/out/" + name) == frame.data);
+  const std::string index = files->Contents("/out/index.tsv");
+  EXPECT_EQ(std::count(index.begin(), index.end(), '\n'), 49);
+  EXPECT_NE(index.find(FormatStamp(all[4].first.date, all[4].first.time) +
+                       "\t000005.txt\ttext\t0\t" + Sets(*files)[0].name + "\t4\n"),
+            std::string::npos)
+      << index;
+  EXPECT_THROW(ExportToFolder(*files, Folder(*files), Sets(*files), StampRange{}, *files, "/out"),
+               CommandError)
+      << "an export into a folder that holds one already";
+
+  // Both ends of a range are included, across sets, as typed.
+  const StoredFrame& first = all[5].first;
+  const StoredFrame& last = all[44].first;
+  const StampRange range{ParseStampArgument(FormatStamp(first.date, first.time), false, "--from"),
+                         ParseStampArgument(FormatStamp(last.date, last.time), true, "--to")};
+  EXPECT_EQ(ExportToFolder(*files, Folder(*files), Sets(*files), range, *files, "/part").Exported(),
+            40);
+  EXPECT_TRUE(files->Contents("/part/000001.jpg") == first.data);
+  EXPECT_TRUE(files->Contents("/part/000040.jpg") == last.data);
+
+  // A stream with texts carries every frame with its content type.
+  std::string stream;
+  ExportMultipart(*files, Folder(*files), Sets(*files), StampRange{}, true,
+                  [&stream](std::string_view bytes) { stream += bytes; });
+  const auto parts = Parts(stream);
+  ASSERT_EQ(parts.size(), all.size());
+  for (size_t i = 0; i < parts.size(); ++i) {
+    EXPECT_EQ(parts[i].first, kExportOf.at(all[i].first.data_type).second) << i;
+    EXPECT_TRUE(parts[i].second == all[i].first.data) << "part " << i;
+  }
+  EXPECT_TRUE(stream.ends_with("\r\n--" + std::string(kExportBoundary) + "--\r\n"));
+}
+
+// True when the mean of the 5x5 pixels around (x, y) is within 30 of `want` in each colour.
+bool ColourNear(const RgbImage& image, int x, int y, Rgb want) {
+  int sum[3] = {0, 0, 0};
+  for (int i = 0; i < 25; ++i) {
+    for (int c = 0; c < 3; ++c) sum[c] += image.At(x + i % 5 - 2, y + i / 5 - 2)[c];
+  }
+  return std::abs(sum[0] / 25 - want.r) < 30 && std::abs(sum[1] / 25 - want.g) < 30 &&
+         std::abs(sum[2] / 25 - want.b) < 30;
+}
+
+TEST(StoreToolsTest, ASheetShowsEvenlySpacedThumbnailsAndGreyForAnUndecodablePicture) {
+  const auto files = Recorded().files().Clone();
+  const std::string idx = Path(*files, 0, ".idx");
+  Write(*files, Path(*files, 0, ".bin"), GetInt32(*files, idx, kPosition) - 1,
+        std::string(64, 'x'));  // the first picture
+  const SheetOptions options{.columns = 3, .count = 4, .width = 80};
+  const SheetResult sheet =
+      MakeContactSheet(*files, Folder(*files), Sets(*files), StampRange{}, options);
+  ASSERT_EQ(sheet.grey_tiles.size(), 1u);
+  EXPECT_NE(sheet.grey_tiles[0].find("frame 0: "), std::string::npos) << sheet.grey_tiles[0];
+
+  // Tiles of 80 x (60 + a label of 11), 4 pixels between and around them.
+  RgbImage decoded;
+  std::string error;
+  JpegCodec codec;
+  ASSERT_TRUE(codec.DecodeScaled(sheet.jpeg, 1000, 1000, decoded, error)) << error;
+  // Pictures 0, 14, 29 and 43 of 44; picture n is coloured by seed n + 1.
+  EXPECT_TRUE(ColourNear(decoded, 4 + 40, 4 + 30, Rgb{128, 128, 128})) << "the grey tile";
+  const auto [r, g, b] = testing::PictureColour(15);
+  EXPECT_TRUE(ColourNear(decoded, 88 + 40, 4 + 30, Rgb{r, g, b})) << "picture 14";
+  const auto [r2, g2, b2] = testing::PictureColour(44);
+  EXPECT_TRUE(ColourNear(decoded, 4 + 40, 79 + 30, Rgb{r2, g2, b2})) << "picture 43";
+}
+
+TEST(StoreToolsTest, TypedMomentsAndFolders) {
+  struct Case {
+    const char* text;
+    bool end;
+    StampKey want;  // 0: refused
+  };
+  const Case cases[] = {
+      {"2026-12-06 22:50:01.250", false, 20261206'225001250},
+      {"2026-12-06T22:50:01.25", false, 20261206'225001250},
+      {"2026-12-06 22:50:01.2", true, 20261206'225001200},
+      {"2026-12-06 22:50:01", true, 20261206'225001999},
+      {"2026-12-06 22:50", true, 20261206'225059999},
+      {"2026-12-06", true, 20261206'235959999},
+      {"2026-12-06", false, 20261206'000000000},
+      {"2024-02-29 00:00", false, 20240229'000000000},
+      {"2026-02-29", false, 0},
+      {"2026-13-01", false, 0},
+      {"2026-12-06 24:00", false, 0},
+      {"2026-12-06 22:60", false, 0},
+      {"2026-12-06 22:50:01.2500", false, 0},
+      {"2026-12-06 22:50:01.", false, 0},
+      {"2026-12-06x", false, 0},
+      {"26-12-06", false, 0},
+      {"", false, 0},
+  };
+  for (const Case& c : cases) {
+    if (c.want == 0) {
+      EXPECT_THROW(ParseStampArgument(c.text, c.end, "--from"), CommandError) << c.text;
+    } else {
+      EXPECT_EQ(ParseStampArgument(c.text, c.end, "--from"), c.want) << c.text;
+    }
+  }
+  EXPECT_EQ(FormatStamp(20261206, 225001250), "2026-12-06 22:50:01.250");
+  EXPECT_EQ(FormatStamp(20261399, 225001250), "(date 20261399, time 225001250)");
+
+  MemoryFileSystem files;
+  std::string error;
+  ASSERT_EQ(files.CreateDirectory("/store", error), 0);
+  EXPECT_EQ(ResolveStoreFolder(files, "/store").prefix, "/store/");
+  EXPECT_EQ(ResolveStoreFolder(files, "/store/").prefix, "/store/");
+  EXPECT_EQ(ResolveStoreFolder(files, "/store/cam1_").prefix, "/store/cam1_");
+  EXPECT_THROW(ListStoreSets(files, ResolveStoreFolder(files, "/store/cam1_")), CommandError)
+      << "a prefix that names no set is most likely a mistyped folder";
+  EXPECT_TRUE(ListStoreSets(files, ResolveStoreFolder(files, "/store")).empty());
+  for (const char* missing : {"/nowhere", "/nowhere/", "/nowhere/cam1_", ""}) {
+    EXPECT_THROW(ListStoreSets(files, ResolveStoreFolder(files, missing)), CommandError) << missing;
+  }
+}
+
+TEST(StoreToolsTest, PicksAreEvenlySpacedWithTheFirstAndTheLast) {
+  EXPECT_EQ(PickEvenly(44, 4), (std::vector<int64_t>{0, 14, 29, 43}));
+  EXPECT_EQ(PickEvenly(3, 5), (std::vector<int64_t>{0, 1, 2}));
+  EXPECT_EQ(PickEvenly(10, 1), (std::vector<int64_t>{0}));
+  // Thinned to at most 16 (and the last), 1,000 frames keep every 64th.
+  EvenSample sample(16);
+  for (int32_t i = 0; i < 1000; ++i) sample.Add({.set = 0, .frame = i, .date = 0, .time = 0});
+  std::vector<int32_t> kept;
+  for (const SheetCandidate& c : sample.Kept()) kept.push_back(c.frame);
+  EXPECT_EQ(kept, (std::vector<int32_t>{0, 64, 128, 192, 256, 320, 384, 448, 512, 576, 640, 704,
+                                        768, 832, 896, 960, 999}));
+}
+
+}  // namespace
+}  // namespace ravelon::cli
