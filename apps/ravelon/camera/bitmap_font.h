@@ -1,6 +1,5 @@
-// A tiny built-in bitmap font (5x7 glyphs of the digits and ':', '-', '.',
-// ' ') for the labels the test camera draws into its frames. Pure drawing
-// into a caller's RGB buffer; no state, any thread.
+// The built-in font (cli/glyphs.h) drawn for the labels the test camera draws into its frames. Pure
+// drawing into a caller's RGB buffer; no state, any thread.
 #pragma once
 
 #include <cstdint>

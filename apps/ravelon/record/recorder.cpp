@@ -31,8 +31,9 @@ class Recorder::Loop {
   // finishes its start first.
   void RequestStop() {
     platform_->Loop().Post([this] {
+      Publish();  // counts the frames received since the last tick: release forgets them
       for (auto& runner : runners_) runner->Release();
-      Publish();
+      Publish();  // and what the release saved
       platform_->Loop().Stop();
     });
   }

@@ -20,6 +20,7 @@ SourceRunner::~SourceRunner() {
 void SourceRunner::Start() {
   engine_.SetEventSink(this);
   plan_.configure(engine_);
+  engine_.setFilterChain(counter_);
   if (!engine_.DoSave()) {
     log_.Write(status_.name, 9, "Saving is off for this source: nothing will be recorded.");
   }
@@ -43,12 +44,10 @@ void SourceRunner::Save() {
 }
 
 void SourceRunner::Sample(double seconds) {
-  uint8_t type = 0;
-  std::string data;
-  const int32_t frame_id = engine_.GetData(type, data);
-  const int32_t received = frame_id >= last_frame_id_ ? frame_id - last_frame_id_ : frame_id;
-  last_frame_id_ = frame_id;
-  if (received > 0 && !released_) status_.state = "receiving";
+  const int32_t received = counter_->ProcessCount() - counted_;
+  counted_ += received;
+  if (!released_ && received > 0) status_.state = "receiving";
+  if (!released_ && received == 0 && status_.state == "receiving") status_.state = "no frames";
   status_.frames += received;
   status_.saved += saved_since_sample_;
   if (seconds > 0) {

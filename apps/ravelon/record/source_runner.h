@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "ravelon/frame_filter_chain.h"
 #include "ravelon/korvid.h"
 #include "record/log_sink.h"
 #include "record/source_status.h"
@@ -48,8 +49,10 @@ class SourceRunner final : public KorvidEvents {
   LogSink& log_;
   Korvid engine_;
   std::unique_ptr<Timer> save_timer_;
+  // Sees every frame the engine takes in: the count of frames received.
+  std::shared_ptr<PassThroughFilterChain> counter_ = std::make_shared<PassThroughFilterChain>();
   SourceStatus status_;
-  int32_t last_frame_id_ = 0;
+  int32_t counted_ = 0;  // counter_'s count at the last sample
   int64_t saved_since_sample_ = 0;
   bool released_ = false;
 };

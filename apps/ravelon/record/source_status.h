@@ -19,7 +19,10 @@ struct SourceStatus {
   std::string file_set;
   std::string last_error;
   int64_t frames = 0;  // received since the start
-  int64_t saved = 0;   // saved since the start
+  // Saved since the start by the recorder's saves and the release. The
+  // engine also saves its queue by itself when a connection ends, which
+  // this does not count: the store may hold more.
+  int64_t saved = 0;
 };
 
 // The state a log line of the engine moves a source into, or "" when the

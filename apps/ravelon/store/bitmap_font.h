@@ -1,16 +1,14 @@
-// A tiny built-in bitmap font for the stamps under contact-sheet thumbnails:
-// 5×7 glyphs for the digits and ':', '-', '.', ' ', which are all a stamp
-// needs. Other characters draw as blanks. Plain functions; any thread.
+// The stamps under contact-sheet thumbnails, in the built-in font
+// (cli/glyphs.h). Plain functions; any thread.
 #pragma once
 
 #include <string_view>
 
+#include "cli/glyphs.h"
 #include "store/rgb_image.h"
 
 namespace ravelon::cli {
 
-inline constexpr int kGlyphWidth = 5;
-inline constexpr int kGlyphHeight = 7;
 inline constexpr int kGlyphAdvance = kGlyphWidth + 1;  // one blank column between glyphs
 
 // The width in pixels of `text` drawn at `scale`.
