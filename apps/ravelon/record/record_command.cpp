@@ -2,10 +2,14 @@
 // registry root, until SIGINT or SIGTERM (or --for seconds), then releases
 // every engine so that its queued frames are saved, and exits 0.
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <optional>
+#include <system_error>
 
 #include "cli/command.h"
 #include "cli/registry_options.h"
@@ -22,6 +26,38 @@ struct RecordOptions {
   int quiet = 0;
   int log_level = -1;
 };
+
+// A text value of a source's key, up to its terminating zero; nullopt when
+// it is missing.
+std::optional<std::string> ReadText(RegistryStore& store, const std::string& key_path,
+                                    const std::string& name) {
+  RegistryKey key = 0;
+  if (store.OpenKey(kHkeyLocalMachine, key_path, key) != kRegSuccess) return std::nullopt;
+  uint32_t type = 0, size = 0;
+  std::optional<std::string> text;
+  if (store.QueryValue(key, name, type, nullptr, size) == kRegSuccess) {
+    text.emplace(size, '\0');
+    if (store.QueryValue(key, name, type, text->data(), size) != kRegSuccess) text.reset();
+  }
+  store.CloseKey(key);
+  if (text) text->resize(std::min(text->find('\0'), text->size()));
+  return text;
+}
+
+// Makes the folder a saving source's store goes into (DBPath is a folder
+// followed by an optional name prefix), so that a folder that cannot exist
+// stops the command with its reason rather than failing every save.
+void MakeStoreFolder(const std::string& source, const std::string& db_path) {
+  const std::string folder = db_path.substr(0, db_path.rfind('/') + 1);
+  for (size_t slash = folder.find('/', 1); slash != std::string::npos;
+       slash = folder.find('/', slash + 1)) {
+    const std::string part = folder.substr(0, slash);
+    if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+      throw CommandError("source " + source + ": cannot create its store folder " + part + ": " +
+                         std::error_code(errno, std::generic_category()).message());
+    }
+  }
+}
 
 std::vector<SourcePlan> PlansFromRegistry(const RecordOptions& o) {
   std::unique_ptr<RegistryStore> store = OpenRegistry(o.registry, /*create=*/false);
@@ -42,6 +78,11 @@ std::vector<SourcePlan> PlansFromRegistry(const RecordOptions& o) {
       throw CommandError("unknown source " + name + " (sources under " + o.registry.SourcesKey() +
                          ": " + (list.empty() ? "none" : list) + ")");
     }
+    const std::string key = o.registry.SourcesKey() + name;
+    // The engine saves unless "DoSave" is missing or exactly "0".
+    const std::optional<std::string> saving = ReadText(*store, key, "DoSave");
+    if (saving && *saving != "0")
+      MakeStoreFolder(name, ReadText(*store, key, "DBPath").value_or(""));
     const std::string root = o.registry.Root();
     plans.push_back({name, [name, root](Korvid& engine) { engine.InitEngineFromReg(name, root); }});
   }

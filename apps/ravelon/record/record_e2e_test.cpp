@@ -167,6 +167,10 @@ TEST_F(RecordE2eTest, RecordsBySourcesImportedFromARegFile) {
 
 TEST_F(RecordE2eTest, RefusesWhatItCannotRecord) {
   AddSource("cam", 9);
+  ASSERT_EQ(RunCommand({"config", "add-source", "locked", "--registry", Registry(), "--store",
+                        "/proc/ravelon/store", "--save"})
+                .status,
+            0);
   const struct {
     std::vector<std::string> args;
     const char* message;
@@ -175,6 +179,8 @@ TEST_F(RecordE2eTest, RefusesWhatItCannotRecord) {
       {{"record", "--registry", Path("missing.db")}, "cannot open the registry file"},
       {{"record", "--registry", Registry(), "--root", "Elsewhere"}, "no sources under"},
       {{"record", "--registry", Registry(), "--save-every", "0"}, "--save-every"},
+      {{"record", "locked", "--registry", Registry()},
+       "source locked: cannot create its store folder /proc/ravelon"},
   };
   for (const auto& c : cases) {
     const auto run = RunCommand(c.args, 20s);
