@@ -53,9 +53,8 @@ class EngineE2eTest : public ::testing::Test {
   }
   // Runs ravelon-send-event with the shell words `args` while the loop runs; its exit status.
   int Send(const std::string& args) {
-    const std::string command =
-        "timeout 20 " RAVELON_SEND_EVENT " --port till --folder " + temp_.path + " " + args;
-    FILE* child = popen(command.c_str(), "r");  // its output ends when it does
+    const std::string command = "timeout 20 " RAVELON_SEND_EVENT " --port till --folder ";
+    FILE* child = popen((command + temp_.path + " " + args).c_str(), "r");  // output ends with it
     fcntl(fileno(child), F_SETFL, O_NONBLOCK);
     char byte;
     Run([&] { return read(fileno(child), &byte, 1) == 0; }, seconds(25));
@@ -153,6 +152,8 @@ TEST_F(IpcE2eTest, EachWayOfGivingTextCompletesAnEventListOfTheBytesUnchanged) {
     ASSERT_TRUE(Run([&] { return engine_.FramesBuffered() == i + 1; }));
     uint8_t type = 0;
     std::string data;
+    double date = 0, time = 0;
+    EXPECT_FALSE(engine_.GetPartialFrame(type, data, date, time));  // the cut completed the list
     engine_.GetData(type, data);
     // One record: its length (text + 16) little-endian, the date and time as doubles, the text.
     EXPECT_EQ(testing::LittleEndianAt(data, 0), std::ssize(rows[i].second) + 16);
