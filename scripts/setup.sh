@@ -8,7 +8,6 @@ packages=(
   libasio-dev          # event loop, sockets and timers
   libgtest-dev libgmock-dev  # unit and end-to-end tests
   libbenchmark-dev     # benchmarks under bench/
-  libjpeg-dev          # libjpeg-turbo: makes real JPEG images for end-to-end tests
   libturbojpeg0-dev    # the turbojpeg API: the test camera's frames and contact sheets
   libsqlite3-dev       # SQLite: the registry store of source settings
   libcli11-dev         # CLI11: the command line of the ravelon command

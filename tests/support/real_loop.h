@@ -11,8 +11,7 @@
 namespace ravelon::testing {
 
 inline bool RunUntil(
-    Platform& platform, const std::function<bool()>& done,
-    std::chrono::milliseconds limit = std::chrono::seconds(5),
+    Platform& platform, const std::function<bool()>& done, std::chrono::milliseconds limit,
     const std::function<void()>& each_tick = [] {}) {
   const MonoTime give_up = platform.GetClock().Monotonic() + limit;
   bool reached = false;

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,9 +13,6 @@ struct LoggedEvent {
   uint8_t level;
   std::string text;
   bool operator==(const LoggedEvent&) const = default;
-  friend void PrintTo(const LoggedEvent& e, std::ostream* os) {
-    *os << "{" << static_cast<int>(e.level) << ", \"" << e.text << "\"}";
-  }
 };
 
 class RecordingHost final : public KorvidEvents {

@@ -1,5 +1,5 @@
-// The frame store as tests read it: a set's frames through the public
-// StoreReader, and the little-endian numbers of its files.
+// The frame store as tests read it: a set's frames through the public StoreReader, and the
+// little-endian numbers of its files.
 #pragma once
 
 #include <cstdint>
@@ -17,23 +17,17 @@ inline int32_t LittleEndianAt(const std::string& bytes, size_t offset) {
   return static_cast<int32_t>(v);
 }
 
-// Every frame of the set `base` (folder and name), in order, as the store's
-// public reader walks it. Sets `ok` false when the set cannot be read or a
-// record or segment is damaged.
+// Every frame of the set `base` (folder and name), in order, as the store's public reader walks
+// it. Sets `ok` false when the set cannot be read or a record or segment is damaged.
 inline std::vector<StoredFrame> ReadFileSet(FileSystem& files, const std::string& base,
                                             bool* ok = nullptr) {
   const size_t cut = base.size() >= 12 ? base.size() - 12 : 0;  // names are YYMMDDHHMMSS
-  StoreReader reader(files, base.substr(0, cut));
   std::vector<StoredFrame> frames;
   FrameWalkCounts counts;
   std::string error;
-  const bool read = reader.ForEachFrame(
-      base.substr(cut),
-      [&](const StoredFrame& frame) {
-        frames.push_back(frame);
-        return true;
-      },
-      counts, error);
+  const auto keep = [&](const StoredFrame& frame) { return frames.push_back(frame), true; };
+  const bool read =
+      StoreReader(files, base.substr(0, cut)).ForEachFrame(base.substr(cut), keep, counts, error);
   if (ok) *ok = read && counts.bad_records + counts.missing_records + counts.bad_segments == 0;
   return frames;
 }
