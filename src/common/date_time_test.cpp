@@ -50,13 +50,10 @@ TEST(DateTimeTest, AddCarriesWholeDaysBothWays) {
 
   // Random shifts land bit for bit where stepping a day at a time lands.
   std::mt19937_64 random(20240615);
-  std::uniform_real_distribution<double> time_of_day(0, 86400), shift(-4e7, 4e7),
-      small(-1e-9, 1e-9);
+  std::uniform_real_distribution<double> unit(0, 1);
   for (int i = 0; i < 3000; ++i) {
-    const double start = time_of_day(random);
-    const double add = i % 3 == 0   ? small(random)
-                       : i % 3 == 1 ? small(random) - start
-                                    : shift(random);
+    const double start = 86400 * unit(random), hair = 2e-9 * unit(random) - 1e-9;
+    const double add = i % 3 == 0 ? hair : i % 3 == 1 ? hair - start : 8e7 * unit(random) - 4e7;
     double want_date = 45000, want_time = start + add;
     while (want_time >= 86400) want_date += 1, want_time -= 86400;
     while (want_time < 0) want_date -= 1, want_time += 86400;

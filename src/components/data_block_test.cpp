@@ -1,4 +1,4 @@
-// The engine's byte blocks, frames and lists.
+// The engine's byte blocks and frames.
 #include "ravelon/data_block.h"
 
 #include <gtest/gtest.h>
@@ -7,8 +7,6 @@
 #include <string>
 #include <tuple>
 
-#include "components/object_list.h"
-#include "components/string_pair_list.h"
 #include "ravelon/media_frame.h"
 
 namespace ravelon {
@@ -65,16 +63,6 @@ TEST(MediaFrameTest, CloneCopiesEveryFieldAndCommitDataDropsOldAnalysis) {
   original.commitData();
   EXPECT_EQ(fields(original), std::tuple("next"s, kText, 7, 45000.0, 120.5, kComplete | kQueued,
                                          false, false, uint8_t{0}, true));
-}
-
-// Reading an empty list, or a pair outside the list, gives nothing.
-TEST(ObjectListTest, NothingOutsideTheItems) {
-  ObjectList<int> list;
-  list.RemoveFront();
-  EXPECT_TRUE(list.Front() == nullptr && list.TakeLast() == nullptr);
-  StringPairList pairs;
-  pairs.Add({"a", "1"});
-  EXPECT_EQ(pairs.Item(-1).name + pairs.Item(1).value + pairs.Item(0).value, "1");
 }
 
 }  // namespace
