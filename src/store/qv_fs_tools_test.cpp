@@ -86,8 +86,8 @@ TEST_F(QvFsToolsTest, FileNumbersRenamesAndFailures) {
 
 // Members the engine does not call, in order on one folder: what they report,
 // then what they read and wrote. A log file's first four bytes hold the
-// 1-based position of its next record (below 5: the physical end), and a new
-// one grows from the end of its header row.
+// 1-based position of its next record (below 5: the physical end); a new one
+// grows from the end of its header row, and data ending at the end grows nothing.
 TEST_F(QvFsToolsTest, MembersTheEngineDoesNotCall) {
   std::vector<uint8_t> missing, whole, none;
   int32_t logged = 0;
@@ -102,14 +102,16 @@ TEST_F(QvFsToolsTest, MembersTheEngineDoesNotCall) {
       tools.ReadFileBlockBytes("/s/g", 10, 1, none, error),
       tools.AppendFilePreAlloc("/s/log", "0123456789", 50, 1000, error, logged),
       logged,
+      tools.AppendFilePreAlloc("/s/log", std::string(40, 'z'), 50, 1000, error, logged),
+      logged,
       tools.WriteToFile("/s/log", LongToBytes(2), 1, error),
       tools.AppendFilePreAlloc("/s/log", "X", 0, 0, error, logged),
       logged};
-  EXPECT_EQ(reported, (std::vector<int32_t>{0, EACCES, 0, 9, -1, 0, 0, 0, 94, 0, 0, 135}));
+  EXPECT_EQ(reported, (std::vector<int32_t>{0, EACCES, 0, 9, -1, 0, 0, 0, 94, 0, 134, 0, 0, 135}));
   const auto text = [](const std::vector<uint8_t>& b) { return std::string(b.begin(), b.end()); };
   EXPECT_EQ(text(missing) + "|" + text(whole) + "|" + text(none), "\0|\0\0abcZ\0\0 |\0"s);
   EXPECT_EQ(memory.Contents("/s/log"), LongToBytes(140) + "  " + QvFsTools::kLogHeaderText +
-                                           "\r\n0123456789" + std::string(39, '\0') + " X");
+                                           "\r\n0123456789" + std::string(40, 'z') + "X");
   EXPECT_EQ(memory.OpenFileCount(), 0);
 }
 
