@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <tuple>
+
 #include "common/hex_encoding.h"
 #include "common/number_encoding.h"
 #include "ravelon/clock.h"
@@ -15,15 +18,10 @@ std::string DayBlock(const std::vector<ScheduleEntry>& entries) {
   return bytes;
 }
 
-bool IsDefault(const WeeklySchedule& schedule) {
-  for (const auto& day : schedule) {
-    if (day.size() != 1 || day[0].time != 0 || day[0].action != 1) return false;
-  }
-  return true;
-}
-
-TEST(ScheduleTest, ParsesSevenDaysOrFallsBackWhole) {
-  // The example block: normal from midnight, disconnected from 08:00.
+// A week parses whole or falls back whole (a week a byte short is among the
+// source settings' cases); then which action is in force when.
+TEST(ScheduleTest, ParsesSevenDaysOrFallsBackWholeAndSaysWhatIsInForce) {
+  // Normal from midnight, disconnected from 08:00.
   EXPECT_EQ(StringToHex(DayBlock({{0, 1}, {28800, 3}})),
             "02000000000000000000000001000000000020DC4003");
   std::string week, single, longest;
@@ -38,36 +36,34 @@ TEST(ScheduleTest, ParsesSevenDaysOrFallsBackWhole) {
   ParseSchedule(longest, schedule);
   EXPECT_EQ(schedule[6].size(), 1000u);  // and 1000 the most
   ParseSchedule(week + "trailing", schedule);
-  EXPECT_EQ(schedule[6][1].time, 7 * 3600);
-  EXPECT_EQ(schedule[6][1].action, 2);
-
-  std::string zero_third_day = DayBlock({{0, 1}}) + DayBlock({{0, 2}}) + LongToBytes(0);
+  EXPECT_EQ(std::pair(schedule[6][1].time, schedule[6][1].action),
+            std::pair(7 * 3600.0, uint8_t{2}));
+  const std::string zero_third_day = DayBlock({{0, 1}}) + DayBlock({{0, 2}}) + LongToBytes(0);
   for (const std::string& broken :
-       {std::string(), week.substr(0, week.size() - 1), zero_third_day,
-        LongToBytes(1001) + std::string(9 * 1001, '\0'), LongToBytes(-1)}) {
+       {std::string(), zero_third_day, LongToBytes(1001) + std::string(9 * 1001, '\0'),
+        LongToBytes(-1)}) {
     WeeklySchedule s = schedule;
     ParseSchedule(broken, s);
-    EXPECT_TRUE(IsDefault(s));
+    EXPECT_TRUE(std::ranges::all_of(s, [](const std::vector<ScheduleEntry>& day) {
+      return day.size() == 1 && day[0].time == 0 && day[0].action == 1;
+    }));
   }
-}
 
-TEST(ScheduleTest, ActionInForceAndDisconnectDays) {
-  WeeklySchedule schedule;
+  schedule = {};
   schedule[0] = {{0, 1}, {28800, 3}, {64800, 1}};
   schedule[1] = {{36000, 2}};
-  EXPECT_EQ(ScheduleActionAt(schedule, 1, 28799.999), 1);
-  EXPECT_EQ(ScheduleActionAt(schedule, 1, 28800), 3);  // an entry is in force at its time
-  EXPECT_EQ(ScheduleActionAt(schedule, 1, 64800), 1);
-  EXPECT_EQ(ScheduleActionAt(schedule, 2, 0), 2);  // the first entry holds from midnight
-  EXPECT_EQ(ScheduleActionAt(schedule, 3, 0), 1);  // no entries: normal
-  EXPECT_EQ(ScheduleActionAt(schedule, 8, 0), 1);
-  EXPECT_TRUE(DayHasDisconnect(schedule, 1));
-  EXPECT_FALSE(DayHasDisconnect(schedule, 2));
-  EXPECT_FALSE(DayHasDisconnect(schedule, 0));
-
-  EXPECT_EQ(WeekdayOf(DaysSince18991230(2026, 1, 5)), 1);  // a Monday
-  EXPECT_EQ(WeekdayOf(DaysSince18991230(2026, 1, 11)), 7);
-  EXPECT_EQ(WeekdayOf(0), 6);  // 1899-12-30 was a Saturday
+  // An entry is in force from its time; the first from midnight; no entries: normal.
+  const std::tuple<int16_t, double, uint8_t> rows[] = {
+      {1, 28799.999, 1}, {1, 28800, 3}, {1, 64800, 1}, {2, 0, 2}, {3, 0, 1}, {8, 0, 1}};
+  for (const auto& [day, time, action] : rows)
+    EXPECT_EQ(ScheduleActionAt(schedule, day, time), action) << day << " " << time;
+  EXPECT_EQ(std::tuple(DayHasDisconnect(schedule, 1), DayHasDisconnect(schedule, 2),
+                       DayHasDisconnect(schedule, 0)),
+            std::tuple(true, false, false));
+  // 2026-01-05 was a Monday, 1899-12-30 a Saturday.
+  EXPECT_EQ(std::tuple(WeekdayOf(DaysSince18991230(2026, 1, 5)),
+                       WeekdayOf(DaysSince18991230(2026, 1, 11)), WeekdayOf(0)),
+            std::tuple(1, 7, 6));
 }
 
 }  // namespace

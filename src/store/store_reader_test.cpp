@@ -1,6 +1,6 @@
-// The store reader over file sets written byte by byte: sound sets with
-// preallocated tails, and every kind of damage a crash, a recycled set or a
-// corrupt file leaves behind.
+// The store's records, and the store reader over file sets written byte by
+// byte: sound sets with preallocated tails, and every kind of damage a crash,
+// a recycled set or a corrupt file leaves behind.
 #include "ravelon/store_reader.h"
 
 #include <gtest/gtest.h>
@@ -12,12 +12,35 @@
 #include <tuple>
 #include <vector>
 
+#include "common/hex_encoding.h"
 #include "ravelon/testing/fault_injecting_file_system.h"
 #include "ravelon/testing/memory_file_system.h"
 #include "store/record_formats.h"
 
 namespace ravelon {
 namespace {
+
+// Little-endian fields in a fixed order, decoded back field for field, and
+// only from exactly one record's bytes. A packed time of 86,400 s or more, or
+// below 0, is 0; 0.123 s is held as 0.12299... and still packs as 123.
+TEST(RecordFormatsTest, RecordsDatesAndTimes) {
+  const IndexRecord record{1, 5000, 134507123, 20261204, 12, 1};
+  EXPECT_EQ(StringToHex(record.Encode()), "0100000088130000736A0408542935010C01");
+  const ID2Record segment{500, 3, 1, 2, 9, 4, 5};
+  EXPECT_EQ(segment.Encode().substr(kID2EndFieldsOffset), segment.EncodeEnd());
+  IndexRecord record_back;
+  ID2Record segment_back;
+  EXPECT_FALSE(record_back.Decode(record.Encode() + "x") ||
+               segment_back.Decode(segment.EncodeEnd()));
+  ASSERT_TRUE(record_back.Decode(record.Encode()) && segment_back.Decode(segment.Encode()));
+  EXPECT_EQ(record_back.Encode() + segment_back.Encode(), record.Encode() + segment.Encode());
+  const std::pair<double, int32_t> times[] = {
+      {49507.123, 134507123}, {86400, 0}, {-1, 0}, {86399.9996, 235959999}, {0.123, 123}};
+  for (const auto& [seconds, packed] : times) EXPECT_EQ(TimeToLong(seconds), packed) << seconds;
+  const double leap_day = DaysSince18991230(2000, 2, 29);
+  EXPECT_EQ(std::tuple(DateToLong(leap_day), DateToLong(leap_day + 0.75), DateToLong(0)),
+            std::tuple(20000229, 20000229, 18991230));
+}
 
 const std::string kSet = "261204134507";
 // Frame n is n + 1 bytes 'a' + n, of type 1 + n % 2 and motion n, stamped
@@ -55,9 +78,8 @@ class StoreReaderTest : public ::testing::Test {
   }
   void PutSet(const std::string& name, const std::string& bin, const std::string& idx,
               const std::string& id2) {
-    for (const auto& [ext, bytes] : {std::pair{".bin", bin}, {".idx", idx}, {".id2", id2}}) {
+    for (const auto& [ext, bytes] : {std::pair{".bin", bin}, {".idx", idx}, {".id2", id2}})
       Put(name + ext, bytes);
-    }
   }
 
   MemoryFileSystem fs_;
@@ -142,9 +164,8 @@ TEST_F(StoreReaderTest, ReadsFramesAndListsSetsSayingWhatIsWrong) {
   fs_.Apply(FileMutation::CreateDirectory("/store/261204134510.bin"));
   fs_.Apply(FileMutation::CreateDirectory("/store/sub"));
   for (const char* other : {"notes.txt", "26120413450.bin", "2612041345070.bin", "26120413450a.bin",
-                            "261204134509.tmp", "cam_261204134512.bin", "sub/261204134511.bin"}) {
+                            "261204134509.tmp", "cam_261204134512.bin", "sub/261204134511.bin"})
     Put(other, "x");
-  }
   // set, frame, the frame read (as Seen) or a part of the error
   const std::tuple<std::string, int32_t, const char*> cases[] = {
       {kSet, 1, "1/0 "},
@@ -171,9 +192,8 @@ TEST_F(StoreReaderTest, ReadsFramesAndListsSetsSayingWhatIsWrong) {
   std::string listed;
   for (const FileSetInfo& s : sets) {
     listed += s.name;
-    for (const int64_t n : {s.bin_bytes, s.idx_bytes, s.id2_bytes, s.segments, s.frames}) {
+    for (const int64_t n : {s.bin_bytes, s.idx_bytes, s.id2_bytes, s.segments, s.frames})
       listed += " " + std::to_string(n);
-    }
     listed += " " + s.note + "\n";
   }
   EXPECT_EQ(listed,
