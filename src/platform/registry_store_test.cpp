@@ -1,137 +1,102 @@
-// The registry store contract, run against the memory store and the SQLite
-// store; then what only the SQLite file has to keep: its mode and other
-// processes writing at the same time.
+// The registry store contract, run on the memory store and the SQLite store;
+// then what only the SQLite file has to keep: its mode, and other processes
+// opening and writing it at the same moment.
 #include "ravelon/registry_store.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <memory>
-#include <string>
 #include <type_traits>
-#include <vector>
 
 #include "ravelon/platform.h"
+#include "support/temp_folder.h"
 
 namespace ravelon {
 namespace {
 
 using namespace std::string_literals;
-
-class TempDir {
- public:
-  TempDir() {
-    char pattern[] = "/tmp/ravelon-registry-XXXXXX";
-    if (::mkdtemp(pattern) != nullptr) path_ = pattern;
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-std::unique_ptr<RegistryStore> OpenFile(const std::string& path) {
-  std::string error;
-  std::unique_ptr<RegistryStore> store = NewSqliteRegistryStore(path, error);
-  EXPECT_NE(store, nullptr) << error;
-  EXPECT_EQ(error, "");
-  return store;
-}
+using Names = std::vector<std::string>;
 
 template <typename IsSqlite>
 class RegistryStoreTest : public ::testing::Test {
  protected:
-  RegistryKey Create(const std::string& path, RegistryKey root = kHkeyLocalMachine) {
+  RegistryKey Create(const std::string& path) {
     RegistryKey key = 0;
-    EXPECT_EQ(store_->CreateKey(root, path, key), kRegSuccess) << path;
+    EXPECT_EQ(store_->CreateKey(kHkeyLocalMachine, path, key), kRegSuccess) << path;
     return key;
   }
-  // The value's bytes, or "error <code>".
-  std::string Read(RegistryKey key, const std::string& name, uint32_t* type = nullptr) {
-    uint32_t size = 0;
-    uint32_t ignored = 0;
-    int32_t result = store_->QueryValue(key, name, type ? *type : ignored, nullptr, size);
-    std::string data(size, '\0');
-    if (result == 0) result = store_->QueryValue(key, name, ignored, data.data(), size);
-    return result == 0 ? data : "error " + std::to_string(result);
+  // "<type>:<bytes>" of the value, or "error <code>".
+  std::string Read(RegistryKey key, const std::string& name) {
+    uint32_t type = 0, size = 16;
+    char data[16];
+    const int32_t result = store_->QueryValue(key, name, type, data, size);
+    return result ? "error " + std::to_string(result)
+                  : std::to_string(type) + ":" + std::string(data, size);
   }
-  std::vector<std::string> Subkeys(RegistryKey key) {
-    std::vector<std::string> names;
+  Names Subkeys(RegistryKey key) {
+    Names names;
     for (std::string name; store_->EnumKey(key, names.size(), name) == kRegSuccess;)
       names.push_back(name);
     return names;
   }
 
-  TempDir dir_;
+  testing::TempFolder dir_;
+  std::string error_;
   std::unique_ptr<RegistryStore> store_ =
-      IsSqlite::value ? OpenFile(dir_.Path("registry.db")) : NewMemoryRegistryStore();
+      IsSqlite::value ? NewSqliteRegistryStore(dir_.path() + "/registry.db", error_)
+                      : NewMemoryRegistryStore();
 };
 
 using StoreKinds = ::testing::Types<std::false_type, std::true_type>;  // SQLite?
 TYPED_TEST_SUITE(RegistryStoreTest, StoreKinds);
 
-TYPED_TEST(RegistryStoreTest, KeysFormCaseInsensitiveTreesPerRoot) {
+TYPED_TEST(RegistryStoreTest, CaseInsensitiveKeysAndValuesInTheirOrder) {
+  ASSERT_NE(this->store_, nullptr) << this->error_;
   RegistryStore& store = *this->store_;
   const RegistryKey cam = this->Create("Software\\Ravelon\\Src\\Cam1");
-  ASSERT_EQ(store.SetValue(cam, "Port", kRegSz, std::string("80\0", 3)), kRegSuccess);
+  ASSERT_EQ(store.SetValue(cam, "Blob", kRegBinary, "\0\xff\x01\0"s), kRegSuccess);
+  ASSERT_EQ(store.SetValue(cam, "Port", kRegDword, "\x50\0\0\0"s), kRegSuccess);
+  ASSERT_EQ(store.SetValue(cam, "", kRegSz, "x\0"s), kRegSuccess);
+  ASSERT_EQ(store.SetValue(cam, "Empty", kRegBinary, ""), kRegSuccess);
 
   // The same key however the path is spelled, from a root or an open parent.
   RegistryKey key = 0;
   ASSERT_EQ(store.OpenKey(kHkeyLocalMachine, "\\SOFTWARE\\\\ravelon\\src\\CAM1\\", key), 0);
-  EXPECT_EQ(this->Read(key, "port"), std::string("80\0", 3));
-  EXPECT_EQ(this->Read(this->Create("software\\RAVELON\\SRC\\cam1"), "PORT"), "80"s + '\0');
+  EXPECT_EQ(this->Read(key, "BLOB"), "3:\0\xff\x01\0"s);
+  EXPECT_EQ(this->Read(this->Create("software\\RAVELON\\SRC\\cam1"), "port"), "4:P\0\0\0"s);
+  EXPECT_EQ(this->Read(cam, "Empty"), "3:");
+  EXPECT_EQ(this->Read(cam, "Missing"), "error 2");
   ASSERT_EQ(store.OpenKey(this->Create("software"), "ravelon\\SRC", key), kRegSuccess);
-  EXPECT_EQ(this->Subkeys(key), std::vector<std::string>{"Cam1"});
-
+  EXPECT_EQ(this->Subkeys(key), Names{"Cam1"});
   EXPECT_EQ(store.OpenKey(kHkeyLocalMachine, "Software\\Cam1", key), kRegFileNotFound);
   EXPECT_EQ(store.OpenKey(kHkeyCurrentUser, "Software", key), kRegFileNotFound);
-}
-
-TYPED_TEST(RegistryStoreTest, ValuesKeepTypeBytesAndPlace) {
-  RegistryStore& store = *this->store_;
-  const RegistryKey key = this->Create("Values");
-  const std::string bytes("\0\xff\x01\0", 4);
-  ASSERT_EQ(store.SetValue(key, "Blob", kRegBinary, bytes), kRegSuccess);
-  ASSERT_EQ(store.SetValue(key, "Port", kRegDword, std::string("\x50\0\0\0", 4)), kRegSuccess);
-  ASSERT_EQ(store.SetValue(key, "", kRegSz, std::string("x\0", 2)), kRegSuccess);
-  ASSERT_EQ(store.SetValue(key, "Empty", kRegBinary, ""), kRegSuccess);
-  uint32_t type = kRegNone;
-  EXPECT_EQ(this->Read(key, "BLOB", &type), bytes);
-  EXPECT_EQ(type, kRegBinary);
-  EXPECT_EQ(this->Read(key, "Empty"), "");
-  EXPECT_EQ(this->Read(key, "Missing"), "error 2");
+  this->Create(std::string(255, 'n'));  // the longest name
+  EXPECT_EQ(store.OpenKey(kHkeyLocalMachine, std::string(256, 'n'), key), kRegInvalidParameter);
 
   // A buffer one byte short: the size is told, nothing is copied.
   char buffer[4] = {'a', 'b', 'c', 'd'};
-  uint32_t size = 3;
-  EXPECT_EQ(store.QueryValue(key, "Blob", type, buffer, size), kRegMoreData);
-  EXPECT_EQ(size, 4u);
-  EXPECT_EQ(std::string(buffer, 4), "abcd");
+  uint32_t type = kRegNone, size = 3;
+  EXPECT_EQ(store.QueryValue(cam, "Blob", type, buffer, size), kRegMoreData);
+  EXPECT_EQ(std::string(buffer, 4) + std::to_string(size), "abcd4");
 
   // Replacing keeps the first spelling and the place in the enumeration.
-  ASSERT_EQ(store.SetValue(key, "BLOB", kRegSz, std::string("t\0", 2)), kRegSuccess);
-  std::vector<std::string> names;
+  ASSERT_EQ(store.SetValue(cam, "BLOB", kRegSz, "t\0"s), kRegSuccess);
+  Names names;
   std::string name;
-  while (store.EnumValue(key, names.size(), name, type, nullptr, size) == kRegSuccess)
+  while (store.EnumValue(cam, names.size(), name, type, nullptr, size) == kRegSuccess)
     names.push_back(name + ":" + std::to_string(type) + ":" + std::to_string(size));
-  EXPECT_EQ(store.EnumValue(key, 4, name, type, nullptr, size), kRegNoMoreItems);
-  EXPECT_EQ(names, (std::vector<std::string>{"Blob:1:2", "Port:4:4", ":1:2", "Empty:3:0"}));
+  EXPECT_EQ(store.EnumValue(cam, 4, name, type, nullptr, size), kRegNoMoreItems);
+  EXPECT_EQ(names, (Names{"Blob:1:2", "Port:4:4", ":1:2", "Empty:3:0"}));
   size = 1;
-  EXPECT_EQ(store.EnumValue(key, 1, name, type, buffer, size), kRegMoreData);
+  EXPECT_EQ(store.EnumValue(cam, 1, name, type, buffer, size), kRegMoreData);
 
   // Subkeys come in the order of their folded names.
-  for (const char* sub : {"b", "C", "a"}) this->Create(std::string("Values\\") + sub);
-  EXPECT_EQ(this->Subkeys(key), (std::vector<std::string>{"a", "b", "C"}));
+  for (const char* sub : {"b", "C", "a"}) store.CreateKey(cam, sub, key);
+  EXPECT_EQ(this->Subkeys(cam), (Names{"a", "b", "C"}));
 }
 
-// Three processes start on a new file at once: they race for its layout, then
-// for every key; each sees what the others wrote. The file and its side files,
-// which hold passwords, are the owner's only, whatever the umask.
 // Keys and values removed while handles on them stay open: those handles find
 // nothing, even once a new key has taken the removed one's place.
 TYPED_TEST(RegistryStoreTest, RemovedKeysAndValuesAreGoneBehindOpenHandles) {
@@ -144,11 +109,11 @@ TYPED_TEST(RegistryStoreTest, RemovedKeysAndValuesAreGoneBehindOpenHandles) {
   EXPECT_EQ(s.DeleteValue(cam, "URL"), kRegSuccess);
   EXPECT_EQ(s.DeleteValue(cam, "Url"), kRegFileNotFound);
   EXPECT_EQ(this->Read(cam, "Url"), "error 2");
-  EXPECT_EQ(this->Read(cam, "port"), "80\0"s);
+  EXPECT_EQ(this->Read(cam, "port"), "1:80\0"s);
   EXPECT_EQ(s.DeleteKey(src, ""), kRegInvalidParameter);
   EXPECT_EQ(s.DeleteKey(src, "Nope"), kRegFileNotFound);
   EXPECT_EQ(s.DeleteKey(kHkeyLocalMachine, "r\\src\\CAM"), kRegSuccess);
-  EXPECT_EQ(this->Subkeys(src), std::vector<std::string>{});
+  EXPECT_EQ(this->Subkeys(src), Names{});
   const RegistryKey other = this->Create("R\\Other");  // may take a removed key's place
   ASSERT_EQ(s.SetValue(other, "Port", kRegSz, "81\0"s), kRegSuccess);
   EXPECT_EQ(this->Read(cam, "Port"), "error 2");
@@ -158,48 +123,52 @@ TYPED_TEST(RegistryStoreTest, RemovedKeysAndValuesAreGoneBehindOpenHandles) {
   EXPECT_EQ(s.DeleteKey(src, "Cam"), kRegFileNotFound);
 }
 
-TEST(SqliteRegistryStoreTest, ProcessesShareAnOwnerOnlyFileWithoutLosingWrites) {
-  const TempDir dir;
-  const std::string file = dir.Path("registry.db");
-  const mode_t saved = ::umask(0);
-  constexpr int kKeys = 40;
-  const auto write = [&](int writer) {
-    std::string error;
-    std::unique_ptr<RegistryStore> store = NewSqliteRegistryStore(file, error);
-    for (int i = 0; store != nullptr && i < kKeys; ++i) {
+// Processes that open a new file at the same moment race for its creation,
+// its switch to WAL and its layout, then for the write lock: each must get a
+// working store and lose nothing. The file and its side files, which hold
+// passwords, are the owner's only, whatever the umask.
+TEST(SqliteRegistryStoreTest, ProcessesOpeningANewFileTogetherShareIt) {
+  constexpr int kWriters = 4;
+  for (int round = 0; round < 20 && !HasFailure(); ++round) {
+    const testing::TempFolder dir;
+    const std::string file = dir.path() + "/registry.db";
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    const mode_t saved = ::umask(0);  // the writers'
+    pid_t children[kWriters];
+    for (int writer = 0; writer < kWriters; ++writer) {
+      if ((children[writer] = ::fork()) != 0) continue;
+      char byte;
+      ::close(start[1]);
+      ::read(start[0], &byte, 1);  // returns once the test closes its end
+      std::string error;
+      std::unique_ptr<RegistryStore> store = NewSqliteRegistryStore(file, error);
       RegistryKey key = 0;
-      if (store->CreateKey(kHkeyLocalMachine, "Race\\K" + std::to_string(i), key) != 0 ||
-          store->SetValue(key, "W" + std::to_string(writer), kRegDword, std::string(4, 'x')) != 0 ||
-          store->CloseKey(key) != 0) {
-        return false;
-      }
+      const bool wrote = store && store->CreateKey(kHkeyLocalMachine, "Race", key) == 0 &&
+                         store->SetValue(key, std::to_string(writer), kRegDword, "xxxx") == 0;
+      ::_exit(wrote ? 0 : 1);
     }
-    return store != nullptr;
-  };
-  pid_t children[2];
-  for (int writer = 0; writer < 2; ++writer) {
-    if ((children[writer] = ::fork()) == 0) ::_exit(write(writer) ? 0 : 1);
-  }
-  EXPECT_TRUE(write(2));
-  ::umask(saved);
-  for (const pid_t child : children) {
-    int status = -1;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  }
-  std::unique_ptr<RegistryStore> store = OpenFile(file);
-  for (int i = 0; i < kKeys; ++i) {
+    ::umask(saved);
+    ::close(start[0]);
+    ::close(start[1]);
+    for (const pid_t child : children) {
+      int status = -1;
+      EXPECT_TRUE(::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+                  WEXITSTATUS(status) == 0)
+          << "round " << round;
+    }
+    std::string error, name;
+    std::unique_ptr<RegistryStore> store = NewSqliteRegistryStore(file, error);
     RegistryKey key = 0;
-    ASSERT_EQ(store->OpenKey(kHkeyLocalMachine, "race\\k" + std::to_string(i), key), 0);
-    std::string name;
     uint32_t type = 0, size = 0;
-    EXPECT_EQ(store->EnumValue(key, 2, name, type, nullptr, size), kRegSuccess) << i;
-    EXPECT_EQ(store->EnumValue(key, 3, name, type, nullptr, size), kRegNoMoreItems) << i;
-  }
-  for (const char* suffix : {"", "-wal", "-shm"}) {
-    struct stat info {};
-    ASSERT_EQ(::stat((file + suffix).c_str(), &info), 0) << suffix;
-    EXPECT_EQ(info.st_mode & 0777, 0600u) << suffix;
+    ASSERT_TRUE(store && store->OpenKey(kHkeyLocalMachine, "race", key) == 0) << error;
+    EXPECT_EQ(store->EnumValue(key, kWriters - 1, name, type, nullptr, size), kRegSuccess);
+    EXPECT_EQ(store->EnumValue(key, kWriters, name, type, nullptr, size), kRegNoMoreItems);
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+      struct stat info {};
+      EXPECT_TRUE(::stat((file + suffix).c_str(), &info) == 0 && (info.st_mode & 0777) == 0600)
+          << suffix;
+    }
   }
 }
 
