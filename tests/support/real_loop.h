@@ -11,7 +11,8 @@
 namespace ravelon::testing {
 
 inline bool RunUntil(
-    Platform& platform, const std::function<bool()>& done, std::chrono::milliseconds limit,
+    Platform& platform, const std::function<bool()>& done,
+    std::chrono::milliseconds limit = std::chrono::seconds(5),
     const std::function<void()>& each_tick = [] {}) {
   const MonoTime give_up = platform.GetClock().Monotonic() + limit;
   bool reached = false;
