@@ -68,12 +68,14 @@ class NamedIpcPortTest : public ::testing::Test {
     return std::dynamic_pointer_cast<NamedIpcPort>(port);
   }
   // Sends `messages` to "till" in order on a thread of its own while the loop
-  // runs; their results.
+  // runs; their results, up to the first failure (a stalled listener costs
+  // one send timeout, not one per message).
   std::vector<int32_t> SendAll(const std::vector<std::string>& messages) {
     std::vector<int32_t> results;
     auto sender = std::async(std::launch::async, [&] {
-      for (std::string error; const std::string& message : messages)
-        results.push_back(SendToNamedPort("till", message, error, folder_));
+      std::string error;
+      for (size_t i = 0; i < messages.size() && (i == 0 || results.back() == 0); ++i)
+        results.push_back(SendToNamedPort("till", messages[i], error, folder_));
     });
     EXPECT_TRUE(testing::RunUntil(*platform_, [&] {
       return sender.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
