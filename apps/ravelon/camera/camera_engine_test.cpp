@@ -4,10 +4,8 @@
 // as long as its slowest row (the engine's 15 s part timeout, then a
 // reconnect).
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <chrono>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,6 +15,7 @@
 #include "ravelon/frame_filter_chain.h"
 #include "ravelon/korvid.h"
 #include "ravelon/platform.h"
+#include "tests/temp_folder.h"
 
 namespace ravelon::cli {
 namespace {
@@ -97,14 +96,7 @@ constexpr uint64_t kAfter = 4;
 constexpr int kFrames = static_cast<int>(kAfter) + 1;
 
 CameraOptions Small(FaultMode fault = FaultMode::kNone) {
-  CameraOptions options;
-  options.port = 0;
-  options.width = 32;
-  options.height = 24;
-  options.fps = 20;
-  options.fault = fault;
-  options.fault_after = kAfter;
-  return options;
+  return {.port = 0, .fps = 20, .width = 32, .height = 24, .fault = fault, .fault_after = kAfter};
 }
 
 TEST(CameraEngineTest, EngineRecordsEveryModeAndThroughEveryFault) {
@@ -138,54 +130,47 @@ TEST(CameraEngineTest, EngineRecordsEveryModeAndThroughEveryFault) {
        .engine_says = "Input buffer exceeds limit"},
       {.name = "drip", .options = Small(FaultMode::kDrip)},
   };
-  char folder_name[] = "/tmp/camera-test-XXXXXX";
-  ASSERT_NE(mkdtemp(folder_name), nullptr);
-  const std::string folder = folder_name;
-  {
-    const std::shared_ptr<Platform> platform = NewRealPlatform(folder + "/registry.db");
-    std::vector<std::unique_ptr<Source>> sources;
-    for (const Case& c : cases) {
-      sources.push_back(std::make_unique<Source>(platform, c, folder + "/" + c.name + "/"));
-    }
-    const auto row_done = [&](size_t i) {
-      const Recorder& r = *sources[i]->recorder;
-      for (uint8_t type : cases[i].also_seen) {
-        if (r.frames_by_type.count(type) == 0) return false;
-      }
-      return r.distinct_jpegs >= kFrames && r.jpegs_read > 0 &&
-             r.log.find(cases[i].engine_says) != std::string::npos &&
-             sources[i]->camera.ClientsAccepted() >= cases[i].connections;
-    };
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(45);
-    auto check = platform->Loop().NewTimer([&] {
-      size_t done = 0;
-      while (done < sources.size() && row_done(done)) ++done;
-      if (done == sources.size() || std::chrono::steady_clock::now() > give_up) {
-        platform->Loop().Stop();
-      }
-    });
-    check->SetInterval(20);
-    check->SetEnabled(true);
-    platform->Loop().Run();
-
-    for (size_t i = 0; i < sources.size(); ++i) {
-      SCOPED_TRACE(cases[i].name);
-      const Recorder& r = *sources[i]->recorder;
-      EXPECT_TRUE(row_done(i)) << "distinct JPEGs: " << r.distinct_jpegs
-                               << ", read: " << r.jpegs_read
-                               << ", connections: " << sources[i]->camera.ClientsAccepted()
-                               << ", the engine's log:\n"
-                               << r.log;
-      EXPECT_EQ(r.broken_jpegs_read, 0);
-      EXPECT_EQ(r.frames_by_type.count(kRejected), 0u);
-      if (cases[i].save) {
-        EXPECT_GT(sources[i]->engine.ForcedSave(), 0);
-      }
-      sources[i]->engine.ReleaseNGN();
-    }
+  const testing::TempFolder folder;
+  const std::shared_ptr<Platform> platform = NewRealPlatform(folder.Path("registry.db"));
+  std::vector<std::unique_ptr<Source>> sources;
+  for (const Case& c : cases) {
+    sources.push_back(std::make_unique<Source>(platform, c, folder.Path(c.name) + "/"));
   }
-  std::error_code ignored;
-  std::filesystem::remove_all(folder, ignored);
+  const auto row_done = [&](size_t i) {
+    const Recorder& r = *sources[i]->recorder;
+    for (uint8_t type : cases[i].also_seen) {
+      if (r.frames_by_type.count(type) == 0) return false;
+    }
+    return r.distinct_jpegs >= kFrames && r.jpegs_read > 0 &&
+           r.log.find(cases[i].engine_says) != std::string::npos &&
+           sources[i]->camera.ClientsAccepted() >= cases[i].connections;
+  };
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(45);
+  auto check = platform->Loop().NewTimer([&] {
+    size_t done = 0;
+    while (done < sources.size() && row_done(done)) ++done;
+    if (done == sources.size() || std::chrono::steady_clock::now() > give_up) {
+      platform->Loop().Stop();
+    }
+  });
+  check->SetInterval(20);
+  check->SetEnabled(true);
+  platform->Loop().Run();
+
+  for (size_t i = 0; i < sources.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    const Recorder& r = *sources[i]->recorder;
+    EXPECT_TRUE(row_done(i)) << "distinct JPEGs: " << r.distinct_jpegs << ", read: " << r.jpegs_read
+                             << ", connections: " << sources[i]->camera.ClientsAccepted()
+                             << ", the engine's log:\n"
+                             << r.log;
+    EXPECT_EQ(r.broken_jpegs_read, 0);
+    EXPECT_EQ(r.frames_by_type.count(kRejected), 0u);
+    if (cases[i].save) {
+      EXPECT_GT(sources[i]->engine.ForcedSave(), 0);
+    }
+    sources[i]->engine.ReleaseNGN();
+  }
 }
 
 }  // namespace

@@ -2,10 +2,8 @@
 // in this process, configured through `ravelon config`, checked through the
 // store reader and `ravelon store verify`.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
@@ -15,6 +13,7 @@
 #include "ravelon/file_system.h"
 #include "ravelon/store_reader.h"
 #include "tests/command_process.h"
+#include "tests/temp_folder.h"
 
 namespace ravelon::cli {
 namespace {
@@ -24,14 +23,8 @@ using testing::RunCommand;
 using namespace std::chrono_literals;
 
 std::unique_ptr<TestCamera> StartCamera(FaultMode fault = FaultMode::kNone, uint64_t after = 0) {
-  CameraOptions options;
-  options.port = 0;
-  options.fps = 25;
-  options.width = 160;
-  options.height = 120;
-  options.fault = fault;
-  options.fault_after = after;
-  auto camera = std::make_unique<TestCamera>(options);
+  auto camera = std::make_unique<TestCamera>(CameraOptions{
+      .port = 0, .fps = 25, .width = 160, .height = 120, .fault = fault, .fault_after = after});
   camera->Start();
   return camera;
 }
@@ -47,13 +40,7 @@ std::pair<int, int> FinalCounts(const std::string& out, const std::string& sourc
 
 class RecordE2eTest : public ::testing::Test {
  protected:
-  RecordE2eTest() {
-    char pattern[] = "/tmp/ravelon-record-XXXXXX";
-    folder_ = ::mkdtemp(pattern);
-  }
-  ~RecordE2eTest() override { std::filesystem::remove_all(folder_); }
-
-  std::string Path(const std::string& name) const { return folder_ + "/" + name; }
+  std::string Path(const std::string& name) const { return folder_.Path(name); }
   std::string Registry() const { return Path("registry.db"); }
 
   void AddSource(const std::string& name, int port) {
@@ -80,7 +67,7 @@ class RecordE2eTest : public ::testing::Test {
     EXPECT_EQ(verified.status, 0) << name << ": " << verified.out << verified.err;
   }
 
-  std::string folder_;
+  testing::TempFolder folder_;
   std::unique_ptr<FileSystem> files_ = NewPosixFileSystem();
 };
 
