@@ -5,18 +5,14 @@
 //
 // The first line on standard output is "listening on ADDRESS:PORT", so that
 // a script given --port 0 can read the chosen port.
-#include <signal.h>
-
-#include <cerrno>
-#include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <memory>
 
 #include "camera/camera_limits.h"
 #include "camera/test_camera.h"
 #include "cli/command.h"
+#include "cli/held_signals.h"
 
 namespace ravelon::cli {
 namespace {
@@ -41,56 +37,6 @@ struct CameraCommandOptions {
   double duration = 0;  // seconds; 0 = until interrupted
 };
 
-// Waits for SIGINT or SIGTERM, or for `seconds` when that is positive. The
-// signals must already be blocked in every thread.
-void WaitForSignal(const sigset_t& signals, double seconds) {
-  if (seconds <= 0) {
-    int received = 0;
-    sigwait(&signals, &received);
-    return;
-  }
-  timespec deadline{};
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
-  deadline.tv_sec += static_cast<time_t>(seconds);
-  deadline.tv_nsec += static_cast<long>(std::fmod(seconds, 1.0) * 1e9);  // NOLINT(runtime/int)
-  if (deadline.tv_nsec >= 1'000'000'000) {
-    deadline.tv_sec += 1;
-    deadline.tv_nsec -= 1'000'000'000;
-  }
-  for (;;) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    timespec left{deadline.tv_sec - now.tv_sec, deadline.tv_nsec - now.tv_nsec};
-    if (left.tv_nsec < 0) {
-      left.tv_sec -= 1;
-      left.tv_nsec += 1'000'000'000;
-    }
-    if (left.tv_sec < 0) return;
-    if (sigtimedwait(&signals, nullptr, &left) >= 0 || errno != EINTR) return;
-  }
-}
-
-// Blocks SIGINT and SIGTERM for its lifetime. Made before the camera's
-// thread starts, which inherits the mask, so that only WaitForSignal takes
-// them.
-class BlockedSignals {
- public:
-  BlockedSignals() {
-    sigemptyset(&m_signals);
-    sigaddset(&m_signals, SIGINT);
-    sigaddset(&m_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &m_signals, &m_previous);
-  }
-  ~BlockedSignals() { pthread_sigmask(SIG_SETMASK, &m_previous, nullptr); }
-  BlockedSignals(const BlockedSignals&) = delete;
-  BlockedSignals& operator=(const BlockedSignals&) = delete;
-  const sigset_t& Set() const { return m_signals; }
-
- private:
-  sigset_t m_signals;
-  sigset_t m_previous;
-};
-
 int RunCamera(CameraCommandOptions& o) {
   // Both checked by their options' validators.
   ParseFrameSize(o.size, o.camera.width, o.camera.height);
@@ -98,12 +44,16 @@ int RunCamera(CameraCommandOptions& o) {
   if (!(o.duration >= 0 && o.duration <= kMaxDurationSeconds)) {  // NaN passes CLI11's range
     throw CommandError("--duration must be 0 to 1e7 seconds");
   }
-  const BlockedSignals signals;
+  HeldSignals signals;  // before the camera's thread starts
   TestCamera camera(o.camera);
   std::printf("listening on %s\n", camera.Endpoint().c_str());
   std::fflush(stdout);
   camera.Start();
-  WaitForSignal(signals.Set(), o.duration);
+  if (o.duration > 0) {
+    signals.Wait(o.duration);
+  } else {
+    signals.Wait();
+  }
   camera.Stop();
   std::printf("served %llu frames; connections: %llu\n",
               static_cast<unsigned long long>(camera.FramesServed()),

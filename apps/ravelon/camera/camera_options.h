@@ -34,8 +34,8 @@ struct CameraOptions {
   // Answer each request with one JPEG and close (the engine's polling mode).
   bool single = false;
   // Basic credentials the camera demands; both empty: none.
-  std::string user;
-  std::string password;
+  std::string user = "";
+  std::string password = "";
   FaultMode fault = FaultMode::kNone;
   uint64_t fault_after = 50;  // frames sent normally on each connection first
 };

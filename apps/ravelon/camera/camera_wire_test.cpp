@@ -1,5 +1,5 @@
 // The camera's side of the wire, without sockets: reading request heads,
-// checking credentials, and the bytes the engine parses.
+// checking credentials, and the bytes of an event list.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -93,18 +93,6 @@ TEST(RequestHeadTest, ChecksBasicCredentials) {
       {"\xFF\xFE", "//4="},
   };
   for (const auto& [bytes, text] : base64) EXPECT_EQ(Base64(bytes), text) << bytes;
-}
-
-TEST(PartWriterTest, WritesTheBytesTheEngineParses) {
-  std::string parts;
-  AppendPart(parts, "b0", kJpegType, "\xFF\xD8");
-  AppendPart(parts, "b0", kKeepAliveType, "");
-  EXPECT_EQ(StreamResponseHead("b0") + parts,
-            "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=b0\r\n\r\n"
-            "--b0\r\nContent-Type: image/jpeg\r\nContent-Length: 2\r\n\r\n\xFF\xD8\r\n"
-            "--b0\r\nContent-Type: text/keepalive\r\nContent-Length: 0\r\n\r\n\r\n");
-  EXPECT_EQ(SingleImageResponse("JPEG"),
-            "HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: 4\r\n\r\nJPEG\r\n");
 }
 
 // Read back: the engine refuses a list whose lengths are off, and re-times

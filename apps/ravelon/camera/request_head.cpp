@@ -1,9 +1,10 @@
 #include "camera/request_head.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <vector>
+
+#include "cli/text.h"
 
 namespace ravelon::cli {
 namespace {
@@ -12,13 +13,6 @@ std::string_view Trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   return text;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
 }
 
 // The lines of a head without their line ends, up to the blank line.
@@ -73,7 +67,7 @@ bool ParseRequestHead(std::string_view head, RequestHead& request) {
   for (size_t i = 1; i < lines.size(); ++i) {
     const size_t colon = lines[i].find(':');
     if (colon == std::string_view::npos || Trim(lines[i].substr(0, colon)).empty()) return false;
-    if (EqualsIgnoringCase(Trim(lines[i].substr(0, colon)), "authorization")) {
+    if (EqualsNoCase(Trim(lines[i].substr(0, colon)), "authorization")) {
       parsed.authorization = Trim(lines[i].substr(colon + 1));
     }
   }
@@ -84,8 +78,7 @@ bool ParseRequestHead(std::string_view head, RequestHead& request) {
 bool Authorized(std::string_view authorization, std::string_view user, std::string_view password) {
   if (user.empty() && password.empty()) return true;
   constexpr std::string_view kScheme = "basic";
-  if (authorization.size() <= kScheme.size() ||
-      !EqualsIgnoringCase(authorization.substr(0, kScheme.size()), kScheme) ||
+  if (authorization.size() <= kScheme.size() || !StartsWithNoCase(authorization, kScheme) ||
       authorization[kScheme.size()] != ' ') {
     return false;
   }

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdint>
 
+#include "cli/text.h"
 #include "config/reg_file.h"
 #include "config/utf16_text.h"
 #include "ravelon/registry_store.h"
@@ -26,20 +27,6 @@ std::string_view TrimRight(std::string_view text) {
 }
 
 std::string_view Trim(std::string_view text) { return TrimRight(TrimLeft(text)); }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
 
 // The value of 1..max_digits hex digits, or -1.
 int64_t HexNumber(std::string_view digits, size_t max_digits) {

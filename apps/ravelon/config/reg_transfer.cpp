@@ -3,13 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <system_error>
 #include <utility>
 
 #include "cli/command.h"
+#include "cli/text.h"
 #include "config/config_actions.h"
 #include "config/reg_file.h"
 #include "config/registry_tree.h"
@@ -69,9 +68,7 @@ std::pair<RegHive, std::string> ExportedKey(const ConfigOptions& o) {
   const std::string key = NormalKeyPath(o.key.empty() ? o.registry.Root() : o.key);
   for (const RegHive hive : {RegHive::kLocalMachine, RegHive::kCurrentUser}) {
     const std::string_view root = HiveName(hive);
-    if (key.size() >= root.size() && (key.size() == root.size() || key[root.size()] == '\\') &&
-        std::equal(root.begin(), root.end(), key.begin(),
-                   [](char a, char b) { return a == std::toupper(static_cast<unsigned char>(b)); }))
+    if (StartsWithNoCase(key, root) && (key.size() == root.size() || key[root.size()] == '\\'))
       return {hive, NormalKeyPath(std::string_view(key).substr(root.size()))};
   }
   return {RegHive::kLocalMachine, key};

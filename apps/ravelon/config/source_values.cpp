@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "cli/command.h"
+#include "cli/text.h"
 #include "config/schedule_check.h"
 #include "ravelon/registry_store.h"
 
@@ -42,16 +43,6 @@ constexpr SourceValueInfo kSourceValues[] = {
     {"Schedule", "schedule", kSchedule, 0, 0, false, "",
      "the weekly schedule, hex text of its binary form"},
 };
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
 
 std::string CheckNumber(const SourceValueInfo& info, const std::string& text,
                         const std::string& label) {

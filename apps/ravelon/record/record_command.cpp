@@ -1,7 +1,6 @@
 // `ravelon record`: records every named source, or every source under the
 // registry root, until SIGINT or SIGTERM (or --for seconds), then releases
 // every engine so that its queued frames are saved, and exits 0.
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 
 #include "cli/command.h"
 #include "cli/registry_options.h"
+#include "cli/text.h"
 #include "record/record_run.h"
 
 namespace ravelon::cli {
@@ -69,9 +69,8 @@ std::vector<SourcePlan> PlansFromRegistry(const RecordOptions& o) {
   }
   std::vector<SourcePlan> plans;
   for (const std::string& name : names) {
-    const bool found = std::any_of(known.begin(), known.end(), [&](const std::string& k) {
-      return strcasecmp(k.c_str(), name.c_str()) == 0;
-    });
+    const bool found = std::any_of(known.begin(), known.end(),
+                                   [&](const std::string& k) { return EqualsNoCase(k, name); });
     if (!found) {
       std::string list;
       for (const std::string& k : known) list += (list.empty() ? "" : ", ") + k;

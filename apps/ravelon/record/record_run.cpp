@@ -6,9 +6,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 
 #include "cli/command.h"
+#include "cli/held_signals.h"
 
 namespace ravelon::cli {
 namespace {
@@ -17,38 +17,6 @@ namespace {
 // and a queue saved less often than every minute risks many frames at once.
 constexpr double kMinSaveEverySeconds = 0.01;
 constexpr double kMaxSaveEverySeconds = 60;
-
-// Blocks SIGINT and SIGTERM in this thread and in every thread it starts
-// afterwards, so that only the waiting loop below sees them; restores the
-// previous mask when it ends.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set_, &old_);
-  }
-  ~SignalsHeld() {
-    // A signal that came after the recorder stopped must not kill us now.
-    timespec none{};
-    while (sigtimedwait(&set_, nullptr, &none) > 0) {
-    }
-    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-  }
-  // Waits up to `seconds` for a signal; its number, or 0.
-  int Wait(double seconds) {
-    timespec wait{};
-    wait.tv_sec = static_cast<time_t>(seconds);
-    wait.tv_nsec = static_cast<long>((seconds - std::floor(seconds)) * 1e9);
-    const int got = sigtimedwait(&set_, nullptr, &wait);
-    return got > 0 ? got : 0;
-  }
-
- private:
-  sigset_t set_;
-  sigset_t old_;
-};
 
 void ShowTable(const Recorder& recorder, const LogSink& log) {
   std::string screen = "\x1b[H\x1b[J" + FormatStatusTable(recorder.Statuses()) + "\n";
@@ -95,7 +63,7 @@ int RunRecorder(std::vector<SourcePlan> plans, RecorderSettings settings,
   settings.save_every_ms = static_cast<int32_t>(std::lround(options.save_every_seconds * 1000));
   LogSink log(stdout, options.min_level);
   log.KeepForTable(table);
-  SignalsHeld signals;
+  HeldSignals signals;  // before the recorder's threads start
   Recorder recorder(settings, log);
   recorder.Start(std::move(plans));
 

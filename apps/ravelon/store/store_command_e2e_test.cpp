@@ -3,39 +3,22 @@
 // bad options; exported pictures byte for byte; a stream that FFmpeg reads;
 // a contact sheet that decodes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <turbojpeg.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <functional>
 
+#include "store/jpeg_codec.h"
 #include "store/store_test_support.h"
+#include "tests/command_process.h"
+#include "tests/temp_folder.h"
 
 namespace ravelon::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Quote(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-testing::RecordedStore& Recorded() {
-  static const std::unique_ptr<testing::RecordedStore> store = testing::RecordStore();
-  return *store;
-}
+using testing::Recorded;
+using namespace std::chrono_literals;
 
 // Cuts the .bin of set `name` to `keep` of its length.
 void CutData(MemoryFileSystem& files, const std::string& name, double keep) {
@@ -44,55 +27,45 @@ void CutData(MemoryFileSystem& files, const std::string& name, double keep) {
   ASSERT_EQ(files.Apply(FileMutation::SetSize(path, static_cast<int64_t>(size * keep))), 0);
 }
 
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
-// Each test works in a folder of its own under the system's temporary
-// folder, which holds the recorded store as "store".
+// Each test works in a folder of its own, which holds the recorded store as
+// "store".
 class StoreCommandTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "ravelon-store-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    temp_ = pattern;
-    CopyStore("store");
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    if (!temp_.empty()) fs::remove_all(temp_, ignored);
-  }
+  void SetUp() override { CopyStore("store"); }
 
   // The recorded store written to `folder`, with `damage` done to it first.
   void CopyStore(const std::string& folder,
                  const std::function<void(MemoryFileSystem&)>& damage = nullptr) {
     const auto files = Recorded().files().Clone();
     if (damage) damage(*files);
-    fs::create_directories(temp_ + "/" + folder);
+    fs::create_directories(folder_.Path(folder));
     std::vector<DirectoryEntry> entries;
     std::string error;
     ASSERT_EQ(files->List(testing::kStoreFolder, entries, error), 0) << error;
     for (const DirectoryEntry& entry : entries) {
       if (entry.is_directory) continue;
-      std::ofstream(temp_ + "/" + folder + "/" + entry.name, std::ios::binary)
-          << files->Contents(testing::kStoreFolder + entry.name);
+      folder_.Write(folder + "/" + entry.name, files->Contents(testing::kStoreFolder + entry.name));
     }
   }
 
-  // Runs `command` through the shell in the test's folder, with the built
-  // binary as $RAVELON; a hang ends after two minutes rather than holding
-  // up the suite.
-  Outcome Shell(const std::string& command) {
-    const std::string out = temp_ + "/stdout", err = temp_ + "/stderr";
-    const std::string line = "cd " + Quote(temp_) + " && RAVELON=" + Quote(RAVELON_COMMAND) +
-                             " timeout -k 5 120 sh -c " + Quote(command) + " >" + Quote(out) +
-                             " 2>" + Quote(err);
-    const int raw = std::system(line.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(out), ReadFile(err)};
+  // Runs `ravelon store ARGS` in the test's folder.
+  testing::CommandResult Store(const std::string& args) const {
+    return testing::RunCommand(testing::Words("store " + args), 120s, folder_.Path());
   }
 
-  std::string temp_;
+  // The pictures of an exported folder, in the order of their names.
+  std::vector<std::string> JpegFiles(const std::string& folder) const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder_.Path(folder))) {
+      if (entry.path().extension() == ".jpg") names.push_back(entry.path().filename());
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> pictures;
+    for (const std::string& name : names) pictures.push_back(folder_.Read(folder + "/" + name));
+    return pictures;
+  }
+
+  testing::TempFolder folder_;
 };
 
 TEST_F(StoreCommandTest, StatusAndMessages) {
@@ -105,9 +78,9 @@ TEST_F(StoreCommandTest, StatusAndMessages) {
     CutData(files, "261206225012", 0);
   });
   struct Case {
-    std::string args;  // after "$RAVELON store"
+    std::string args;  // after "ravelon store"
     int status;
-    std::string out, err;  // each expected within standard output and standard error
+    std::string out, err;  // each expected within its stream; no err: an empty stream
   };
   const Case cases[] = {
       {"ls store", 0,
@@ -126,6 +99,8 @@ TEST_F(StoreCommandTest, StatusAndMessages) {
        "(position 1, length ",
        ""},
       {"verify emptied 261206225012", 1, "\n1 file set checked, 1 damaged\n", ""},
+      {"export store --out out", 0, "exported 44 pictures and 4 texts to out\n", ""},
+      {"sheet store --out sheet.jpg --columns 5 --count 10 --width 64", 0, "", ""},
       {"export damaged --out out1", 0, " and 2 texts to out1\n",
        " damaged index records in the file sets read; skipped a file set: "
        "damaged/261206225012.idx does not exist\n"},
@@ -145,57 +120,38 @@ TEST_F(StoreCommandTest, StatusAndMessages) {
        "ravelon: no JPEG frames in store up to 2000-01-01 23:59:59.999\n"},
   };
   for (const Case& c : cases) {
-    const Outcome run = Shell("\"$RAVELON\" store " + c.args);
-    EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.out << run.err;
-    EXPECT_NE(run.out.find(c.out), std::string::npos) << c.args << "\n" << run.out;
-    EXPECT_NE(run.err.find(c.err), std::string::npos) << c.args << "\n" << run.err;
-    EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << c.args << "\n" << run.err;
+    SCOPED_TRACE(c.args);
+    const auto run = Store(c.args);
+    EXPECT_EQ(run.status, c.status) << run.out << run.err;
+    EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
+    EXPECT_TRUE(c.err.empty() ? run.err.empty() : run.err.find(c.err) != std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;
   }
-}
-
-// The pictures of an exported folder, in the order of their names.
-std::vector<std::string> JpegFiles(const std::string& folder) {
-  std::vector<fs::path> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    if (entry.path().extension() == ".jpg") names.push_back(entry.path());
-  }
-  std::sort(names.begin(), names.end());
-  std::vector<std::string> pictures;
-  for (const fs::path& name : names) pictures.push_back(ReadFile(name));
-  return pictures;
-}
-
-TEST_F(StoreCommandTest, ExportedPicturesAreTheRecordedBytes) {
-  const Outcome run = Shell("\"$RAVELON\" store export store --out out");
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_TRUE(JpegFiles(temp_ + "/out") == Recorded().pictures);
-}
-
-TEST_F(StoreCommandTest, FfmpegReadsTheExportedStream) {
-  if (Shell("command -v ffmpeg").status != 0) GTEST_SKIP() << "ffmpeg is not installed";
-  const Outcome run = Shell(
-      "mkdir played && \"$RAVELON\" store export store --stdout | ffmpeg -nostdin -v error -f "
-      "mpjpeg -i - -c copy -fps_mode passthrough -f image2 played/%06d.jpg");
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_TRUE(JpegFiles(temp_ + "/played") == Recorded().pictures);
-}
-
-TEST_F(StoreCommandTest, ASheetDecodesToTheSizeOfItsTiles) {
-  const Outcome run =
-      Shell("\"$RAVELON\" store sheet store --out sheet.jpg --columns 5 --count 10 --width 64");
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.err, "");
-  const std::string jpeg = ReadFile(temp_ + "/sheet.jpg");
-  tjhandle decoder = tjInitDecompress();
-  int width = 0, height = 0, subsampling = 0, colorspace = 0;
-  EXPECT_EQ(tjDecompressHeader3(decoder, reinterpret_cast<const unsigned char*>(jpeg.data()),
-                                jpeg.size(), &width, &height, &subsampling, &colorspace),
-            0);
-  tjDestroy(decoder);
+  EXPECT_TRUE(JpegFiles("out") == Recorded().pictures) << "the exported pictures";
+  int width = 0, height = 0;
+  std::string error;
+  EXPECT_TRUE(JpegCodec().ReadSize(folder_.Read("sheet.jpg"), width, height, error)) << error;
   // 5 columns of 64, 2 rows of 48 (the pictures' 4:3) + a label of 7 + 2 x 2, 4 between and
   // around.
   EXPECT_EQ(width, 5 * 68 + 4);
   EXPECT_EQ(height, 2 * 63 + 4);
+}
+
+TEST_F(StoreCommandTest, FfmpegReadsTheExportedStream) {
+  const auto stream = Store("export store --stdout");
+  ASSERT_EQ(stream.status, 0) << stream.err;
+  folder_.Write("stream.mjpg", stream.out);
+  fs::create_directory(folder_.Path("played"));
+  testing::CommandProcess ffmpeg(
+      "ffmpeg",
+      {"-nostdin", "-v", "error", "-f", "mpjpeg", "-i", "stream.mjpg", "-c", "copy", "-fps_mode",
+       "passthrough", "-f", "image2", "played/%06d.jpg"},
+      folder_.Path());
+  if (!ffmpeg.Started()) GTEST_SKIP() << "ffmpeg is not installed";
+  const auto played = ffmpeg.Wait(120s);
+  ASSERT_EQ(played.status, 0) << played.err;
+  EXPECT_TRUE(JpegFiles("played") == Recorded().pictures);
 }
 
 }  // namespace

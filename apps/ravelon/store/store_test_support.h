@@ -110,6 +110,12 @@ inline std::unique_ptr<RecordedStore> RecordStore(int per_connection = 22) {
   return store;
 }
 
+// One recording for all tests; a test that damages it works on a clone.
+inline RecordedStore& Recorded() {
+  static const std::unique_ptr<RecordedStore> store = RecordStore();
+  return *store;
+}
+
 // Every frame of every set of `folder`, oldest first, through the reader.
 inline std::vector<StoredFrame> ReadAllFrames(FileSystem& files, const std::string& folder) {
   StoreReader reader(files, folder);

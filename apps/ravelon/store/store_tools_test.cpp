@@ -20,12 +20,7 @@ namespace ravelon::cli {
 namespace {
 
 using testing::kStoreFolder;
-
-// One recording for all tests; a test that damages it works on a clone.
-testing::RecordedStore& Recorded() {
-  static const std::unique_ptr<testing::RecordedStore> store = testing::RecordStore();
-  return *store;
-}
+using testing::Recorded;
 
 StoreFolder Folder(FileSystem& files) { return ResolveStoreFolder(files, kStoreFolder); }
 

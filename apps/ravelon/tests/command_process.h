@@ -1,6 +1,7 @@
-// The built `ravelon` binary (RAVELON_COMMAND) run from end-to-end tests: to
-// its end within a deadline, or in the background to be signalled. Output is
-// collected from both pipes as it comes, so a chatty command never blocks.
+// The built `ravelon` binary (RAVELON_COMMAND), or a peer tool such as
+// ffmpeg, run from end-to-end tests: to its end within a deadline, or in the
+// background to be signalled. Output is collected from both pipes as it
+// comes, so a chatty command never blocks. Owned by one test; one thread.
 #pragma once
 
 #include <fcntl.h>
@@ -11,6 +12,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,8 +30,15 @@ struct CommandResult {
 
 class CommandProcess {
  public:
-  explicit CommandProcess(std::vector<std::string> args) {
-    args.insert(args.begin(), RAVELON_COMMAND);
+  // Starts the built `ravelon` with `args`, in `folder` unless it is empty.
+  explicit CommandProcess(std::vector<std::string> args, const std::string& folder = "")
+      : CommandProcess(RAVELON_COMMAND, std::move(args), folder) {}
+
+  // Starts `program` (looked up on PATH) with `args`, in `folder` unless it
+  // is empty. When it cannot start, Started() is false and Wait() gives
+  // status -1 with the reason in `err`.
+  CommandProcess(const char* program, std::vector<std::string> args, const std::string& folder) {
+    args.insert(args.begin(), program);
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -38,7 +49,12 @@ class CommandProcess {
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    if (const int error = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ)) {
+      pid_ = -1;
+      result_.err = "cannot start " + args[0] + ": " + std::strerror(error);
+    }
+    started_ = pid_ > 0;
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     ::close(err[1]);
@@ -54,6 +70,7 @@ class CommandProcess {
       if (fd >= 0) ::close(fd);
   }
 
+  bool Started() const { return started_; }
   void Signal(int number) {
     if (pid_ > 0) ::kill(pid_, number);
   }
@@ -111,13 +128,22 @@ class CommandProcess {
   }
 
   pid_t pid_ = -1;
+  bool started_ = false;
   int fds_[2] = {-1, -1};
   CommandResult result_;
 };
 
+// The words of `line`, split at blanks: arguments for tables whose
+// arguments hold no blanks themselves.
+inline std::vector<std::string> Words(const std::string& line) {
+  std::istringstream words(line);
+  return {std::istream_iterator<std::string>(words), {}};
+}
+
 inline CommandResult RunCommand(std::vector<std::string> args,
-                                std::chrono::milliseconds limit = std::chrono::seconds(60)) {
-  return CommandProcess(std::move(args)).Wait(limit);
+                                std::chrono::milliseconds limit = std::chrono::seconds(60),
+                                const std::string& folder = "") {
+  return CommandProcess(std::move(args), folder).Wait(limit);
 }
 
 }  // namespace ravelon::cli::testing
