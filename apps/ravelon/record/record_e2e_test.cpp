@@ -14,8 +14,8 @@
 #include "ravelon/file_system.h"
 #include "ravelon/media_frame.h"
 #include "ravelon/store_reader.h"
-#include "store/store_test_support.h"
 #include "tests/command_process.h"
+#include "tests/store_recording.h"
 #include "tests/temp_folder.h"
 
 namespace ravelon::cli {

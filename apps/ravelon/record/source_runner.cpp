@@ -50,7 +50,9 @@ void SourceRunner::Sample(double seconds) {
   if (!released_ && received == 0 && status_.state == "receiving") status_.state = "no frames";
   status_.frames += received;
   status_.saved += saved_since_sample_;
-  if (seconds > 0) {
+  // The samples at release come moments apart; rates over so short a time
+  // would say nothing.
+  if (seconds >= 0.5) {
     status_.packets_per_second = received / seconds;
     status_.saves_per_second = static_cast<double>(saved_since_sample_) / seconds;
   }

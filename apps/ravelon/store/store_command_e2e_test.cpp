@@ -9,8 +9,8 @@
 #include <functional>
 
 #include "store/jpeg_codec.h"
-#include "store/store_test_support.h"
 #include "tests/command_process.h"
+#include "tests/store_recording.h"
 #include "tests/temp_folder.h"
 
 namespace ravelon::cli {

@@ -13,8 +13,8 @@
 #include "store/frame_export.h"
 #include "store/jpeg_codec.h"
 #include "store/store_listing.h"
-#include "store/store_test_support.h"
 #include "store/store_verify.h"
+#include "tests/store_recording.h"
 
 namespace ravelon::cli {
 namespace {
