@@ -10,6 +10,7 @@ packages=(
   libbenchmark-dev     # benchmarks under bench/
   libturbojpeg0-dev    # the turbojpeg API: the test camera's frames and contact sheets
   libsqlite3-dev       # SQLite: the registry store of source settings
+  libssl-dev           # OpenSSL's libcrypto: hashes and client nonces of Digest authorization
   libcli11-dev         # CLI11: the command line of the ravelon command
   pkgconf              # pkg-config: the install test builds a host with its flags
   clang-format         # the checked-in code style

@@ -81,4 +81,17 @@ inline constexpr double kMinSpacingSeconds = 0.001;
 // must not drown.
 inline constexpr double kErrorReportGapDays = 0.0003;
 
+// --- Digest authorization ---
+// The longest "WWW-Authenticate" value (one header line) whose challenges are
+// read. A Digest challenge (realm, nonce, opaque and a few options) takes a
+// few hundred bytes, and its realm, nonce and opaque go back in every request:
+// a longer value is refused rather than parsed and carried along.
+inline constexpr int32_t kMaxChallengeValueLength = 4'096;
+// Stale answers in a row that are retried at once with the fresh nonce. A
+// source may find a nonce stale that it issued a moment before (a very short
+// nonce lifetime, a slow network); one that does so every time would keep the
+// engine retrying without pause, so the next one is taken as a refusal of the
+// credentials and waits for the reconnect like any other.
+inline constexpr int32_t kMaxStaleRetries = 3;
+
 }  // namespace ravelon
