@@ -289,6 +289,7 @@ TEST(StoreOpeningTest, ContinuesASoundSetAndNeverADamagedOne) {
       s.memory.Apply(FileMutation::SetSize(kOld + ".idx", idx_records * kIndexRecordBytes));
     s.writer.SetFileSet(kOldName, kDay - 4);
     s.writer.Prepare();
+    EXPECT_EQ(s.memory.OpenFileCount(), 0);  // the repair closes what it opened
     const std::string id2 = s.memory.Contents(kOld + ".id2");
     // Repaired: the segment ends at the last frame written, at its time, and its frames read back.
     const bool repaired = end >= 0 && end < 41;
