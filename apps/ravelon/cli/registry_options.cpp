@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "cli/command.h"
+#include "cli/folders.h"
 #include "ravelon/platform.h"
 
 namespace ravelon::cli {
@@ -41,15 +42,9 @@ std::unique_ptr<RegistryStore> OpenRegistry(const RegistryOptions& options, bool
                        std::error_code(errno, std::generic_category()).message());
   }
   if (create) {
-    // Make the file's folder, private to its owner: the store holds passwords.
-    for (size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-      const std::string folder = path.substr(0, slash);
-      if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        throw CommandError("cannot create the folder " + folder + ": " +
-                           std::error_code(errno, std::generic_category()).message());
-      }
-    }
+    // The file's folder is private to its owner: the store holds passwords.
+    if (const std::string failed = MakeParentFolders(path, 0700); !failed.empty())
+      throw CommandError("cannot create the folder " + failed);
   }
   std::string error;
   std::unique_ptr<RegistryStore> store = NewSqliteRegistryStore(path, error);

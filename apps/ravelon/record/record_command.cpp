@@ -1,18 +1,16 @@
 // `ravelon record`: records every named source, or every source under the
 // registry root, until SIGINT or SIGTERM (or --for seconds), then releases
 // every engine so that its queued frames are saved, and exits 0.
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <optional>
-#include <system_error>
 
 #include "cli/command.h"
+#include "cli/folders.h"
 #include "cli/registry_options.h"
 #include "cli/text.h"
+#include "config/registry_tree.h"
 #include "record/record_run.h"
 
 namespace ravelon::cli {
@@ -27,36 +25,23 @@ struct RecordOptions {
   int log_level = -1;
 };
 
-// A text value of a source's key, up to its terminating zero; nullopt when
-// it is missing.
-std::optional<std::string> ReadText(RegistryStore& store, const std::string& key_path,
-                                    const std::string& name) {
-  RegistryKey key = 0;
-  if (store.OpenKey(kHkeyLocalMachine, key_path, key) != kRegSuccess) return std::nullopt;
-  uint32_t type = 0, size = 0;
-  std::optional<std::string> text;
-  if (store.QueryValue(key, name, type, nullptr, size) == kRegSuccess) {
-    text.emplace(size, '\0');
-    if (store.QueryValue(key, name, type, text->data(), size) != kRegSuccess) text.reset();
-  }
-  store.CloseKey(key);
-  if (text) text->resize(std::min(text->find('\0'), text->size()));
-  return text;
-}
-
-// Makes the folder a saving source's store goes into (DBPath is a folder
-// followed by an optional name prefix), so that a folder that cannot exist
-// stops the command with its reason rather than failing every save.
-void MakeStoreFolder(const std::string& source, const std::string& db_path) {
-  const std::string folder = db_path.substr(0, db_path.rfind('/') + 1);
-  for (size_t slash = folder.find('/', 1); slash != std::string::npos;
-       slash = folder.find('/', slash + 1)) {
-    const std::string part = folder.substr(0, slash);
-    if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
-      throw CommandError("source " + source + ": cannot create its store folder " + part + ": " +
-                         std::error_code(errno, std::generic_category()).message());
-    }
-  }
+// Makes the folders a saving source's store goes into, so that a folder that
+// cannot exist stops the command with its reason rather than failing every
+// save. The engine saves unless "DoSave" is missing or exactly "0".
+void MakeStoreFolder(RegistryStore& store, const std::string& key_path, const std::string& source) {
+  const std::optional<OpenedKey> key = OpenExistingKey(store, RegHive::kLocalMachine, key_path);
+  if (!key) return;
+  const std::string key_text = KeyText(RegHive::kLocalMachine, key_path);
+  const auto text = [&](const std::string& name) -> std::optional<std::string> {
+    std::optional<RegValue> value = ReadValue(store, *key, key_text, name);
+    if (!value) return std::nullopt;
+    return value->data.substr(0, value->data.find('\0'));
+  };
+  const std::optional<std::string> saving = text("DoSave");
+  if (!saving || *saving == "0") return;
+  if (const std::string failed = MakeParentFolders(text("DBPath").value_or(""), 0755);
+      !failed.empty())
+    throw CommandError("source " + source + ": cannot create its store folder " + failed);
 }
 
 std::vector<SourcePlan> PlansFromRegistry(const RecordOptions& o) {
@@ -77,11 +62,7 @@ std::vector<SourcePlan> PlansFromRegistry(const RecordOptions& o) {
       throw CommandError("unknown source " + name + " (sources under " + o.registry.SourcesKey() +
                          ": " + (list.empty() ? "none" : list) + ")");
     }
-    const std::string key = o.registry.SourcesKey() + name;
-    // The engine saves unless "DoSave" is missing or exactly "0".
-    const std::optional<std::string> saving = ReadText(*store, key, "DoSave");
-    if (saving && *saving != "0")
-      MakeStoreFolder(name, ReadText(*store, key, "DBPath").value_or(""));
+    MakeStoreFolder(*store, o.registry.SourcesKey() + name, name);
     const std::string root = o.registry.Root();
     plans.push_back({name, [name, root](Korvid& engine) { engine.InitEngineFromReg(name, root); }});
   }
