@@ -45,6 +45,19 @@ inline constexpr int32_t kIdlePartsBeforeReduction = 500;
 // A boundary shorter than this would match inside every image.
 inline constexpr int32_t kMinBoundaryLength = 2;
 
+// --- A chunked response body (bytes) ---
+// A chunk-size line is a dozen bytes; extensions after ';' are rarely sent and
+// get the rest. Longer, the line is not a size line: a stream out of step.
+inline constexpr int32_t kChunkSizeLineLimit = 1'024;
+// A trailer field line, as long as the header lines servers commonly accept.
+// Trailer lines are read and dropped, so this bounds what is held for one.
+inline constexpr int32_t kChunkTrailerLineLimit = 8'192;
+// A chunk's data streams through and costs no memory, so a chunk may be far
+// larger than kInputBufferLimit. One terabyte is days of a camera's video in a
+// single chunk: a larger size is a line read out of step, and the cap keeps
+// the count far from overflow.
+inline constexpr int64_t kChunkSizeLimit = int64_t{1} << 40;
+
 // --- Frames ---
 // Frames waiting for a save run: about 10 s of a 30 fps source; a full queue
 // keeps the most valuable of its newest frame and the new one.
