@@ -25,6 +25,7 @@
 
 #include "ravelon/debug_levels.h"
 #include "ravelon/platform.h"
+#include "ravelon/request_style.h"
 
 namespace ravelon {
 
@@ -113,6 +114,19 @@ class Korvid final {
   // configure engines without a registry store (InitEngineFromReg reads them
   // from the source's key). Both empty: no authorization line.
   void SetCredentials(const std::string& UserName, const std::string& Password);
+
+  // The request's style ("RequestStyle" in the source's key: 0, 1 or 2);
+  // kBare by default.
+  void SetRequestStyle(const RequestStyle& value);
+  RequestStyle GetRequestStyle() const;
+
+  // When on ("BoundaryDiscovery" = "1"), a response whose content type is
+  // missing or names no multipart boundary, or a source that sends no
+  // response header at all, is read with the boundary taken from the first
+  // body line that begins with "--". Off by default: the response header must
+  // then name the boundary.
+  void SetBoundaryDiscovery(const bool& value);
+  bool GetBoundaryDiscovery() const;
 
  private:
   struct Parts;  // the engine's parts and their wiring (src/engine/korvid_parts.h)

@@ -45,6 +45,13 @@ inline constexpr int32_t kIdlePartsBeforeReduction = 500;
 // A boundary shorter than this would match inside every image.
 inline constexpr int32_t kMinBoundaryLength = 2;
 
+// --- An HTTP response head (bytes) ---
+// A response that starts with a status line is held until its blank line, so
+// that its status and transfer coding are known before the body is read.
+// Servers commonly refuse request heads past 8 to 64 KB; a response head that
+// runs past this is no HTTP head and goes to the stream reader unread.
+inline constexpr int32_t kResponseHeadLimit = 65'536;
+
 // --- A chunked response body (bytes) ---
 // A chunk-size line is a dozen bytes; extensions after ';' are rarely sent and
 // get the rest. Longer, the line is not a size line: a stream out of step.

@@ -27,6 +27,7 @@ Connection::~Connection() {
 // The full connect: everything of the previous connection is dropped (frames
 // still queued are not saved here; callers that want them saved flush first).
 void Connection::ConnectToSource() {
+  m_continuing = false;
   m_owner.OnConnectionStarting();
   m_timeoutTimer->SetEnabled(false);
   m_reader.Clear();
@@ -60,9 +61,9 @@ void Connection::CloseSocket() {
   m_socket->Close();
 }
 
-// Opens the socket again for the next single request; frames, counters and
-// the queue stay as they are.
+// Frames, counters, rates and the queue stay as they are.
 void Connection::ReconnectForNextRequest() {
+  m_continuing = true;
   m_reader.Clear();
   m_connectionState = kConnecting;
   CloseSocket();

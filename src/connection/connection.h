@@ -25,8 +25,11 @@
 #include <string>
 
 #include "connection/connection_state.h"
+#include "connection/digest_auth.h"
+#include "parsing/http_response_gate.h"
 #include "ravelon/event_loop.h"
 #include "ravelon/media_frame.h"
+#include "ravelon/request_style.h"
 #include "ravelon/tcp_socket.h"
 
 namespace ravelon {
@@ -40,7 +43,9 @@ struct ConnectionSettings {
   std::string url;         // the path requested; a missing leading "/" is added
   bool streaming = false;  // false: one image per connection, polled
   std::string userName;    // with the password, a Basic authorization line
-  std::string password;
+  std::string password;    // (a Digest one once the source has asked for it)
+  RequestStyle requestStyle = RequestStyle::kBare;
+  bool boundaryDiscovery = false;
 };
 
 class ConnectionOwner {
@@ -92,11 +97,18 @@ class Connection final : private TcpSocketObserver {
   void OnClose() override;
   void OnError(int16_t number, const std::string& description) override;
 
+  // Opens the socket again for another request of the same session.
   void ReconnectForNextRequest();
   void ScheduleReconnect(int32_t delay);
   void ConnectSocketWhenClosed();
   void CloseSocket();
-  std::string BuildAuthorizationHeader() const;
+  std::string BuildAuthorizationHeader();
+  DigestSession& Digest();
+  // A response the gate stopped: a status other than 2xx, or a broken
+  // chunked body. Reports why and retries, at once for a Digest challenge
+  // that can be answered, else after the normal reconnect delay.
+  void OnRefused();
+  void OnBrokenBody();
   void ArmTimeoutTimer(int32_t milliseconds);
   void TimeoutTimer_Timer();
 
@@ -118,8 +130,16 @@ class Connection final : private TcpSocketObserver {
   // Counts socket closes, so the connect event can tell that a handler run
   // by its loop run ended the attempt it belongs to.
   uint64_t m_attempt = 0;
+  // Set for a request of the same session (the next single response, a
+  // Digest answer): its connect event keeps the queue, counts and rates.
+  bool m_continuing = false;
   uint8_t m_inDataArrival = 0;
-  std::string m_arrival;  // the socket's bytes, reused between arrivals
+  std::string m_arrival;    // the socket's bytes, reused between arrivals
+  std::string m_unwrapped;  // what the gate let through of them
+  HttpResponseGate m_gate;
+  // Made on the first 401 with credentials set, again when they change.
+  std::unique_ptr<DigestSession> m_digest;
+  std::string m_digestCredentials;
 };
 
 }  // namespace ravelon

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <tuple>
 #include <utility>
@@ -220,6 +221,111 @@ TEST(ConnectionTest, WhatHandlersRunByTheConnectEventDoStands) {
   EXPECT_EQ(quiet.rates.TakeReportIfDue(), "");
   quiet.Advance(2'000);
   EXPECT_NE(quiet.rates.TakeReportIfDue(), "");
+}
+
+// A status outside 2xx, and a broken chunked body, are said once per attempt at the error level,
+// and the next attempt follows after the normal delay, in both modes, for as long as it lasts.
+TEST(ConnectionTest, RefusedResponsesAreSaidOnceAndRetriedAfterTheNormalDelay) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<h1>",
+       "10 Source answered 404 Not Found"},
+      {"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"c\"\r\n\r\n",
+       "10 Source answered 401 Unauthorized"},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n" + kHeader.substr(17) +
+           "3\r\n--b\r\nzz\r\n",
+       "10 Broken chunked response: A chunk-size line does not start with a hexadecimal size. "
+       "Reconnecting."},
+  };
+  for (const auto& [response, line] : cases) {
+    for (const bool streaming : {true, false}) {
+      SCOPED_TRACE(line);
+      Rig rig;
+      rig.connection.Settings().streaming = streaming;
+      rig.camera.OnAccept([&](ScriptedConnection& c) { c.Send(response); });
+      rig.Connect();
+      EXPECT_EQ(std::pair(rig.Count(line), rig.owner.losses), std::pair(int64_t{1}, 1));
+      rig.Advance(kReconnectAfterBreakMs - 1);
+      EXPECT_EQ(rig.Attempts(), 1);
+      rig.Advance(1);
+      EXPECT_EQ(rig.Attempts(), 2);
+      rig.Advance(3'600'000);
+      EXPECT_EQ(rig.Count(line), rig.Attempts());
+      EXPECT_EQ(rig.Attempts(), 2 + 3'600'000 / kReconnectAfterBreakMs);
+    }
+  }
+}
+
+// Credentials go as Basic until the source asks for Digest; the answer goes at once, on a new
+// connection of the same session; a refusal of it is said and waits the normal delay.
+TEST(ConnectionTest, ADigestChallengeIsAnsweredAtOnceAndARefusalWaits) {
+  Rig rig;
+  rig.connection.Settings() = {"cam", 80, "v", true, "u", "p"};
+  rig.camera.OnAccept([](ScriptedConnection& c) {
+    c.Send(
+        "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"r\", nonce=\"n\", "
+        "qop=\"auth\"\r\n\r\n");
+  });
+  int sessions = 0;
+  rig.owner.on_session = [&] { ++sessions; };
+  rig.Connect();
+  const std::string refused =
+      "10 Source answered 401 Unauthorized (the source refused the credentials)";
+  ASSERT_EQ(rig.Attempts(), 2);
+  EXPECT_EQ(rig.camera.Connections()[0]->Received(), "GET /v\r\nAuthorization: Basic dTpw\r\n\r\n");
+  const std::string digest =
+      "GET /v\r\nAuthorization: Digest username=\"u\", realm=\"r\", uri=\"/v\", nonce=\"n\"";
+  EXPECT_EQ(rig.camera.Connections()[1]->Received().substr(0, digest.size()), digest);
+  EXPECT_NE(rig.camera.Connections()[1]->Received().find("nc=00000001"), std::string::npos);
+  EXPECT_EQ(std::pair(rig.Count(refused), sessions), std::pair(int64_t{1}, 1));
+  rig.Advance(kReconnectAfterBreakMs);
+  EXPECT_EQ(rig.Attempts(), 3);
+  EXPECT_EQ(rig.camera.Connections()[2]->Received().substr(0, digest.size()), digest);
+  EXPECT_EQ(rig.Count(refused), 2);
+}
+
+// A chunked stream gives the frames of the plain one whatever its chunk size, so chunk edges
+// fall at every offset of the parts, however the chunks arrive.
+TEST(ConnectionTest, ChunkedStreamsGiveTheFramesOfThePlainStream) {
+  const std::string body = "--bnd" + kJpegPart + "first\r\n--bnd" + kJpegPart +
+                           "second image\r\n--bnd" + kJpegPart + "3\r\n--bnd";
+  for (size_t size = 1; size <= body.size(); ++size) {
+    std::string chunked;
+    for (size_t at = 0; at < body.size(); at += size) {
+      const std::string piece = body.substr(at, size);
+      char hex[16];
+      std::snprintf(hex, sizeof hex, "%zx", piece.size());
+      chunked += hex + std::string("\r\n") + piece + "\r\n";
+    }
+    Rig rig;
+    rig.camera.OnAccept([&](ScriptedConnection& c) {
+      c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n" + kHeader.substr(17));
+      for (size_t at = 0; at < chunked.size(); at += 7) c.Send(chunked.substr(at, 7));
+    });
+    rig.Connect();
+    EXPECT_EQ(rig.owner.frames, (Lines{"first", "second image", "3"})) << "chunk size " << size;
+  }
+}
+
+// Polled images: each request of single-response mode is a new connection of the same session,
+// which is started (queue, counts, rates) only once.
+TEST(ConnectionTest, PollingKeepsOneSessionAcrossItsRequests) {
+  Rig rig;
+  rig.connection.Settings().streaming = false;
+  rig.connection.Settings().requestStyle = RequestStyle::kHttp10;
+  rig.connection.SetPollInterval(1'000);
+  int sessions = 0;
+  rig.owner.on_session = [&] { ++sessions; };
+  rig.camera.OnAccept([](ScriptedConnection& c) {
+    c.Send("HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\n\r\nJPEG\r\n");
+    c.Close();
+  });
+  rig.Connect();
+  rig.Advance(10'500);
+  EXPECT_EQ(rig.Attempts(), 11);
+  EXPECT_EQ(rig.owner.frames, Lines(11, "JPEG"));
+  EXPECT_EQ(sessions, 1);
+  EXPECT_NE(rig.camera.LastConnection()->Received().find("Connection: close\r\n"),
+            std::string::npos);
 }
 
 // The Basic line's encoding: short groups padded, every byte value, a line break after every 76

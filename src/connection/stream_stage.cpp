@@ -24,7 +24,17 @@ void Connection::OnDataArrival(int32_t /*bytes_total*/) {
   m_socket->GetData(m_arrival);
   if (m_arrival.empty()) return;
 
-  switch (m_reader.Append(m_arrival)) {
+  // The gate holds an HTTP head until it is complete and de-chunks a chunked
+  // body; other responses reach the reader as they arrive.
+  std::string_view bytes = m_arrival;
+  HttpResponseGate::Outcome gate = HttpResponseGate::kPassing;
+  if (!m_gate.PassingThrough()) {
+    m_unwrapped.clear();
+    gate = m_gate.Feed(m_arrival, m_unwrapped);
+    if (gate == HttpResponseGate::kRefused) return OnRefused();
+    bytes = m_unwrapped;
+  }
+  switch (m_reader.Append(bytes)) {
     case StreamReader::kCleared:
       m_owner.Debug(kDebugError, "Input buffer exceeds limit. Buffer cleared.");
       break;
@@ -41,13 +51,17 @@ void Connection::OnDataArrival(int32_t /*bytes_total*/) {
   }
   if (m_inDataArrival != 0) {
     m_inDataArrival = kParsing | kParseAgain;
+    if (gate == HttpResponseGate::kBroken) OnBrokenBody();
     return;
   }
+  // The parts completed before a broken chunk are still taken.
+  const uint64_t attempt = m_attempt;
   do {
     m_inDataArrival = kParsing;
     RunStage();
   } while (m_inDataArrival & kParseAgain);
   m_inDataArrival = 0;
+  if (gate == HttpResponseGate::kBroken && attempt == m_attempt) OnBrokenBody();
 }
 
 void Connection::RunStage() {
@@ -73,7 +87,7 @@ void Connection::RunStage() {
 
 void Connection::ProcessResponseHeader() {
   // Without a usable boundary the header timeout ends this attempt.
-  if (!m_reader.TakeResponseHeader()) return;
+  if (!m_reader.TakeResponseHeader(m_settings.boundaryDiscovery)) return;
   m_timeoutTimer->SetEnabled(false);
   m_connectionState = kReadingParts;
   m_timeoutTimer->SetInterval(kPartTimeoutMs);

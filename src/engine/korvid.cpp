@@ -189,6 +189,17 @@ void Korvid::SetAddress(const std::string& value) {
 void Korvid::SetUrl(const std::string& value) { m_parts->connection.Settings().url = value; }
 void Korvid::SetStreaming(const bool& value) { m_parts->connection.Settings().streaming = value; }
 
+void Korvid::SetRequestStyle(const RequestStyle& value) {
+  m_parts->connection.Settings().requestStyle = value;
+}
+RequestStyle Korvid::GetRequestStyle() const { return m_parts->connection.Settings().requestStyle; }
+void Korvid::SetBoundaryDiscovery(const bool& value) {
+  m_parts->connection.Settings().boundaryDiscovery = value;
+}
+bool Korvid::GetBoundaryDiscovery() const {
+  return m_parts->connection.Settings().boundaryDiscovery;
+}
+
 void Korvid::setFilterChain(const std::shared_ptr<FrameFilterChain>& filterChain) {
   m_parts->pipeline.SetFilterChain(filterChain);
 }

@@ -45,6 +45,9 @@ SourceSettings ReadSourceSettings(RegUtils& registry, const std::string& key) {
   s.connection.userName = get("UserName", "");
   s.connection.password = get("Password", "");
   ParseSchedule(HexToString(get("Schedule", "")), s.schedule);
+  s.connection.requestStyle = static_cast<RequestStyle>(
+      bounded("RequestStyle", "0", 0, static_cast<int32_t>(RequestStyle::kHttp11), 0));
+  s.connection.boundaryDiscovery = get("BoundaryDiscovery", "0") == "1";
   return s;
 }
 

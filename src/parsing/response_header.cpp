@@ -46,16 +46,54 @@ bool StreamReader::FindContentTypeLine(int32_t& start, int32_t& end,
   return end != 0;  // false while the line is not complete
 }
 
-bool StreamReader::TakeResponseHeader() {
+bool StreamReader::TakeResponseHeader(bool discoverBoundary) {
   int32_t ct = 0, eol = 0;
   std::string_view line_end;
-  if (!FindContentTypeLine(ct, eol, line_end)) return false;
-  std::string value = BoundaryOf(std::string_view(InputData() + ct - 1, eol - ct));
-  if (static_cast<int32_t>(value.size()) < kMinBoundaryLength) return false;
-  m_boundary = value.rfind("--", 0) == 0 ? std::move(value) : "--" + value;
-  DiscardHead(eol - 1 + static_cast<int32_t>(line_end.size()));
+  if (FindContentTypeLine(ct, eol, line_end)) {
+    std::string value = BoundaryOf(std::string_view(InputData() + ct - 1, eol - ct));
+    if (static_cast<int32_t>(value.size()) >= kMinBoundaryLength) {
+      SetBoundary(value.rfind("--", 0) == 0 ? std::move(value) : "--" + value,
+                  eol - 1 + static_cast<int32_t>(line_end.size()));
+      return true;
+    }
+  }
+  return discoverBoundary && DiscoverBoundary();
+}
+
+bool StreamReader::DiscoverBoundary() {
+  const std::string_view data = Data();
+  size_t body = data.find_first_not_of("\r\n");
+  if (body == std::string_view::npos) return false;
+  if (data.compare(body, 2, "--") != 0) {
+    // After the header's blank line: a line end, an optional CR, a line end.
+    for (size_t lf = data.find('\n');; lf = data.find('\n', lf + 1)) {
+      if (lf == std::string_view::npos) return false;
+      body = lf + 1 + (lf + 1 < data.size() && data[lf + 1] == '\r' ? 1 : 0);
+      if (body < data.size() && data[body] == '\n') break;
+    }
+  }
+  // The first line from there that begins with "--" (a preamble may come first).
+  for (size_t line = body; line < data.size();) {
+    const size_t lf = data.find('\n', line);
+    if (lf == std::string_view::npos) return false;  // wait for the line's end
+    std::string_view text = data.substr(line, lf - line);
+    while (!text.empty() && (text.back() == '\r' || text.back() == ' ' || text.back() == '\t')) {
+      text.remove_suffix(1);
+    }
+    if (text.size() >= 2 + static_cast<size_t>(kMinBoundaryLength) && text.substr(0, 2) == "--") {
+      SetBoundary(std::string(text), static_cast<int32_t>(line));
+      return true;
+    }
+    line = lf + 1;
+  }
+  return false;
+}
+
+// The boundary found, and `consumed` bytes of header dropped before the parts.
+void StreamReader::SetBoundary(std::string boundary, int32_t consumed) {
+  m_boundary = std::move(boundary);
+  DiscardHead(consumed);
   m_crlfEndMemo = m_lfEndMemo = SearchMemo{};  // they belonged to another boundary
-  return true;
 }
 
 bool StreamReader::TakeSingleResponse(std::shared_ptr<MediaFrame>& frame) {

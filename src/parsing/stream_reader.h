@@ -55,7 +55,12 @@ class StreamReader {
   // Streaming: true once the first "Content-Type" line of the response is
   // complete and names a multipart boundary of at least kMinBoundaryLength;
   // the header up to that line is then consumed and parts follow.
-  bool TakeResponseHeader();
+  // With `discoverBoundary`, a response without such a line is taken too once
+  // its first body line that begins with "--" is complete: that line is the
+  // boundary. The body starts at once when the response begins with "--"
+  // (after blank lines: the source sent no header), else after the header's
+  // blank line; everything before the boundary line is consumed.
+  bool TakeResponseHeader(bool discoverBoundary = false);
 
   // Streaming: the next complete part, consumed from the buffer.
   PartKind TakePart(std::shared_ptr<MediaFrame>& frame);
@@ -91,6 +96,8 @@ class StreamReader {
   void Compact();
   // The "Content-Type" line of the response: its position and line end, or false.
   bool FindContentTypeLine(int32_t& start, int32_t& end, std::string_view& lineEnd) const;
+  bool DiscoverBoundary();
+  void SetBoundary(std::string boundary, int32_t consumed);
   int32_t FindPartEnd(int32_t from, int32_t& lineEndLength);
   std::string ParsePartHeaders(std::string_view headerBlock, std::string_view lineEnd);
   PartKind MakePartFrame(const std::string& contentType, int32_t bodyStart, int32_t bodyLength,

@@ -34,14 +34,15 @@ std::string Part(const std::string& type, const std::string& body, const std::st
 // Feeds each arrival and takes what is complete, as the connection does: the
 // response header until it is accepted, then every complete part. A part is
 // written as Frame(type, body), "keepalive" or "none" (a part without frame).
-Parts Feed(const std::vector<std::string>& arrivals, StreamReader* reader = nullptr) {
+Parts Feed(const std::vector<std::string>& arrivals, StreamReader* reader = nullptr,
+           bool discover = false) {
   StreamReader own;
   if (reader == nullptr) reader = &own;
   Parts parts;
   bool streaming = false;
   for (const std::string& arrival : arrivals) {
     reader->Append(arrival);
-    if (!streaming && !(streaming = reader->TakeResponseHeader())) continue;
+    if (!streaming && !(streaming = reader->TakeResponseHeader(discover))) continue;
     std::shared_ptr<MediaFrame> frame;
     for (StreamReader::PartKind kind; (kind = reader->TakePart(frame)) != StreamReader::kNoPart;) {
       parts.push_back(kind == StreamReader::kKeepAlive ? "keepalive"
@@ -72,6 +73,37 @@ TEST(StreamReaderTest, ResponseHeaderYieldsTheBoundaryAndIsConsumedUpToIt) {
     EXPECT_EQ(reader.TakeResponseHeader(), !boundary.empty()) << line;
     EXPECT_EQ(reader.Boundary(), boundary) << line;
     EXPECT_EQ(reader.Data(), boundary.empty() ? line + "rest" : "rest") << line;
+  }
+}
+
+// With discovery, the boundary is the first body line that begins with "--" when the header
+// names none or there is no header; without it, only the header's boundary is accepted.
+TEST(StreamReaderTest, DiscoveryTakesTheBoundaryFromTheFirstBodyLine) {
+  const std::string parts = Part("image/jpeg", "J1") + Part("text/plain", "T") + "--myboundary";
+  const Parts frames = {Frame(kJpeg, "J1"), Frame(kText, "T")};
+  // A stream, and the parts it gives with discovery on and off.
+  const std::tuple<std::string, Parts, Parts> cases[] = {
+      {parts, frames, {}},
+      {"\r\n\r\n" + parts, frames, {}},
+      {"HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n" + parts, frames, {}},
+      {"HTTP/1.0 200 OK\nServer: x\n\npreamble\n-\n\n" + parts, frames, {}},
+      {"HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace\r\n\r\n\r\n" + parts,
+       frames,
+       {}},
+      {std::string(kHeader) + parts, frames, frames},
+      // Trailing blanks are no part of the boundary; "--" alone is no boundary.
+      {"--myboundary  \r\nContent-Type: text/plain\r\n\r\nT\r\n--myboundary",
+       {Frame(kText, "T")},
+       {}},
+      {"--\r\n--m\r\n--mm\r\nContent-Type: text/plain\r\n\r\nT\r\n--mm", {Frame(kText, "T")}, {}},
+      {"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nno boundary line\r\n", {}, {}},
+  };
+  for (const auto& [stream, with, without] : cases) {
+    for (size_t cut = 0; cut <= stream.size(); ++cut) {
+      const std::vector<std::string> arrivals = {stream.substr(0, cut), stream.substr(cut)};
+      ASSERT_EQ(Feed(arrivals, nullptr, true), with) << stream << " cut at " << cut;
+      ASSERT_EQ(Feed(arrivals, nullptr, false), without) << stream << " cut at " << cut;
+    }
   }
 }
 
