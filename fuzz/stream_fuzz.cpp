@@ -1,12 +1,16 @@
 // Arbitrary bytes, cut into arrivals, into a StreamReader taken as the
-// connection takes it: after each arrival the response header until accepted,
+// connection takes it: optionally through the HttpResponseGate first (which
+// reads the status line and de-chunks a chunked body, and must never let
+// through more than it was given); after each arrival the response header
+// (with boundary discovery, optionally) until accepted,
 // then every complete part; or, for a single response, the whole once all is
 // in. After every step the buffer must be sound; a frame's body must be the
 // bytes fed just before those the reader keeps (for a single response, all
 // but the last two); no more parts may come out than boundaries went in.
 //
 // Input: a flags byte (1 single response, 2 a valid response header first,
-// 4 LF line ends, 8 huge arrivals), then arrivals, a length byte each:
+// 4 LF line ends, 8 huge arrivals, 16 through the gate, and then a chunked
+// header with flag 2, 32 boundary discovery), then arrivals, a length byte each:
 //   0x00-0xEF  that many bytes (fewer if the input ends first)
 //   0xF0-0xFF  up to 256 bytes, repeated to (n - 0xEF) KiB; with flag 8,
 //              0xFE to 6 MiB (two pass the input limit), 0xFF to 12 MiB
@@ -18,6 +22,7 @@
 
 #include "common/engine_limits.h"
 #include "parsing/byte_search.h"
+#include "parsing/http_response_gate.h"
 #include "parsing/stream_reader.h"
 #include "ravelon/media_frame.h"
 
@@ -29,6 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string fed;
   size_t boundaries = 0, parts = 0, counted_to = 0;
   bool streaming = false;
+  ravelon::HttpResponseGate gate;
+  bool gate_closed = false;
+  size_t given = 0;  // bytes given to the gate
   const auto check = [&](bool sound) {
     if (!sound || reader.Length() < 0 || reader.Length() > reader.Capacity() ||
         reader.Capacity() > ravelon::kInputBufferLimit ||
@@ -42,10 +50,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return fed.size() >= kept + body.size() &&
            fed.compare(fed.size() - kept - body.size(), body.size(), body) == 0;
   };
-  const auto arrive = [&](const std::string& arrival) {
+  const auto arrive = [&](const std::string& raw) {
+    std::string arrival = raw;
+    if (flags & 16) {
+      if (gate_closed) return;
+      arrival.clear();
+      given += raw.size();
+      const auto outcome = gate.Feed(raw, arrival);
+      check(fed.size() + arrival.size() <= given);
+      if (outcome == ravelon::HttpResponseGate::kRefused) {
+        check(!gate.StatusLine().empty() && arrival.empty());
+        gate_closed = true;
+        return;
+      }
+      // What came before a broken chunk is still read.
+      gate_closed = outcome == ravelon::HttpResponseGate::kBroken;
+    }
     fed += arrival;
     reader.Append(arrival);
-    if (!(flags & 1) && !streaming) streaming = reader.TakeResponseHeader();
+    if (!(flags & 1) && !streaming) streaming = reader.TakeResponseHeader(flags & 32);
     check(true);
     if (!streaming) return;
     // Boundaries that have wholly arrived, matched as the reader matches them.
@@ -65,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   if (flags & 2) {
     const std::string eol = flags & 4 ? "\n" : "\r\n";
-    arrive("HTTP/1.0 200 OK" + eol + "Content-Type: " +
+    arrive("HTTP/1.1 200 OK" + eol + (flags & 16 ? "Transfer-Encoding: chunked" + eol : "") +
+           "Content-Type: " +
            (flags & 1 ? "image/jpeg" : "multipart/x-mixed-replace; boundary=myboundary") + eol +
            eol);
   }

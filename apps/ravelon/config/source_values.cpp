@@ -42,6 +42,11 @@ constexpr SourceValueInfo kSourceValues[] = {
     {"Password", "password", kText, 0, 0, false, "", "the password the source asks for"},
     {"Schedule", "schedule", kSchedule, 0, 0, false, "",
      "the weekly schedule, hex text of its binary form"},
+    {"RequestStyle", "request-style", kNumber, 0, 2, false, "",
+     "the request: 0 a bare GET line (default), 1 HTTP/1.0, 2 HTTP/1.1, both with Host and "
+     "User-Agent lines"},
+    {"BoundaryDiscovery", "find-boundary", kSwitch, 0, 0, false, "",
+     "take the boundary from the stream's first \"--\" line when the response names none"},
 };
 
 std::string CheckNumber(const SourceValueInfo& info, const std::string& text,
