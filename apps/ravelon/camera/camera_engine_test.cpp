@@ -14,6 +14,7 @@
 #include "ravelon/frame_filter_chain.h"
 #include "ravelon/korvid.h"
 #include "ravelon/platform.h"
+#include "tests/store_recording.h"
 #include "tests/temp_folder.h"
 
 namespace ravelon::cli {
@@ -58,6 +59,9 @@ struct Case {
   std::string user = "", password = "";  // the engine's credentials
   std::vector<uint8_t> also_seen = {};   // frame types beyond JPEG
   uint64_t connections = 1;              // at least
+  RequestStyle style = RequestStyle::kBare;
+  bool discover = false;
+  bool save = false;  // with a save interval of 100 ms
 };
 
 // One camera and the engine that records it into its own store folder.
@@ -73,7 +77,11 @@ struct Source {
     engine.SetUrl("/video");
     engine.SetStreaming(!c.options.single);
     engine.SetCredentials(c.user, c.password);
-    engine.SetViewIterval(20);
+    engine.SetRequestStyle(c.style);
+    engine.SetBoundaryDiscovery(c.discover);
+    engine.DoSave(c.save);
+    engine.SetSaveIterval(100);
+    engine.SetViewIterval(c.save ? 100 : 20);
     engine.DBPath(store);
     engine.PrepareEngine();
     engine.Connect();
@@ -141,6 +149,35 @@ TEST(CameraEngineTest, EngineRecordsEveryMode) {
     EXPECT_EQ(r.frames_by_type.count(kRejected), 0u);
     sources[i]->engine.ReleaseNGN();
   }
+}
+
+// Snapshot polling with a host that saves every second: every polled image is
+// saved, the re-requests between saves keeping the save queue.
+TEST(CameraEngineTest, PollingWithASaveEverySecondSavesEveryPolledImage) {
+  CameraOptions single = Small();
+  single.single = true;
+  const testing::TempFolder folder;
+  const std::shared_ptr<Platform> platform = NewRealPlatform(folder.Path("registry.db"));
+  const std::string store = folder.Path("poll") + "/";
+  Source source(platform, {.name = "poll", .options = single, .save = true}, store);
+  constexpr int kPolled = 8;
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  auto save = platform->Loop().NewTimer([&] {
+    source.engine.ForcedSave();
+    if (source.recorder->frames_by_type[kJpeg] >= kPolled ||
+        std::chrono::steady_clock::now() > give_up) {
+      platform->Loop().Stop();
+    }
+  });
+  save->SetInterval(1'000);
+  save->SetEnabled(true);
+  platform->Loop().Run();
+  const int polled = source.recorder->frames_by_type[kJpeg];
+  ASSERT_GE(polled, kPolled) << source.recorder->log;
+  source.engine.ForcedSave();
+  const std::unique_ptr<FileSystem> files = NewPosixFileSystem();
+  EXPECT_EQ(std::ssize(testing::ReadAllFrames(*files, store)), polled) << source.recorder->log;
+  source.engine.ReleaseNGN();
 }
 
 }  // namespace
