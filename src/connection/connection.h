@@ -137,6 +137,7 @@ class Connection final : private TcpSocketObserver {
   std::string m_arrival;    // the socket's bytes, reused between arrivals
   std::string m_unwrapped;  // what the gate let through of them
   HttpResponseGate m_gate;
+  bool m_bodyBroken = false;  // the gate found the chunked body broken
   // Made on the first 401 with credentials set, again when they change.
   std::unique_ptr<DigestSession> m_digest;
   std::string m_digestCredentials;

@@ -34,6 +34,7 @@ void Connection::OnConnect() {
   if (attempt != m_attempt) return;
   m_connectionState = kAwaitingResponse;
   m_gate.Reset();
+  m_bodyBroken = false;
 
   std::string request;
   if (!m_settings.url.empty()) {

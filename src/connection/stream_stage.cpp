@@ -6,6 +6,8 @@
 // during parsing, so a second arrival can come in before the first returns.
 // That one only appends its bytes and flags the running parse, which loops
 // once more: parsing is never entered twice.
+#include <utility>
+
 #include "common/engine_limits.h"
 #include "connection/connection.h"
 #include "parsing/stream_reader.h"
@@ -27,11 +29,12 @@ void Connection::OnDataArrival(int32_t /*bytes_total*/) {
   // The gate holds an HTTP head until it is complete and de-chunks a chunked
   // body; other responses reach the reader as they arrive.
   std::string_view bytes = m_arrival;
-  HttpResponseGate::Outcome gate = HttpResponseGate::kPassing;
   if (!m_gate.PassingThrough()) {
     m_unwrapped.clear();
-    gate = m_gate.Feed(m_arrival, m_unwrapped);
+    const HttpResponseGate::Outcome gate = m_gate.Feed(m_arrival, m_unwrapped);
     if (gate == HttpResponseGate::kRefused) return OnRefused();
+    // The parts completed before a broken chunk are still taken first.
+    m_bodyBroken = m_bodyBroken || gate == HttpResponseGate::kBroken;
     bytes = m_unwrapped;
   }
   switch (m_reader.Append(bytes)) {
@@ -51,17 +54,16 @@ void Connection::OnDataArrival(int32_t /*bytes_total*/) {
   }
   if (m_inDataArrival != 0) {
     m_inDataArrival = kParsing | kParseAgain;
-    if (gate == HttpResponseGate::kBroken) OnBrokenBody();
     return;
   }
-  // The parts completed before a broken chunk are still taken.
   const uint64_t attempt = m_attempt;
   do {
     m_inDataArrival = kParsing;
     RunStage();
   } while (m_inDataArrival & kParseAgain);
   m_inDataArrival = 0;
-  if (gate == HttpResponseGate::kBroken && attempt == m_attempt) OnBrokenBody();
+  // Unless handling a frame already ended the attempt.
+  if (std::exchange(m_bodyBroken, false) && attempt == m_attempt) OnBrokenBody();
 }
 
 void Connection::RunStage() {
