@@ -16,7 +16,6 @@ namespace {
 // Nonces remembered; an answer to an older one is stale. Far more than the
 // clients a test keeps at once, yet a bound on a camera that runs for days.
 constexpr size_t kRememberedNonces = 256;
-constexpr std::string_view kOpaque = "5ccc069c403ebaf9f0171e9517f40e41";
 
 std::string LowerHex(const unsigned char* bytes, size_t count) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -98,7 +97,7 @@ std::string DigestGuard::Challenge(bool stale) {
   m_issued.push_back(nonce);
   std::string value = "Digest realm=\"" + m_settings.realm + "\", qop=\"auth\", algorithm=";
   value += m_settings.sha256 ? "SHA-256" : "MD5";
-  value += ", nonce=\"" + nonce + "\", opaque=\"" + std::string(kOpaque) + "\"";
+  value += ", nonce=\"" + nonce + "\", opaque=\"" + m_settings.opaque + "\"";
   if (stale) value += ", stale=true";
   return value;
 }
@@ -112,7 +111,7 @@ DigestGuard::Verdict DigestGuard::Check(std::string_view method, std::string_vie
   uint64_t count = 0;
   const bool well_formed =
       p["username"] == m_settings.user && p["realm"] == m_settings.realm && p["uri"] == target &&
-      p["opaque"] == kOpaque && EqualsNoCase(p["qop"], "auth") &&
+      p["opaque"] == m_settings.opaque && EqualsNoCase(p["qop"], "auth") &&
       EqualsNoCase(algorithm, m_settings.sha256 ? "SHA-256" : "MD5") && !p["nonce"].empty() &&
       !p["cnonce"].empty() && ParseCount(p["nc"], count);
   if (!well_formed) return Verdict::kRefused;

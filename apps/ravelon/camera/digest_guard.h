@@ -28,6 +28,7 @@ struct DigestSettings {
   std::string realm;
   std::string user;
   std::string password;
+  std::string opaque;  // echoed by every answer
   int nonce_uses = 0;  // requests a nonce serves before it is stale; 0: no limit
 };
 

@@ -4,6 +4,7 @@ namespace ravelon::cli {
 namespace {
 
 constexpr char kRealm[] = "ravelon test camera";
+constexpr char kOpaque[] = "5ccc069c403ebaf9f0171e9517f40e41";
 
 Refusal BasicChallenge() {
   return {
@@ -19,6 +20,7 @@ RequestGate::RequestGate(const CameraOptions& options) : m_options(options) {
                                     .realm = kRealm,
                                     .user = options.user,
                                     .password = options.password,
+                                    .opaque = kOpaque,
                                     .nonce_uses = options.nonce_uses},
                      RandomNonce);
   }
