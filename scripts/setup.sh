@@ -14,7 +14,10 @@ packages=(
   libcli11-dev         # CLI11: the command line of the ravelon command
   pkgconf              # pkg-config: the install test builds a host with its flags
   clang-format         # the checked-in code style
-  ffmpeg               # tests check that players read `ravelon store export --stdout` (skipped without it)
+  ffmpeg               # players read `ravelon store export --stdout`; a peer MJPEG server in tests
+  gstreamer1.0-tools   # gst-launch-1.0: GStreamer pipelines as peer servers in tests
+  gstreamer1.0-plugins-base  # videotestsrc, tcpserversink
+  gstreamer1.0-plugins-good  # jpegenc, multipartmux, multifilesrc
 )
 
 missing=()

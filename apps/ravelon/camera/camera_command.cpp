@@ -1,6 +1,7 @@
 // `ravelon camera`: a loopback test source. Serves multipart JPEG streams of
 // a moving, labelled test pattern (or single images for polling), with
-// optional text and event parts, credentials and fault modes, until
+// optional text and event parts, credentials, fault modes and the response
+// styles of real-world servers, until
 // interrupted (SIGINT, SIGTERM) or for --duration seconds.
 //
 // The first line on standard output is "listening on ADDRESS:PORT", so that
@@ -26,6 +27,24 @@ const std::map<std::string, FaultMode>& FaultNames() {
   return names;
 }
 
+const std::map<std::string, HeaderStyle>& HeaderNames() {
+  static const std::map<std::string, HeaderStyle> names = {
+      {"multipart", HeaderStyle::kMultipart},
+      {"octet-stream", HeaderStyle::kOctetStream},
+      {"none", HeaderStyle::kNone},
+  };
+  return names;
+}
+
+const std::map<std::string, AuthScheme>& AuthNames() {
+  static const std::map<std::string, AuthScheme> names = {
+      {"basic", AuthScheme::kBasic},
+      {"digest-md5", AuthScheme::kDigestMd5},
+      {"digest-sha256", AuthScheme::kDigestSha256},
+  };
+  return names;
+}
+
 // --duration is at most this (about 16 weeks), which keeps the deadline's
 // arithmetic far from overflow; a longer run leaves --duration out.
 constexpr double kMaxDurationSeconds = 1e7;
@@ -33,14 +52,18 @@ constexpr double kMaxDurationSeconds = 1e7;
 struct CameraCommandOptions {
   CameraOptions camera;
   std::string size = "640x480";
-  std::string fault;    // "" or a key of FaultNames()
-  double duration = 0;  // seconds; 0 = until interrupted
+  std::string fault;                 // "" or a key of FaultNames()
+  std::string header = "multipart";  // a key of HeaderNames()
+  std::string auth = "basic";        // a key of AuthNames()
+  double duration = 0;               // seconds; 0 = until interrupted
 };
 
 int RunCamera(CameraCommandOptions& o) {
   // Both checked by their options' validators.
   ParseFrameSize(o.size, o.camera.width, o.camera.height);
   if (!o.fault.empty()) o.camera.fault = FaultNames().at(o.fault);
+  o.camera.header = HeaderNames().at(o.header);
+  o.camera.auth = AuthNames().at(o.auth);
   if (!(o.duration >= 0 && o.duration <= kMaxDurationSeconds)) {  // NaN passes CLI11's range
     throw CommandError("--duration must be 0 to 1e7 seconds");
   }
@@ -100,6 +123,36 @@ void AddCameraCommand(CLI::App& app, Action& action) {
                     "answer each request with one JPEG and close (for polling)");
   command->add_option("--user", c.user, "demand Basic credentials with this user name");
   command->add_option("--password", c.password, "... and this password");
+  command
+      ->add_option("--auth", options->auth,
+                   "how the credentials are checked: basic, digest-md5 or digest-sha256 (qop=auth)")
+      ->check(CLI::IsMember(AuthNames()))
+      ->capture_default_str();
+  command
+      ->add_option("--nonce-uses", c.nonce_uses,
+                   "Digest: requests one nonce serves before it is called stale; 0: no limit")
+      ->check(CLI::NonNegativeNumber);
+  command->add_flag("--http-only", c.http_only,
+                    "answer a request line without an HTTP version with 400 Bad Request");
+  command->add_flag("--chunked", c.chunked,
+                    "send bodies with Transfer-Encoding: chunked (and HTTP/1.1)");
+  command
+      ->add_option("--chunk-size", c.chunk_size, "bytes per chunk; 0 cycles through 1 to 509 bytes")
+      ->check(CLI::NonNegativeNumber);
+  command
+      ->add_option("--header", options->header,
+                   "the stream's response head: multipart, octet-stream (the boundary shows only "
+                   "in the body) or none (no HTTP head at all)")
+      ->check(CLI::IsMember(HeaderNames()))
+      ->capture_default_str();
+  command->add_flag("--blank-line", c.blank_before_boundary,
+                    "a blank line before the first boundary");
+  command->add_flag("--odd-header-case", c.odd_header_case,
+                    "header names in odd letter case, values padded with blanks");
+  command
+      ->add_option("--reply", c.reply_status,
+                   "answer every request with this status and close: 401 or 404")
+      ->check(CLI::IsMember({401, 404}));
   command
       ->add_option("--fault", options->fault,
                    "after --after frames: stall (send nothing more), close, garbage (random "

@@ -51,6 +51,9 @@ inline constexpr std::string_view kBoundary = "ravelon-test-camera-boundary";
 // claims and sends more than that.
 inline constexpr int64_t kEngineInputLimit = 10'000'000;
 inline constexpr int64_t kOversizedBodyBytes = kEngineInputLimit + 1'000'000;
+// A client's output buffer larger than this (only the oversized part makes
+// one) is given back once sent, rather than kept for the small parts after.
+inline constexpr size_t kKeptOutputCapacity = 1 << 20;
 // "garbage" sends this much random data per frame tick: at 10 fps the engine's
 // input limit is passed in about 8 s, before its 15 s part timeout, so both of
 // its defences get exercised.

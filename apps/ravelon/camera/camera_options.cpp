@@ -48,6 +48,19 @@ void CheckCameraOptions(const CameraOptions& o) {
   if (o.single && o.fault != FaultMode::kNone) {
     throw CommandError("fault modes act on streams: leave out --single or --fault");
   }
+  if (o.single && (o.header != HeaderStyle::kMultipart || o.blank_before_boundary)) {
+    throw CommandError("--header and --blank-line act on streams: leave out --single");
+  }
+  if (o.chunked && o.header == HeaderStyle::kNone) {
+    throw CommandError(
+        "a chunked body needs a response head: leave out --chunked or --header none");
+  }
+  if (o.chunk_size < 0 || o.nonce_uses < 0) {
+    throw CommandError("--chunk-size and --nonce-uses cannot be negative");
+  }
+  if (o.reply_status != 0 && o.reply_status != 401 && o.reply_status != 404) {
+    throw CommandError("--reply must be 401 or 404");
+  }
 }
 
 }  // namespace ravelon::cli

@@ -6,21 +6,15 @@
 
 #include "camera/camera_limits.h"
 #include "camera/part_writer.h"
+#include "camera/response_head.h"
 
 namespace ravelon::cli {
-namespace {
-
-std::string UnauthorizedResponse() {
-  return StatusResponse(401, "Unauthorized",
-                        "WWW-Authenticate: Basic realm=\"ravelon test camera\"\r\n");
-}
-
-}  // namespace
 
 ClientSession::ClientSession(asio::ip::tcp::socket socket, CameraState& camera, uint64_t seed)
     : m_socket(std::move(socket)),
       m_timer(m_socket.get_executor()),
       m_camera(camera),
+      m_chunks(camera.options.chunk_size),
       m_framePeriod(std::chrono::duration_cast<Clock::duration>(
           std::chrono::duration<double>(1.0 / camera.options.fps))),
       m_random(seed * 0x9E3779B97F4A7C15ull | 1) {}
@@ -68,14 +62,16 @@ void ClientSession::OnRead(const asio::error_code& error, size_t bytes) {
       case HeadStatus::kIncomplete:
         break;
       case HeadStatus::kTooLarge:
-        End(StatusResponse(431, "Request Header Fields Too Large", ""), 0);
+        ++m_camera.requests_seen;
+        Refuse({431, "Request Header Fields Too Large", {}});
         break;
       case HeadStatus::kComplete: {
+        ++m_camera.requests_seen;
         RequestHead request;
         if (ParseRequestHead(std::string_view(m_head).substr(0, head_size), request)) {
           Answer(request);
         } else {
-          End(StatusResponse(400, "Bad Request", ""), 0);
+          Refuse({400, "Bad Request", {}});
         }
         break;
       }
@@ -87,25 +83,49 @@ void ClientSession::OnRead(const asio::error_code& error, size_t bytes) {
 void ClientSession::Answer(const RequestHead& request) {
   m_head = std::string();
   const CameraOptions& options = m_camera.options;
-  if (request.method != "GET") {
-    End(StatusResponse(405, "Method Not Allowed", "Allow: GET\r\n"), 0);
-  } else if (!Authorized(request.authorization, options.user, options.password)) {
-    End(UnauthorizedResponse(), 0);
+  if (const std::optional<Refusal> refusal = m_camera.gate.Screen(request)) {
+    Refuse(*refusal);
   } else if (options.single) {
-    const uint64_t number = ++m_camera.single_frame_number;
-    const std::string_view jpeg = m_camera.frames.Make(
-        number, FrameLabel(number, LocalStamp::Of(std::chrono::system_clock::now())));
-    if (jpeg.empty()) {
-      End(StatusResponse(500, "Internal Server Error", ""), 0);
-    } else {
-      End(SingleImageResponse(jpeg), 1);
-    }
+    SendSingleImage();
   } else {
     // The head goes out with the first frame, or alone when a fault starts at once.
+    m_camera.CountResponse(200);
     m_stage = Stage::kStreaming;
-    m_out = StreamResponseHead(kBoundary);
+    m_out = StreamResponseHead(options, kBoundary);
+    if (options.blank_before_boundary) AppendBody(m_out, "\r\n");
     m_nextFrame = Clock::now();
     OnTick();
+  }
+}
+
+void ClientSession::Refuse(const Refusal& refusal) {
+  m_camera.CountResponse(refusal.status);
+  if (refusal.stale) ++m_camera.stale_challenges;
+  End(StatusResponse(refusal.status, refusal.reason, refusal.headers,
+                     m_camera.options.odd_header_case),
+      0);
+}
+
+void ClientSession::SendSingleImage() {
+  const uint64_t number = ++m_camera.single_frame_number;
+  const std::string_view jpeg = m_camera.frames.Make(
+      number, FrameLabel(number, LocalStamp::Of(std::chrono::system_clock::now())));
+  if (jpeg.empty()) {
+    Refuse({500, "Internal Server Error", {}});
+    return;
+  }
+  m_camera.CountResponse(200);
+  std::string response = SingleImageHead(m_camera.options, jpeg.size());
+  AppendBody(response, std::string(jpeg) + "\r\n");
+  if (m_camera.options.chunked) ChunkWriter::AppendLast(response);
+  End(std::move(response), 1);
+}
+
+void ClientSession::AppendBody(std::string& out, std::string_view body) {
+  if (m_camera.options.chunked) {
+    m_chunks.Append(out, body);
+  } else {
+    out.append(body);
   }
 }
 
@@ -114,7 +134,7 @@ void ClientSession::End(std::string response, uint64_t jpegs) {
   Arm(Clock::now() + kRequestHeadTimeout, &ClientSession::OnEndTimeout);
   m_out = std::move(response);  // never called while a write is under way
   m_sent = 0;
-  Write({asio::buffer(m_out)}, jpegs);
+  Write(m_out.size(), jpegs);
 }
 
 void ClientSession::Arm(Clock::time_point when, void (ClientSession::*on_expiry)()) {
@@ -143,23 +163,25 @@ void ClientSession::OnTick() {
     switch (m_camera.options.fault) {
       case FaultMode::kStall:
         return;  // no more ticks; the pending read still notices the client leaving
-      case FaultMode::kClose:
-        End(std::string(), 0);
+      case FaultMode::kClose: {
+        std::string end;  // a chunked body ends with its last chunk
+        if (m_camera.options.chunked) ChunkWriter::AppendLast(end);
+        End(std::move(end), 0);
         return;
+      }
       case FaultMode::kDrip:
         OnDripTick();
         return;
       case FaultMode::kGarbage:
         AppendGarbage();
-        Write({asio::buffer(m_out)}, 0);
+        Write(m_out.size(), 0);
         ScheduleNextFrame();
         return;
       case FaultMode::kOversized:
         if (!m_oversizedSent) {
           m_oversizedSent = true;
-          AppendPartHead(m_out, kBoundary, kJpegType, kOversizedBodyBytes);
-          m_oversizedBody.assign(static_cast<size_t>(kOversizedBodyBytes), '\0');
-          Write({asio::buffer(m_out), asio::buffer(m_oversizedBody), asio::buffer("\r\n", 2)}, 0);
+          AppendOversizedPart();
+          Write(m_out.size(), 0);
           ScheduleNextFrame();
           return;
         }
@@ -169,7 +191,7 @@ void ClientSession::OnTick() {
     }
   }
   if (!AppendFrameParts()) return;
-  Write({asio::buffer(m_out)}, 1);
+  Write(m_out.size(), 1);
   ScheduleNextFrame();
 }
 
@@ -189,7 +211,7 @@ void ClientSession::OnDripTick() {
   if (m_writing) return;
   if (m_out.empty() && !AppendFrameParts()) return;
   const size_t bytes = std::min(kDripBytesPerTick, m_out.size() - m_sent);
-  Write({asio::buffer(m_out.data() + m_sent, bytes)}, m_sent + bytes == m_out.size() ? 1 : 0);
+  Write(bytes, m_sent + bytes == m_out.size() ? 1 : 0);
 }
 
 bool ClientSession::AppendFrameParts() {
@@ -204,34 +226,45 @@ bool ClientSession::AppendFrameParts() {
     Close();
     return false;
   }
-  AppendPart(m_out, kBoundary, kJpegType, jpeg);
+  const bool odd = o.odd_header_case;
+  std::string parts;
+  AppendPart(parts, kBoundary, kJpegType, jpeg, odd);
   const auto due = [n](int every) { return every > 0 && n % static_cast<uint64_t>(every) == 0; };
-  if (due(o.text_every)) AppendPart(m_out, kBoundary, kTextType, label);
-  if (due(o.event_every)) AppendPart(m_out, kBoundary, kEventType, ReceiptText(n, stamp));
+  if (due(o.text_every)) AppendPart(parts, kBoundary, kTextType, label, odd);
+  if (due(o.event_every)) AppendPart(parts, kBoundary, kEventType, ReceiptText(n, stamp), odd);
   if (due(o.event_list_every)) {
-    AppendPart(m_out, kBoundary, kEventListType, EventListBody(n, stamp));
+    AppendPart(parts, kBoundary, kEventListType, EventListBody(n, stamp), odd);
   }
-  if (due(o.keep_alive_every)) AppendPart(m_out, kBoundary, kKeepAliveType, "");
+  if (due(o.keep_alive_every)) AppendPart(parts, kBoundary, kKeepAliveType, "", odd);
+  AppendBody(m_out, parts);
   return true;
 }
 
 // Random bytes with every '-' replaced, so that no boundary can appear.
 void ClientSession::AppendGarbage() {
-  const size_t start = m_out.size();
-  m_out.resize(start + kGarbageBytesPerTick);
-  for (size_t i = start; i < m_out.size(); ++i) {
+  std::string garbage(kGarbageBytesPerTick, '\0');
+  for (char& byte : garbage) {
     m_random ^= m_random << 13;  // xorshift64
     m_random ^= m_random >> 7;
     m_random ^= m_random << 17;
-    const char byte = static_cast<char>(m_random >> 56);
-    m_out[i] = byte == '-' ? '+' : byte;
+    byte = static_cast<char>(m_random >> 56);
+    if (byte == '-') byte = '+';
   }
+  AppendBody(m_out, garbage);
 }
 
-void ClientSession::Write(std::vector<asio::const_buffer> buffers, uint64_t jpegs) {
+void ClientSession::AppendOversizedPart() {
+  std::string part;
+  AppendPartHead(part, kBoundary, kJpegType, kOversizedBodyBytes, m_camera.options.odd_header_case);
+  part.append(static_cast<size_t>(kOversizedBodyBytes), '\0');
+  part.append("\r\n");
+  AppendBody(m_out, part);
+}
+
+void ClientSession::Write(size_t count, uint64_t jpegs) {
   m_writing = true;
   asio::async_write(
-      m_socket, buffers,
+      m_socket, asio::buffer(m_out.data() + m_sent, count),
       [self = shared_from_this(), jpegs](const asio::error_code& error, size_t bytes) {
         self->OnWritten(error, bytes, jpegs);
       });
@@ -248,8 +281,8 @@ void ClientSession::OnWritten(const asio::error_code& error, size_t bytes, uint6
   m_sent += bytes;
   if (m_sent >= m_out.size()) {
     m_out.clear();
+    if (m_out.capacity() > kKeptOutputCapacity) m_out = std::string();  // after the oversized part
     m_sent = 0;
-    m_oversizedBody = std::string();
   }
   if (m_stage == Stage::kEnding) {
     asio::error_code ignored;

@@ -1,8 +1,9 @@
 // ClientSession: one client of the test camera, from its accepted socket to
-// its close. It reads the request head (bounded in size and time), checks the
-// credentials, and answers: a multipart stream paced by a steady timer, one
-// image and a close (polling mode), or an error status and a close. A fault
-// mode takes over the stream after the configured number of frames.
+// its close. It reads the request head (bounded in size and time), has the
+// camera's request gate screen it, and answers: a multipart stream paced by a
+// steady timer, one image and a close (polling mode), or an error status and
+// a close. Bodies go out chunked when the options ask. A fault mode takes
+// over the stream after the configured number of frames.
 //
 //   ReadingHead --head ok--> Streaming --fault close---------.
 //        |                      |  (stall: stays, sends nothing) |
@@ -23,25 +24,36 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "camera/camera_options.h"
+#include "camera/chunk_writer.h"
 #include "camera/frame_maker.h"
+#include "camera/request_gate.h"
 #include "camera/request_head.h"
 
 namespace ravelon::cli {
 
 // What every session of one camera shares. Lives in the TestCamera and
-// outlives its sessions.
+// outlives its sessions. The counters may be read from any thread.
 struct CameraState {
   CameraState(const CameraOptions& camera_options, FrameMaker& frame_maker)
-      : options(camera_options), frames(frame_maker) {}
+      : options(camera_options), frames(frame_maker), gate(camera_options) {}
+
+  // Counts a response with `status` (a stream counts once, as it starts).
+  void CountResponse(int status) {
+    if (status >= 0 && static_cast<size_t>(status) < responses.size()) ++responses[status];
+  }
 
   const CameraOptions& options;
   FrameMaker& frames;  // the camera's thread only
+  RequestGate gate;    // the camera's thread only
   // Polling mode numbers its frames across connections: one per request.
   uint64_t single_frame_number = 0;  // the camera's thread only
   std::atomic<uint64_t> frames_served{0};
+  std::atomic<uint64_t> requests_seen{0};              // heads read to their end, or too large
+  std::array<std::atomic<uint64_t>, 600> responses{};  // by status code
+  std::atomic<uint64_t> stale_challenges{0};           // Digest 401s with stale=true
 };
 
 class ClientSession : public std::enable_shared_from_this<ClientSession> {
@@ -61,9 +73,13 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   void Read();
   void OnRead(const asio::error_code& error, size_t bytes);
   void Answer(const RequestHead& request);
+  void Refuse(const Refusal& refusal);
+  void SendSingleImage();
   // Sends `response`, closes the sending side and waits (bounded) for the
   // client to close its side, so that nothing sent is lost to a reset.
   void End(std::string response, uint64_t jpegs);
+  // Appends body bytes to `out`: as chunks when the options ask.
+  void AppendBody(std::string& out, std::string_view body);
   void Arm(Clock::time_point when, void (ClientSession::*on_expiry)());
   void OnTick();
   void OnDripTick();
@@ -72,7 +88,9 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   // Appends the next frame's JPEG part and its optional parts to m_out.
   bool AppendFrameParts();
   void AppendGarbage();
-  void Write(std::vector<asio::const_buffer> buffers, uint64_t jpegs);
+  void AppendOversizedPart();
+  // Writes the next `count` bytes of m_out; `jpegs` count as served once they are out.
+  void Write(size_t count, uint64_t jpegs);
   void OnWritten(const asio::error_code& error, size_t bytes, uint64_t jpegs);
   bool Faulty() const;
 
@@ -85,12 +103,13 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   std::array<char, 2048> m_readBuffer{};
   std::string m_head;
 
-  // What is being (or is next to be) sent, and how much of it has gone.
+  // What is being (or is next to be) sent, as it goes on the wire, and how
+  // much of it has gone.
   std::string m_out;
   size_t m_sent = 0;
   bool m_writing = false;
-  bool m_clientDone = false;    // the client closed its side while a response went out
-  std::string m_oversizedBody;  // only while the oversized part is sent
+  bool m_clientDone = false;  // the client closed its side while a response went out
+  ChunkWriter m_chunks;
 
   Clock::duration m_framePeriod;
   Clock::time_point m_nextFrame;

@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstdio>
 
+#include "camera/response_head.h"
+
 namespace ravelon::cli {
 namespace {
 
@@ -20,49 +22,21 @@ void AppendEvent(std::string& out, double days, double seconds, std::string_view
 
 }  // namespace
 
-std::string StreamResponseHead(std::string_view boundary) {
-  std::string head = "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=";
-  head.append(boundary);
-  head.append("\r\n\r\n");
-  return head;
-}
-
 void AppendPartHead(std::string& out, std::string_view boundary, std::string_view content_type,
-                    uint64_t body_length) {
+                    uint64_t body_length, bool odd_case) {
   out.append("--");
   out.append(boundary);
-  out.append("\r\nContent-Type: ");
-  out.append(content_type);
-  out.append("\r\nContent-Length: ");
-  out.append(std::to_string(body_length));
-  out.append("\r\n\r\n");
-}
-
-void AppendPart(std::string& out, std::string_view boundary, std::string_view content_type,
-                std::string_view body) {
-  AppendPartHead(out, boundary, content_type, body.size());
-  out.append(body);
+  out.append("\r\n");
+  AppendHeader(out, "Content-Type", content_type, odd_case);
+  AppendHeader(out, "Content-Length", std::to_string(body_length), odd_case);
   out.append("\r\n");
 }
 
-std::string SingleImageResponse(std::string_view jpeg) {
-  std::string response = "HTTP/1.0 200 OK\r\nContent-Type: ";
-  response.append(kJpegType);
-  response.append("\r\nContent-Length: ");
-  response.append(std::to_string(jpeg.size()));
-  response.append("\r\n\r\n");
-  response.append(jpeg);
-  response.append("\r\n");
-  return response;
-}
-
-std::string StatusResponse(int code, std::string_view reason, std::string_view extra_headers) {
-  std::string response = "HTTP/1.0 " + std::to_string(code) + " ";
-  response.append(reason);
-  response.append("\r\n");
-  response.append(extra_headers);
-  response.append("Content-Length: 0\r\n\r\n");
-  return response;
+void AppendPart(std::string& out, std::string_view boundary, std::string_view content_type,
+                std::string_view body, bool odd_case) {
+  AppendPartHead(out, boundary, content_type, body.size(), odd_case);
+  out.append(body);
+  out.append("\r\n");
 }
 
 std::string FrameLabel(uint64_t number, const LocalStamp& stamp) {

@@ -1,11 +1,12 @@
-// The bytes the test camera sends, as the engine's parser reads them: the
-// response heads, multipart parts with their content types, the one-image
-// response of polling mode, and the bodies of the optional text and event
-// parts. Pure functions of their arguments; any thread.
+// The parts of the test camera's streams, as the engine's parser reads them
+// (multipart parts with their content types), and the bodies of the optional
+// text and event parts. The response heads are in response_head.h. Pure
+// functions of their arguments; any thread.
 //
 // A stream is the head, then parts, each
 //   "--" boundary CRLF "Content-Type: " type CRLF "Content-Length: " N CRLF
 //   CRLF body CRLF
+// (with `odd_case`, the header lines spelled as AppendHeader spells them).
 // The engine does not trust Content-Length: a part ends where the next
 // boundary begins, the CRLF before it not being part of the body.
 #pragma once
@@ -26,25 +27,14 @@ inline constexpr std::string_view kEventType = "text/x-vesper-event";
 inline constexpr std::string_view kEventListType = "text/x-vesper-event-list";
 inline constexpr std::string_view kKeepAliveType = "text/keepalive";
 
-// "HTTP/1.0 200 OK" and the multipart content type with `boundary`.
-std::string StreamResponseHead(std::string_view boundary);
-
 // Appends one whole part to `out`.
 void AppendPart(std::string& out, std::string_view boundary, std::string_view content_type,
-                std::string_view body);
+                std::string_view body, bool odd_case);
 
 // Appends a part's head only, for a body of `body_length` bytes that the
 // caller sends itself, followed by CRLF.
 void AppendPartHead(std::string& out, std::string_view boundary, std::string_view content_type,
-                    uint64_t body_length);
-
-// The whole response of polling mode: one JPEG with its length, then CRLF,
-// which the engine expects after the image and drops; the camera closes after.
-std::string SingleImageResponse(std::string_view jpeg);
-
-// A response without a body that ends the connection ("401 Unauthorized"
-// and the like). `extra_headers` is "" or complete lines, each ending CRLF.
-std::string StatusResponse(int code, std::string_view reason, std::string_view extra_headers);
+                    uint64_t body_length, bool odd_case);
 
 // The label drawn into a frame and sent in its text part: the frame number
 // on one line, the local date and time on the next.

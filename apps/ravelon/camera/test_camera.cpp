@@ -11,7 +11,7 @@
 #include "camera/camera_limits.h"
 #include "camera/client_session.h"
 #include "camera/frame_maker.h"
-#include "camera/part_writer.h"
+#include "camera/response_head.h"
 #include "cli/command.h"
 
 namespace ravelon::cli {
@@ -84,10 +84,12 @@ void TestCamera::Impl::Accept() {
 void TestCamera::Impl::OnAccepted(asio::ip::tcp::socket socket) {
   std::erase_if(sessions, [](const std::weak_ptr<ClientSession>& s) { return s.expired(); });
   if (sessions.size() >= kMaxClients) {
-    static const std::string kBusy = StatusResponse(503, "Service Unavailable", "");
+    const std::string busy =
+        StatusResponse(503, "Service Unavailable", {}, options.odd_header_case);
+    state.CountResponse(503);
     asio::error_code ignored;
     socket.non_blocking(true, ignored);
-    socket.write_some(asio::buffer(kBusy), ignored);
+    socket.write_some(asio::buffer(busy), ignored);
     socket.close(ignored);
     return;
   }
@@ -152,5 +154,15 @@ void TestCamera::Stop() {
 uint64_t TestCamera::FramesServed() const { return m_impl->state.frames_served; }
 
 uint64_t TestCamera::ClientsAccepted() const { return m_impl->clients_accepted; }
+
+uint64_t TestCamera::RequestsSeen() const { return m_impl->state.requests_seen; }
+
+uint64_t TestCamera::Responses(int status) const {
+  const auto& responses = m_impl->state.responses;
+  return status >= 0 && static_cast<size_t>(status) < responses.size() ? responses[status].load()
+                                                                       : 0;
+}
+
+uint64_t TestCamera::StaleChallenges() const { return m_impl->state.stale_challenges; }
 
 }  // namespace ravelon::cli

@@ -1,8 +1,8 @@
 // TestCamera: a loopback video source for demos, tests and benchmarks. It
 // serves multipart JPEG streams (or single images, for polling) made on the
-// fly, with optional text and event parts, Basic credentials and fault modes
-// (see CameraOptions). Used by `ravelon camera` and, in-process, by
-// `ravelon demo` and the command's tests.
+// fly, with optional text and event parts, Basic or Digest credentials, fault
+// modes and the response styles of real-world servers (see CameraOptions). Used by `ravelon camera`
+// and, in-process, by `ravelon demo` and the command's tests.
 //
 // The camera listens from its construction (so Port() is known at once) and
 // serves on its own thread, with one Asio io_context, from Start() until
@@ -43,6 +43,13 @@ class TestCamera {
   uint64_t FramesServed() const;
   // Connections accepted (refused ones, over the client limit, not counted).
   uint64_t ClientsAccepted() const;
+  // Request heads read to their end (or refused as too large).
+  uint64_t RequestsSeen() const;
+  // Responses sent with `status`: 200 counts each stream once, as it starts,
+  // and each single image; 401 counts every challenge, stale or not.
+  uint64_t Responses(int status) const;
+  // Digest challenges that said stale=true.
+  uint64_t StaleChallenges() const;
 
  private:
   struct Impl;

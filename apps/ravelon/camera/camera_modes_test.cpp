@@ -1,0 +1,296 @@
+// The test camera's response styles at the wire, read with a plain socket:
+// the exact heads of each mode, chunked bodies that de-chunk to the parts an
+// unchunked stream carries, Digest credentials over real connections, and
+// the counters a test of the engine reads.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "camera/camera_limits.h"
+#include "camera/test_camera.h"
+#include "tests/loopback_client.h"
+
+namespace ravelon::cli {
+namespace {
+
+using testing::Escaped;
+using testing::Exchange;
+
+constexpr char kBareRequest[] = "GET /video\r\n\r\n";
+constexpr char kHttpRequest[] = "GET /video HTTP/1.0\r\n\r\n";
+const std::string kFirstBoundary = "--" + std::string(kBoundary) + "\r\n";
+
+CameraOptions Small() { return {.port = 0, .fps = 50, .width = 32, .height = 24}; }
+
+// The content of a chunked body as far as it has come; `ended` once the last
+// chunk and its trailer have come too. `ok` is false when the framing breaks.
+struct Dechunked {
+  std::string content;
+  bool ended = false;
+  bool ok = true;
+};
+
+Dechunked Dechunk(std::string_view raw) {
+  Dechunked out;
+  for (;;) {
+    const size_t line_end = raw.find("\r\n");
+    if (line_end == std::string_view::npos) return out;  // cut short
+    size_t size = 0;
+    const int read = std::sscanf(std::string(raw.substr(0, line_end)).c_str(), "%zx", &size);
+    if (read != 1) return out.ok = false, out;
+    raw.remove_prefix(line_end + 2);
+    if (size == 0) {  // trailer lines up to a blank line
+      out.ended = raw.find("\r\n\r\n") != std::string_view::npos || raw.starts_with("\r\n");
+      return out;
+    }
+    if (raw.size() < size + 2) return out;  // cut short
+    if (raw.substr(size, 2) != "\r\n") return out.ok = false, out;
+    out.content.append(raw.substr(0, size));
+    raw.remove_prefix(size + 2);
+  }
+}
+
+struct Part {
+  std::string type;
+  std::string body;
+};
+
+// The whole parts of a stream body that starts at its first boundary; false
+// when a part's head or its length is off.
+bool ReadParts(std::string_view body, std::vector<Part>& parts) {
+  const std::string separator = "\r\n" + kFirstBoundary;
+  if (!body.starts_with(kFirstBoundary)) return false;
+  for (size_t at = kFirstBoundary.size();;) {
+    const size_t next = body.find(separator, at);
+    if (next == std::string_view::npos) return true;  // the last part may be cut short
+    const std::string_view part = body.substr(at, next - at);
+    const size_t blank = part.find("\r\n\r\n");
+    unsigned long long length = 0;
+    char type[64] = "";
+    if (blank == std::string_view::npos ||
+        std::sscanf(std::string(part.substr(0, blank)).c_str(),
+                    "Content-Type: %63s\r\nContent-Length: %llu", type, &length) != 2 ||
+        part.size() - blank - 4 != length) {
+      return false;
+    }
+    parts.push_back({type, std::string(part.substr(blank + 4))});
+    at = next + separator.size();
+  }
+}
+
+bool IsJpeg(const std::string& bytes) {
+  return bytes.starts_with("\xFF\xD8") && bytes.ends_with("\xFF\xD9");
+}
+
+TEST(CameraModesTest, SendsTheHeadsOfEachMode) {
+  struct Case {
+    const char* name;
+    std::function<void(CameraOptions&)> set;
+    std::string request;
+    std::string starts;  // the response's first bytes
+    bool whole;          // `starts` is the whole response, and the camera closes after it
+    int status;          // the response counted
+  };
+  const std::string multipart = "multipart/x-mixed-replace; boundary=" + std::string(kBoundary);
+  const Case cases[] = {
+      {"multipart", [](CameraOptions&) {}, kBareRequest,
+       "HTTP/1.0 200 OK\r\nContent-Type: " + multipart + "\r\n\r\n" + kFirstBoundary +
+           "Content-Type: image/jpeg\r\nContent-Length: ",
+       false, 200},
+      {"octet-stream", [](CameraOptions& o) { o.header = HeaderStyle::kOctetStream; }, kBareRequest,
+       "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n" + kFirstBoundary, false,
+       200},
+      {"no head", [](CameraOptions& o) { o.header = HeaderStyle::kNone; }, kBareRequest,
+       kFirstBoundary + "Content-Type: image/jpeg\r\n", false, 200},
+      {"no head, blank line",
+       [](CameraOptions& o) { o.header = HeaderStyle::kNone, o.blank_before_boundary = true; },
+       kBareRequest, "\r\n" + kFirstBoundary, false, 200},
+      {"odd header case", [](CameraOptions& o) { o.odd_header_case = true; }, kBareRequest,
+       "HTTP/1.0 200 OK\r\ncontent-TYPE:   multipart/x-mixed-replace ;   boundary=" +
+           std::string(kBoundary) + "  \r\n\r\n" + kFirstBoundary +
+           "content-TYPE:   image/jpeg  \r\ncontent-LENGTH:   ",
+       false, 200},
+      {"chunked, cycled sizes", [](CameraOptions& o) { o.chunked = true; }, kBareRequest,
+       "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: " + multipart +
+           "\r\nTransfer-Encoding: chunked\r\n\r\n1\r\n-\r\n2\r\n-r\r\n3\r\nave\r\n4\r\nlon-\r\n"
+           "5;ravelon=1\r\ntest-\r\n",
+       false, 200},
+      {"chunked, fixed size", [](CameraOptions& o) { o.chunked = true, o.chunk_size = 6; },
+       kBareRequest, "Transfer-Encoding: chunked\r\n\r\n6\r\n--rave\r\n6\r\nlon-te\r\n", false,
+       200},
+      {"HTTP only, bare request", [](CameraOptions& o) { o.http_only = true; }, kBareRequest,
+       "HTTP/1.0 400 Bad Request\r\nContent-Length: 0\r\n\r\n", true, 400},
+      {"HTTP only, HTTP request", [](CameraOptions& o) { o.http_only = true; }, kHttpRequest,
+       "HTTP/1.0 200 OK\r\n", false, 200},
+      {"reply 404", [](CameraOptions& o) { o.reply_status = 404; }, kHttpRequest,
+       "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n", true, 404},
+      {"reply 401, odd case",
+       [](CameraOptions& o) { o.reply_status = 401, o.odd_header_case = true; }, kBareRequest,
+       "HTTP/1.0 401 Unauthorized\r\nwww-AUTHENTICATE:   Basic realm=\"ravelon test camera\"  "
+       "\r\ncontent-LENGTH:   0  \r\n\r\n",
+       true, 401},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CameraOptions options = Small();
+    c.set(options);
+    TestCamera camera(options);
+    camera.Start();
+    const testing::Received got = Exchange(camera.Port(), c.request, c.whole ? SIZE_MAX : 400);
+    if (c.whole) {
+      EXPECT_EQ(Escaped(got.bytes), Escaped(c.starts));
+      EXPECT_TRUE(got.closed);
+    } else {
+      // A chunked head is checked from its framing on.
+      const size_t from = c.starts.starts_with("Transfer") ? got.bytes.find("Transfer") : 0;
+      EXPECT_EQ(Escaped(got.bytes.substr(from == std::string::npos ? 0 : from, c.starts.size())),
+                Escaped(c.starts));
+    }
+    camera.Stop();
+    EXPECT_EQ(camera.RequestsSeen(), 1u);
+    EXPECT_EQ(camera.Responses(c.status), 1u);
+  }
+}
+
+TEST(CameraModesTest, ChunkedBodiesCarryTheSameParts) {
+  struct Case {
+    const char* name;
+    bool chunked;
+    int chunk_size;
+    bool single;
+  };
+  const Case cases[] = {
+      {"unchunked stream", false, 0, false}, {"cycled sizes", true, 0, false},
+      {"one-byte chunks", true, 1, false},   {"large chunks", true, 100000, false},
+      {"unchunked image", false, 0, true},   {"chunked image", true, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CameraOptions options = Small();
+    options.chunked = c.chunked;
+    options.chunk_size = c.chunk_size;
+    options.single = c.single;
+    options.text_every = 1;
+    TestCamera camera(options);
+    camera.Start();
+    const testing::Received got =
+        Exchange(camera.Port(), kHttpRequest, c.single ? SIZE_MAX : 60000);
+    camera.Stop();
+    const size_t head_end = got.bytes.find("\r\n\r\n");
+    ASSERT_NE(head_end, std::string::npos);
+    const std::string raw = got.bytes.substr(head_end + 4);
+    const Dechunked body = c.chunked ? Dechunk(raw) : Dechunked{raw, got.closed};
+    ASSERT_TRUE(body.ok) << Escaped(raw.substr(0, 300));
+    if (c.single) {  // the image and the CRLF after it, then the end of the body
+      EXPECT_TRUE(body.ended && got.closed);
+      EXPECT_TRUE(body.content.ends_with("\r\n") &&
+                  IsJpeg(body.content.substr(0, body.content.size() - 2)));
+      continue;
+    }
+    std::vector<Part> parts;
+    ASSERT_TRUE(ReadParts(body.content, parts)) << Escaped(body.content.substr(0, 300));
+    ASSERT_GE(parts.size(), 6u);
+    for (size_t i = 0; i < parts.size(); ++i) {
+      EXPECT_EQ(parts[i].type, i % 2 == 0 ? "image/jpeg" : "text/plain") << i;
+      EXPECT_TRUE(i % 2 == 1 || IsJpeg(parts[i].body)) << i;
+    }
+    if (c.chunked && c.chunk_size == 0) {
+      for (const char* extension : {";ravelon=1\r\n", ";ravelon=\"a; b\"\r\n", ";ravelon\r\n"}) {
+        EXPECT_NE(raw.find(extension), std::string::npos) << extension;
+      }
+    }
+  }
+}
+
+TEST(CameraModesTest, ChunkedStreamEndsWithTheLastChunkOnClose) {
+  CameraOptions options = Small();
+  options.chunked = true;
+  options.fault = FaultMode::kClose;
+  options.fault_after = 2;
+  TestCamera camera(options);
+  camera.Start();
+  const testing::Received got = Exchange(camera.Port(), kBareRequest, SIZE_MAX);
+  const std::string raw = got.bytes.substr(got.bytes.find("\r\n\r\n") + 4);
+  const Dechunked body = Dechunk(raw);
+  EXPECT_TRUE(got.closed && body.ok && body.ended);
+  EXPECT_TRUE(raw.ends_with("\r\n0\r\nX-Ravelon-End: 1\r\n\r\n"))
+      << Escaped(raw.substr(raw.size() - 40));
+  std::vector<Part> parts;
+  EXPECT_TRUE(ReadParts(body.content + kFirstBoundary, parts));
+  EXPECT_EQ(parts.size(), 2u);
+}
+
+// A client's Digest answer to the challenge in `response`.
+std::string DigestAnswer(const std::string& response, bool sha256, const std::string& password,
+                         const std::string& nc) {
+  const auto field = [&response](const std::string& name) {
+    const size_t at = response.find(name + "=\"") + name.size() + 2;
+    return response.substr(at, response.find('"', at) - at);
+  };
+  const auto hash = [sha256](const std::string& text) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(text.data(), text.size(), digest, &length, sha256 ? EVP_sha256() : EVP_md5(),
+               nullptr);
+    std::string hex;
+    char two[3];
+    for (unsigned i = 0; i < length; ++i) hex += (std::snprintf(two, 3, "%02x", digest[i]), two);
+    return hex;
+  };
+  const std::string realm = field("realm"), nonce = field("nonce");
+  const std::string key = hash("op:" + realm + ":" + password);
+  const std::string answer = hash(key + ":" + nonce + ":" + nc + ":c1:auth:" + hash("GET:/video"));
+  return "GET /video HTTP/1.1\r\nAuthorization: Digest username=\"op\", realm=\"" + realm +
+         "\", nonce=\"" + nonce + "\", uri=\"/video\", qop=auth, nc=" + nc +
+         ", cnonce=\"c1\", response=\"" + answer + "\", opaque=\"" + field("opaque") +
+         "\", algorithm=" + (sha256 ? "SHA-256" : "MD5") + "\r\n\r\n";
+}
+
+TEST(CameraModesTest, DigestCredentialsOverTheWire) {
+  for (const bool sha256 : {false, true}) {
+    SCOPED_TRACE(sha256 ? "SHA-256" : "MD5");
+    CameraOptions options = Small();
+    options.user = "op";
+    options.password = "s3cret";
+    options.auth = sha256 ? AuthScheme::kDigestSha256 : AuthScheme::kDigestMd5;
+    options.nonce_uses = 2;
+    TestCamera camera(options);
+    camera.Start();
+    const std::string challenge = Exchange(camera.Port(), kHttpRequest, SIZE_MAX).bytes;
+    EXPECT_NE(challenge.find(sha256 ? "algorithm=SHA-256" : "algorithm=MD5"), std::string::npos);
+    EXPECT_NE(challenge.find("qop=\"auth\""), std::string::npos) << challenge;
+    struct Step {
+      const char* what;
+      std::string password, nc;
+      std::string starts;
+    };
+    const Step steps[] = {
+        {"wrong password", "secret", "00000001", "HTTP/1.0 401 Unauthorized\r\n"},
+        {"right", "s3cret", "00000001", "HTTP/1.0 200 OK\r\n"},
+        {"right again", "s3cret", "00000002", "HTTP/1.0 200 OK\r\n"},
+        {"the nonce used up", "s3cret", "00000003", "HTTP/1.0 401 Unauthorized\r\n"},
+    };
+    std::string last;
+    for (const Step& step : steps) {
+      last = Exchange(camera.Port(), DigestAnswer(challenge, sha256, step.password, step.nc), 200)
+                 .bytes;
+      EXPECT_TRUE(last.starts_with(step.starts)) << step.what << ": " << Escaped(last);
+    }
+    EXPECT_NE(last.find(", stale=true"), std::string::npos) << last;
+    EXPECT_EQ(Exchange(camera.Port(), DigestAnswer(last, sha256, "s3cret", "00000001"), 200)
+                  .bytes.substr(0, 17),
+              "HTTP/1.0 200 OK\r\n")
+        << "the fresh nonce serves";
+    camera.Stop();
+    EXPECT_EQ(camera.Responses(401), 3u);
+    EXPECT_EQ(camera.StaleChallenges(), 1u);
+    EXPECT_EQ(camera.Responses(200), 3u);
+  }
+}
+
+}  // namespace
+}  // namespace ravelon::cli
