@@ -31,10 +31,13 @@ class Recorder final : public FrameFilterChain, public KorvidEvents {
     if (frame->getDataType() == kJpeg && frame->getDataBlock().Text() != last_jpeg) {
       ++distinct_jpegs;
       last_jpeg = frame->getDataBlock().Text();
+      if (!camera->Made(last_jpeg)) ++foreign_jpegs;
     }
     return std::make_shared<SimpleFilterResult>(0, frame);
   }
-  void DebugEvent(uint8_t, const std::string& text) override { log += text + "\n"; }
+  void DebugEvent(uint8_t level, const std::string& text) override {
+    log += std::to_string(level) + " " + text + "\n";
+  }
   void DataReady() override {
     uint8_t type = kDataTypeNone;
     std::string data;
@@ -47,9 +50,11 @@ class Recorder final : public FrameFilterChain, public KorvidEvents {
   }
 
   Korvid* engine = nullptr;
+  const TestCamera* camera = nullptr;
   std::map<uint8_t, int> frames_by_type;
   std::string last_jpeg;
-  int distinct_jpegs = 0, jpegs_read = 0, broken_jpegs_read = 0;
+  // JPEGs not byte for byte as the camera made them.
+  int distinct_jpegs = 0, foreign_jpegs = 0, jpegs_read = 0, broken_jpegs_read = 0;
   std::string log;
 };
 
@@ -70,6 +75,7 @@ struct Source {
       : camera(c.options), recorder(std::make_shared<Recorder>()), engine(platform) {
     camera.Start();
     recorder->engine = &engine;
+    recorder->camera = &camera;
     engine.SetEventSink(recorder.get());
     engine.setFilterChain(recorder);
     engine.SetAddress("127.0.0.1");
@@ -97,6 +103,14 @@ constexpr int kFrames = 5;
 
 CameraOptions Small() { return {.port = 0, .fps = 20, .width = 32, .height = 24}; }
 
+// Small() changed by `change`.
+template <typename Change>
+CameraOptions SmallWith(Change change) {
+  CameraOptions options = Small();
+  change(options);
+  return options;
+}
+
 TEST(CameraEngineTest, EngineRecordsEveryMode) {
   CameraOptions single = Small(), guarded = Small(), parts = Small();
   single.single = true;
@@ -111,6 +125,47 @@ TEST(CameraEngineTest, EngineRecordsEveryMode) {
       {.name = "single", .options = single, .connections = kFrames},
       {.name = "credentials", .options = guarded, .user = "operator", .password = "s3cret:x"},
       {.name = "optional parts", .options = parts, .also_seen = {kText, kEvent, kEventList}},
+      // The ways of real-world servers; chunk sizes cycle so that chunk edges fall everywhere.
+      {.name = "HTTP/1.0 where the bare line is refused",
+       .options = SmallWith([](CameraOptions& o) { o.http_only = true; }),
+       .style = RequestStyle::kHttp10},
+      {.name = "chunked",
+       .options = SmallWith([](CameraOptions& o) { o.chunked = o.http_only = true; }),
+       .style = RequestStyle::kHttp11},
+      {.name = "chunked single",
+       .options = SmallWith([](CameraOptions& o) { o.chunked = o.single = true; }),
+       .connections = kFrames,
+       .style = RequestStyle::kHttp11},
+      {.name = "octet-stream",
+       .options = SmallWith([](CameraOptions& o) { o.header = HeaderStyle::kOctetStream; }),
+       .discover = true},
+      {.name = "no header",
+       .options = SmallWith([](CameraOptions& o) {
+         o.header = HeaderStyle::kNone;
+         o.blank_before_boundary = true;
+       }),
+       .discover = true},
+      {.name = "odd header case",
+       .options = SmallWith([](CameraOptions& o) { o.odd_header_case = true; })},
+      {.name = "Digest MD5",
+       .options = SmallWith([](CameraOptions& o) {
+         o.user = "op";
+         o.password = "pw";
+         o.auth = AuthScheme::kDigestMd5;
+       }),
+       .user = "op",
+       .password = "pw"},
+      {.name = "Digest SHA-256 polled, nonces going stale",
+       .options = SmallWith([](CameraOptions& o) {
+         o.user = "op";
+         o.password = "pw";
+         o.auth = AuthScheme::kDigestSha256;
+         o.single = true;
+         o.nonce_uses = 2;
+       }),
+       .user = "op",
+       .password = "pw",
+       .connections = kFrames},
   };
   const testing::TempFolder folder;
   const std::shared_ptr<Platform> platform = NewRealPlatform(folder.Path("registry.db"));
@@ -146,7 +201,77 @@ TEST(CameraEngineTest, EngineRecordsEveryMode) {
                              << ", the engine's log:\n"
                              << r.log;
     EXPECT_EQ(r.broken_jpegs_read, 0);
+    EXPECT_EQ(r.foreign_jpegs, 0);
+    EXPECT_EQ(sources[i]->camera.StaleChallenges() > 0, cases[i].options.nonce_uses > 0);
     EXPECT_EQ(r.frames_by_type.count(kRejected), 0u);
+    sources[i]->engine.ReleaseNGN();
+  }
+}
+
+// Sources that refuse, and a stream the engine cannot read without discovery:
+// each attempt says why (a refusal at the error level), and the next one
+// waits the normal delay; nothing is recorded.
+TEST(CameraEngineTest, RefusalsSayWhyOncePerAttemptAndBackOff) {
+  struct Refusal {
+    Case source;
+    std::string line;
+    int64_t least, most;  // times the line is said in the run
+  };
+  const std::string refused =
+      "10 Source answered 401 Unauthorized (the source refused the credentials)";
+  const Refusal cases[] = {
+      {{.name = "bare line", .options = SmallWith([](CameraOptions& o) { o.http_only = true; })},
+       "10 Source answered 400 Bad Request",
+       2,
+       3},
+      {{.name = "404",
+        .options = SmallWith([](CameraOptions& o) { o.reply_status = 404; }),
+        .style = RequestStyle::kHttp11},
+       "10 Source answered 404 Not Found",
+       2,
+       3},
+      {{.name = "wrong password",
+        .options = SmallWith([](CameraOptions& o) {
+          o.user = "op";
+          o.password = "pw";
+          o.auth = AuthScheme::kDigestMd5;
+        }),
+        .user = "op",
+        .password = "wrong"},
+       refused,
+       2,
+       3},
+      {{.name = "no discovery",
+        .options = SmallWith([](CameraOptions& o) { o.header = HeaderStyle::kOctetStream; })},
+       "5 Process header timeout.",
+       1,
+       1},
+  };
+  const testing::TempFolder folder;
+  const std::shared_ptr<Platform> platform = NewRealPlatform(folder.Path("registry.db"));
+  std::vector<std::unique_ptr<Source>> sources;
+  for (const Refusal& c : cases) {
+    sources.push_back(
+        std::make_unique<Source>(platform, c.source, folder.Path(c.source.name) + "/"));
+  }
+  // The engine's wait after a refused response is 5 s, its header timeout
+  // 10 s: attempts at 0, 5 and 10 s, the timeout at 10 s.
+  auto stop = platform->Loop().NewTimer([&] { platform->Loop().Stop(); });
+  stop->SetInterval(11'000);
+  stop->SetEnabled(true);
+  platform->Loop().Run();
+  for (size_t i = 0; i < sources.size(); ++i) {
+    SCOPED_TRACE(cases[i].source.name);
+    const Recorder& r = *sources[i]->recorder;
+    int64_t said = 0;
+    for (size_t at = 0; (at = r.log.find(cases[i].line + "\n", at)) != std::string::npos; ++at) {
+      ++said;
+    }
+    EXPECT_GE(said, cases[i].least) << r.log;
+    EXPECT_LE(said, cases[i].most) << r.log;
+    // One request per attempt; a Digest answer adds one to the first.
+    EXPECT_LE(sources[i]->camera.RequestsSeen(), static_cast<uint64_t>(said) + 1);
+    EXPECT_EQ(r.distinct_jpegs, 0);
     sources[i]->engine.ReleaseNGN();
   }
 }

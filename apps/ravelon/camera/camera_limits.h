@@ -62,5 +62,8 @@ inline constexpr size_t kGarbageBytesPerTick = 128 * 1024;
 // still arrives within the engine's part timeout and a VGA one does not.
 inline constexpr size_t kDripBytesPerTick = 8;
 inline constexpr std::chrono::milliseconds kDripTick{10};
+// The JPEGs a camera remembers for tests that compare what an engine received
+// with what was sent: minutes of frames at test rates, a few hundred KB.
+inline constexpr size_t kJpegLedgerSize = 10'000;
 
 }  // namespace ravelon::cli

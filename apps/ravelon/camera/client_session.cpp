@@ -114,6 +114,7 @@ void ClientSession::SendSingleImage() {
     Refuse({500, "Internal Server Error", {}});
     return;
   }
+  m_camera.made.Remember(jpeg);
   m_camera.CountResponse(200);
   std::string response = SingleImageHead(m_camera.options, jpeg.size());
   AppendBody(response, std::string(jpeg) + "\r\n");
@@ -220,6 +221,7 @@ bool ClientSession::AppendFrameParts() {
   const LocalStamp stamp = LocalStamp::Of(std::chrono::system_clock::now());
   const std::string label = FrameLabel(n, stamp);
   const std::string_view jpeg = m_camera.frames.Make(n, label);
+  m_camera.made.Remember(jpeg);
   if (jpeg.empty()) {
     std::fprintf(stderr, "ravelon camera: encoding frame %llu failed; client dropped\n",
                  static_cast<unsigned long long>(n));

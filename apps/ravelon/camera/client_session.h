@@ -29,6 +29,7 @@
 #include "camera/camera_options.h"
 #include "camera/chunk_writer.h"
 #include "camera/frame_maker.h"
+#include "camera/jpeg_ledger.h"
 #include "camera/request_gate.h"
 #include "camera/request_head.h"
 
@@ -54,6 +55,7 @@ struct CameraState {
   std::atomic<uint64_t> requests_seen{0};              // heads read to their end, or too large
   std::array<std::atomic<uint64_t>, 600> responses{};  // by status code
   std::atomic<uint64_t> stale_challenges{0};           // Digest 401s with stale=true
+  JpegLedger made;                                     // every JPEG made, by hash
 };
 
 class ClientSession : public std::enable_shared_from_this<ClientSession> {

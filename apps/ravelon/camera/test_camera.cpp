@@ -165,4 +165,6 @@ uint64_t TestCamera::Responses(int status) const {
 
 uint64_t TestCamera::StaleChallenges() const { return m_impl->state.stale_challenges; }
 
+bool TestCamera::Made(std::string_view jpeg) const { return m_impl->state.made.Contains(jpeg); }
+
 }  // namespace ravelon::cli

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "camera/camera_options.h"
 
@@ -50,6 +51,9 @@ class TestCamera {
   uint64_t Responses(int status) const;
   // Digest challenges that said stale=true.
   uint64_t StaleChallenges() const;
+  // True when `jpeg` is byte for byte one of the last kJpegLedgerSize images
+  // the camera made.
+  bool Made(std::string_view jpeg) const;
 
  private:
   struct Impl;
