@@ -28,6 +28,12 @@ TEST(CameraCommandTest, RefusesBadValues) {
       {"--port 70000", 2, "--port"},
       {"--address camera.local", 1, "not an IP address"},
       {"--single --fault stall", 1, "fault modes act on streams"},
+      {"--single --header none", 1, "act on streams"},
+      {"--chunked --header none", 1, "needs a response head"},
+      {"--header html", 2, "--header"},
+      {"--auth ntlm", 2, "--auth"},
+      {"--reply 500", 2, "--reply"},
+      {"--chunk-size -1", 2, "--chunk-size"},
       {"--port " + std::to_string(occupant.Port()), 1, "in use"},
   };
   for (const auto& [arguments, status, message] : cases) {

@@ -3,7 +3,6 @@
 // unchunked stream carries, Digest credentials over real connections, and
 // the counters a test of the engine reads.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <cstdio>
 #include <functional>
@@ -11,80 +10,26 @@
 #include <vector>
 
 #include "camera/camera_limits.h"
+#include "camera/digest_guard.h"
 #include "camera/test_camera.h"
 #include "tests/loopback_client.h"
+#include "tests/multipart_reading.h"
 
 namespace ravelon::cli {
 namespace {
 
+using testing::Dechunked;
 using testing::Escaped;
 using testing::Exchange;
+using testing::IsJpeg;
+using testing::Part;
+using testing::SplitParts;
 
 constexpr char kBareRequest[] = "GET /video\r\n\r\n";
 constexpr char kHttpRequest[] = "GET /video HTTP/1.0\r\n\r\n";
 const std::string kFirstBoundary = "--" + std::string(kBoundary) + "\r\n";
 
 CameraOptions Small() { return {.port = 0, .fps = 50, .width = 32, .height = 24}; }
-
-// The content of a chunked body as far as it has come; `ended` once the last
-// chunk and its trailer have come too. `ok` is false when the framing breaks.
-struct Dechunked {
-  std::string content;
-  bool ended = false;
-  bool ok = true;
-};
-
-Dechunked Dechunk(std::string_view raw) {
-  Dechunked out;
-  for (;;) {
-    const size_t line_end = raw.find("\r\n");
-    if (line_end == std::string_view::npos) return out;  // cut short
-    size_t size = 0;
-    const int read = std::sscanf(std::string(raw.substr(0, line_end)).c_str(), "%zx", &size);
-    if (read != 1) return out.ok = false, out;
-    raw.remove_prefix(line_end + 2);
-    if (size == 0) {  // trailer lines up to a blank line
-      out.ended = raw.find("\r\n\r\n") != std::string_view::npos || raw.starts_with("\r\n");
-      return out;
-    }
-    if (raw.size() < size + 2) return out;  // cut short
-    if (raw.substr(size, 2) != "\r\n") return out.ok = false, out;
-    out.content.append(raw.substr(0, size));
-    raw.remove_prefix(size + 2);
-  }
-}
-
-struct Part {
-  std::string type;
-  std::string body;
-};
-
-// The whole parts of a stream body that starts at its first boundary; false
-// when a part's head or its length is off.
-bool ReadParts(std::string_view body, std::vector<Part>& parts) {
-  const std::string separator = "\r\n" + kFirstBoundary;
-  if (!body.starts_with(kFirstBoundary)) return false;
-  for (size_t at = kFirstBoundary.size();;) {
-    const size_t next = body.find(separator, at);
-    if (next == std::string_view::npos) return true;  // the last part may be cut short
-    const std::string_view part = body.substr(at, next - at);
-    const size_t blank = part.find("\r\n\r\n");
-    unsigned long long length = 0;
-    char type[64] = "";
-    if (blank == std::string_view::npos ||
-        std::sscanf(std::string(part.substr(0, blank)).c_str(),
-                    "Content-Type: %63s\r\nContent-Length: %llu", type, &length) != 2 ||
-        part.size() - blank - 4 != length) {
-      return false;
-    }
-    parts.push_back({type, std::string(part.substr(blank + 4))});
-    at = next + separator.size();
-  }
-}
-
-bool IsJpeg(const std::string& bytes) {
-  return bytes.starts_with("\xFF\xD8") && bytes.ends_with("\xFF\xD9");
-}
 
 TEST(CameraModesTest, SendsTheHeadsOfEachMode) {
   struct Case {
@@ -177,13 +122,13 @@ TEST(CameraModesTest, ChunkedBodiesCarryTheSameParts) {
     options.text_every = 1;
     TestCamera camera(options);
     camera.Start();
-    const testing::Received got =
-        Exchange(camera.Port(), kHttpRequest, c.single ? SIZE_MAX : 60000);
+    const testing::Received got = Exchange(
+        camera.Port(), kHttpRequest, c.single ? SIZE_MAX : 12000 * (c.chunk_size == 1 ? 6 : 1));
     camera.Stop();
     const size_t head_end = got.bytes.find("\r\n\r\n");
     ASSERT_NE(head_end, std::string::npos);
     const std::string raw = got.bytes.substr(head_end + 4);
-    const Dechunked body = c.chunked ? Dechunk(raw) : Dechunked{raw, got.closed};
+    const Dechunked body = c.chunked ? testing::Dechunk(raw) : Dechunked{raw, got.closed};
     ASSERT_TRUE(body.ok) << Escaped(raw.substr(0, 300));
     if (c.single) {  // the image and the CRLF after it, then the end of the body
       EXPECT_TRUE(body.ended && got.closed);
@@ -191,11 +136,13 @@ TEST(CameraModesTest, ChunkedBodiesCarryTheSameParts) {
                   IsJpeg(body.content.substr(0, body.content.size() - 2)));
       continue;
     }
-    std::vector<Part> parts;
-    ASSERT_TRUE(ReadParts(body.content, parts)) << Escaped(body.content.substr(0, 300));
-    ASSERT_GE(parts.size(), 6u);
+    EXPECT_TRUE(body.content.starts_with(kFirstBoundary));
+    const std::vector<Part> parts = SplitParts(body.content, kBoundary);
+    ASSERT_GE(parts.size(), 6u) << Escaped(body.content.substr(0, 300));
     for (size_t i = 0; i < parts.size(); ++i) {
-      EXPECT_EQ(parts[i].type, i % 2 == 0 ? "image/jpeg" : "text/plain") << i;
+      EXPECT_EQ(parts[i].head, std::string("Content-Type: ") +
+                                   (i % 2 == 0 ? "image/jpeg" : "text/plain") +
+                                   "\r\nContent-Length: " + std::to_string(parts[i].body.size()));
       EXPECT_TRUE(i % 2 == 1 || IsJpeg(parts[i].body)) << i;
     }
     if (c.chunked && c.chunk_size == 0) {
@@ -215,13 +162,11 @@ TEST(CameraModesTest, ChunkedStreamEndsWithTheLastChunkOnClose) {
   camera.Start();
   const testing::Received got = Exchange(camera.Port(), kBareRequest, SIZE_MAX);
   const std::string raw = got.bytes.substr(got.bytes.find("\r\n\r\n") + 4);
-  const Dechunked body = Dechunk(raw);
+  const Dechunked body = testing::Dechunk(raw);
   EXPECT_TRUE(got.closed && body.ok && body.ended);
   EXPECT_TRUE(raw.ends_with("\r\n0\r\nX-Ravelon-End: 1\r\n\r\n"))
       << Escaped(raw.substr(raw.size() - 40));
-  std::vector<Part> parts;
-  EXPECT_TRUE(ReadParts(body.content + kFirstBoundary, parts));
-  EXPECT_EQ(parts.size(), 2u);
+  EXPECT_EQ(SplitParts(body.content + kFirstBoundary, kBoundary).size(), 2u);
 }
 
 // A client's Digest answer to the challenge in `response`.
@@ -231,16 +176,11 @@ std::string DigestAnswer(const std::string& response, bool sha256, const std::st
     const size_t at = response.find(name + "=\"") + name.size() + 2;
     return response.substr(at, response.find('"', at) - at);
   };
-  const auto hash = [sha256](const std::string& text) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(text.data(), text.size(), digest, &length, sha256 ? EVP_sha256() : EVP_md5(),
-               nullptr);
-    std::string hex;
-    char two[3];
-    for (unsigned i = 0; i < length; ++i) hex += (std::snprintf(two, 3, "%02x", digest[i]), two);
-    return hex;
-  };
+  // The guard's hash, checked against RFC 7616's examples in digest_guard_test.cpp.
+  DigestSettings settings;
+  settings.sha256 = sha256;
+  const DigestGuard hasher(settings, nullptr);
+  const auto hash = [&hasher](const std::string& text) { return hasher.Hash(text); };
   const std::string realm = field("realm"), nonce = field("nonce");
   const std::string key = hash("op:" + realm + ":" + password);
   const std::string answer = hash(key + ":" + nonce + ":" + nc + ":c1:auth:" + hash("GET:/video"));

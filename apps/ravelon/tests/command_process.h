@@ -35,9 +35,12 @@ class CommandProcess {
       : CommandProcess(RAVELON_COMMAND, std::move(args), folder) {}
 
   // Starts `program` (looked up on PATH) with `args`, in `folder` unless it
-  // is empty. When it cannot start, Started() is false and Wait() gives
-  // status -1 with the reason in `err`.
-  CommandProcess(const char* program, std::vector<std::string> args, const std::string& folder) {
+  // is empty; with `own_group`, in a process group of its own, which signals
+  // and kills then reach whole. When it cannot start, Started() is false and
+  // Wait() gives status -1 with the reason in `err`.
+  CommandProcess(const char* program, std::vector<std::string> args, const std::string& folder,
+                 bool own_group = false)
+      : group_(own_group) {
     args.insert(args.begin(), program);
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
@@ -50,11 +53,19 @@ class CommandProcess {
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    if (const int error = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ)) {
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    if (own_group) {
+      posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+      posix_spawnattr_setpgroup(&attributes, 0);
+    }
+    if (const int error =
+            posix_spawnp(&pid_, argv[0], &actions, &attributes, argv.data(), environ)) {
       pid_ = -1;
       result_.err = "cannot start " + args[0] + ": " + std::strerror(error);
     }
     started_ = pid_ > 0;
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     ::close(err[1]);
@@ -63,7 +74,7 @@ class CommandProcess {
   }
   ~CommandProcess() {
     if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
+      Signal(SIGKILL);
       ::waitpid(pid_, nullptr, 0);
     }
     for (int fd : fds_)
@@ -72,7 +83,7 @@ class CommandProcess {
 
   bool Started() const { return started_; }
   void Signal(int number) {
-    if (pid_ > 0) ::kill(pid_, number);
+    if (pid_ > 0) ::kill(group_ ? -pid_ : pid_, number);
   }
   const std::string& Out() const { return result_.out; }
 
@@ -98,7 +109,7 @@ class CommandProcess {
       ::poll(nullptr, 0, 10);
     }
     if (pid_ > 0 && !ended) {
-      ::kill(pid_, SIGKILL);
+      Signal(SIGKILL);
       ::waitpid(pid_, &status, 0);
     }
     if (pid_ > 0) result_.status = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -128,6 +139,7 @@ class CommandProcess {
   }
 
   pid_t pid_ = -1;
+  bool group_ = false;
   bool started_ = false;
   int fds_[2] = {-1, -1};
   CommandResult result_;

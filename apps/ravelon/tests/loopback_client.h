@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 
 namespace ravelon::cli::testing {
@@ -61,20 +62,13 @@ inline std::string Escaped(const std::string& bytes) {
   std::string out;
   for (const char c : bytes) {
     const auto byte = static_cast<unsigned char>(c);
-    if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\\') {
-      out += "\\\\";
-    } else if (byte < 0x20 || byte >= 0x7F) {
-      static constexpr char kDigits[] = "0123456789abcdef";
-      out += "\\x";
-      out += kDigits[byte >> 4];
-      out += kDigits[byte & 0x0F];
-    } else {
-      out += c;
-    }
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+    out += c == '\r'                     ? "\\r"
+           : c == '\n'                   ? "\\n"
+           : c == '\\'                   ? "\\\\"
+           : byte < 0x20 || byte >= 0x7F ? hex
+                                         : std::string(1, c);
   }
   return out;
 }
