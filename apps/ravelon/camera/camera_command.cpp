@@ -121,7 +121,7 @@ void AddCameraCommand(CLI::App& app, Action& action) {
       ->check(CLI::NonNegativeNumber);
   command->add_flag("--single", c.single,
                     "answer each request with one JPEG and close (for polling)");
-  command->add_option("--user", c.user, "demand Basic credentials with this user name");
+  command->add_option("--user", c.user, "demand credentials with this user name (see --auth)");
   command->add_option("--password", c.password, "... and this password");
   command
       ->add_option("--auth", options->auth,

@@ -45,7 +45,7 @@ struct CameraOptions {
   int keep_alive_every = 0;  // "text/keepalive", empty
   // Answer each request with one JPEG and close (the engine's polling mode).
   bool single = false;
-  // Basic credentials the camera demands; both empty: none.
+  // Credentials the camera demands, checked as `auth` says; both empty: none.
   std::string user = "";
   std::string password = "";
   AuthScheme auth = AuthScheme::kBasic;

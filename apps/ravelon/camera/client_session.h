@@ -53,7 +53,7 @@ struct CameraState {
   uint64_t single_frame_number = 0;  // the camera's thread only
   std::atomic<uint64_t> frames_served{0};
   std::atomic<uint64_t> requests_seen{0};              // heads read to their end, or too large
-  std::array<std::atomic<uint64_t>, 600> responses{};  // by status code
+  std::array<std::atomic<uint64_t>, 600> responses{};  // by status code (all below 600)
   std::atomic<uint64_t> stale_challenges{0};           // Digest 401s with stale=true
   JpegLedger made;                                     // every JPEG made, by hash
 };

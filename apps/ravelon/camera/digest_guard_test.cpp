@@ -20,13 +20,14 @@ constexpr char kUri[] = "/dir/index.html";
 // The guard of RFC 7616's examples, its first challenge already made.
 DigestGuard ExampleGuard(bool sha256, int nonce_uses = 0) {
   int made = 0;
-  DigestGuard guard({.sha256 = sha256,
-                     .realm = "http-auth@example.org",
-                     .user = "Mufasa",
-                     .password = "Circle of Life",
-                     .opaque = kOpaque,
-                     .nonce_uses = nonce_uses},
-                    [made]() mutable { return made++ == 0 ? kNonce : "other-nonce"; });
+  DigestGuard guard(
+      {.sha256 = sha256,
+       .realm = "http-auth@example.org",
+       .user = "Mufasa",
+       .password = "Circle of Life",
+       .opaque = kOpaque,
+       .nonce_uses = nonce_uses},
+      [made]() mutable { return ++made == 1 ? kNonce : "nonce-" + std::to_string(made); });
   guard.Challenge(false);
   return guard;
 }
@@ -61,7 +62,7 @@ TEST(DigestGuardTest, AcceptsTheRfcExamples) {
   const std::string challenge = ExampleGuard(true).Challenge(true);
   EXPECT_EQ(challenge,
             "Digest realm=\"http-auth@example.org\", qop=\"auth\", algorithm=SHA-256, "
-            "nonce=\"other-nonce\", opaque=\"" +
+            "nonce=\"nonce-2\", opaque=\"" +
                 std::string(kOpaque) + "\", stale=true");
 }
 
@@ -91,10 +92,24 @@ TEST(DigestGuardTest, RefusesWrongAnswersAndCallsUsedNoncesStale) {
       {"a count that is not 8 hex digits", Answer(guard, "0000007", "Circle of Life"),
        Verdict::kRefused},
       {"Basic credentials", "Basic TXVmYXNhOkNpcmNsZSBvZiBMaWZl", Verdict::kRefused},
+      {"the scheme alone", "Digest", Verdict::kRefused},
+      {"a name without a value", "Digest username", Verdict::kRefused},
       {"no credentials", "", Verdict::kRefused},
   };
   for (const Step& step : steps) {
     EXPECT_EQ(guard.Check("GET", kUri, step.authorization), step.verdict) << step.what;
+  }
+}
+
+TEST(DigestGuardTest, ForgetsTheOldestNonces) {
+  DigestGuard guard = ExampleGuard(false);
+  for (int i = 0; i < 600; ++i) guard.Challenge(false);  // nonce-2 to nonce-601
+  for (const auto& [nonce, verdict] : {std::pair<std::string, Verdict>{kNonce, Verdict::kStale},
+                                       {"nonce-2", Verdict::kStale},
+                                       {"nonce-601", Verdict::kAccepted}}) {
+    EXPECT_EQ(guard.Check("GET", kUri, Answer(guard, "00000001", "Circle of Life", kUri, nonce)),
+              verdict)
+        << nonce;
   }
 }
 

@@ -1,7 +1,8 @@
 // The request a client sends the test camera, read up to its blank line.
-// The engine sends a bare "GET <path>" line, maybe an "Authorization: Basic"
+// The engine may send a bare "GET <path>" line, maybe an "Authorization"
 // line, and a blank line: no HTTP version, no Host. Browsers and tools send
-// HTTP/1.0 or 1.1 requests. Both are accepted; lines may end in CRLF or LF.
+// HTTP/1.0 or 1.1 requests. Both are read (the request gate may then refuse
+// a bare one); lines may end in CRLF or LF.
 // Pure functions; any thread.
 #pragma once
 

@@ -1,8 +1,8 @@
 // TestCamera: a loopback video source for demos, tests and benchmarks. It
 // serves multipart JPEG streams (or single images, for polling) made on the
 // fly, with optional text and event parts, Basic or Digest credentials, fault
-// modes and the response styles of real-world servers (see CameraOptions). Used by `ravelon camera`
-// and, in-process, by `ravelon demo` and the command's tests.
+// modes and the response styles of real-world servers (see CameraOptions).
+// Used by `ravelon camera` and, in-process, by `ravelon demo` and the tests.
 //
 // The camera listens from its construction (so Port() is known at once) and
 // serves on its own thread, with one Asio io_context, from Start() until
