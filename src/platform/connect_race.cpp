@@ -75,8 +75,6 @@ void ConnectRace::OnAttempt(size_t index, const std::error_code& error) {
   if (finished_) return;
   if (!error) return Finish({}, std::move(*attempts_[index]));
   --running_;
-  std::error_code ignored;
-  attempts_[index]->close(ignored);
   error_ = MoreTellingError(error_, error);
   if (attempts_.size() < endpoints_.size()) return StartNextAttempt();  // fail over at once
   if (running_ == 0) Finish(error_, tcp::socket(context_));
