@@ -29,7 +29,6 @@ LookupResult SystemResolve(const std::string& host) {
     asio::ip::tcp::endpoint endpoint;
     if (entry->ai_addrlen > endpoint.capacity()) continue;
     std::memcpy(endpoint.data(), entry->ai_addr, entry->ai_addrlen);
-    endpoint.resize(entry->ai_addrlen);
     result.addresses.push_back(endpoint.address());
   }
   ::freeaddrinfo(list);
