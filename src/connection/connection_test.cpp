@@ -103,6 +103,8 @@ TEST(ConnectionTest, EachStallOrBreakHasItsMessageFlushAndWaitForEver) {
       cases[] = {
           {"5 Connect timeout.", kNeverAnswer, kConnectTimeoutMs, 0, kReconnectAfterFailedConnectMs,
            nullptr},
+          {"5 Connect timeout: name lookup of cam did not finish.", kLookupHangs, kConnectTimeoutMs,
+           0, kReconnectAfterFailedConnectMs, nullptr},
           {"10 WinSock.Error: Number=10061, Description=Connection refused", kRefuse, 0, 0,
            kReconnectAfterFailedConnectMs, nullptr},
           {"5 URL timeout.", kAccept, kResponseTimeoutMs, 0, 0, nullptr},

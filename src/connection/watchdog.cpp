@@ -32,7 +32,12 @@ void Connection::TimeoutTimer_Timer() {
       ConnectToSource();
       break;
     case kConnecting:
-      m_owner.Debug(kDebugHousekeeping, "Connect timeout.");
+      if (m_socket->State() == TcpSocket::kResolving) {
+        m_owner.Debug(kDebugHousekeeping,
+                      "Connect timeout: name lookup of " + m_settings.address + " did not finish.");
+      } else {
+        m_owner.Debug(kDebugHousekeeping, "Connect timeout.");
+      }
       ScheduleReconnect(kReconnectAfterFailedConnectMs);
       break;
     case kReconnectWait:

@@ -1,13 +1,16 @@
 #include "platform/asio_tcp_socket.h"
 
 #include <array>
-#include <asio/connect.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/post.hpp>
 #include <asio/write.hpp>
 #include <deque>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "platform/connect_race.h"
+#include "platform/name_lookup.h"
 #include "platform/socket_errors.h"
 
 namespace ravelon {
@@ -19,13 +22,18 @@ using asio::ip::tcp;
 // that stops taking data cannot make the socket buffer without bound.
 constexpr size_t kMaxPendingBytes = 16 * 1024 * 1024;
 
-// The socket's state, shared with Asio's completion handlers. Every handler
-// carries the generation it was started in; Close and a new Connect move the
-// generation on, so completions of an earlier connection do nothing.
+// The socket's state, shared with Asio's completion handlers and the name
+// lookup. Every handler carries the generation it was started in; Close and a
+// new Connect move the generation on, so completions of an earlier connection
+// do nothing.
 struct Core : std::enable_shared_from_this<Core> {
-  explicit Core(asio::io_context& context) : resolver(context), socket(context) {}
+  Core(asio::io_context& io, Resolver resolver)
+      : context(io), resolve(std::move(resolver)), socket(io) {}
 
-  tcp::resolver resolver;
+  asio::io_context& context;
+  const Resolver resolve;
+  std::shared_ptr<LookupTicket> lookup;  // while resolving
+  std::shared_ptr<ConnectRace> race;     // while the addresses are tried
   tcp::socket socket;
   TcpSocketObserver* observer = nullptr;
   int state = TcpSocket::kClosed;
@@ -45,8 +53,10 @@ struct Core : std::enable_shared_from_this<Core> {
   void Close() {
     ++generation;
     state = TcpSocket::kClosed;
+    // A lookup still running is abandoned, not waited for.
+    if (lookup) std::exchange(lookup, nullptr)->Cancel();
+    if (race) std::exchange(race, nullptr)->Cancel();
     std::error_code ignored;
-    resolver.cancel();
     socket.shutdown(tcp::socket::shutdown_both, ignored);
     socket.close(ignored);
     pending.clear();
@@ -61,23 +71,31 @@ struct Core : std::enable_shared_from_this<Core> {
     });
   }
 
-  void Resolve(const std::string& host, int32_t port) {
-    resolver.async_resolve(host, std::to_string(port), tcp::resolver::numeric_service,
-                           [self = shared_from_this(), g = generation](
-                               std::error_code ec, tcp::resolver::results_type results) {
-                             if (!self->Current(g)) return;
-                             if (ec) return self->Fail(kSocketErrorHostNotFound, ec.message());
-                             self->state = TcpSocket::kConnectPending;
-                             self->ConnectTo(results);
-                           });
+  void Resolve(const std::string& host, uint16_t port) {
+    lookup = StartLookup(
+        context.get_executor(), resolve, HostToLookUp(host),
+        [weak = weak_from_this(), g = generation, host, port](LookupResult result) {
+          auto self = weak.lock();
+          if (!self || !self->Current(g)) return;
+          self->lookup.reset();
+          if (result.addresses.empty()) {
+            return self->Fail(kSocketErrorHostNotFound,
+                              "The name " + host + " did not resolve: " + result.failure);
+          }
+          self->state = TcpSocket::kConnectPending;
+          self->ConnectTo(result.addresses, port);
+        });
   }
 
-  void ConnectTo(const tcp::resolver::results_type& endpoints) {
-    asio::async_connect(
-        socket, endpoints,
-        [self = shared_from_this(), g = generation](std::error_code ec, const tcp::endpoint&) {
-          if (!self->Current(g)) return;
+  void ConnectTo(const std::vector<asio::ip::address>& addresses, uint16_t port) {
+    race = ConnectRace::Start(
+        context, addresses, port,
+        [weak = weak_from_this(), g = generation](std::error_code ec, tcp::socket connected) {
+          auto self = weak.lock();
+          if (!self || !self->Current(g)) return;
+          self->race.reset();
           if (ec) return self->Fail(SocketErrorNumber(ec), ec.message());
+          self->socket = std::move(connected);
           std::error_code ignored;
           self->socket.set_option(tcp::no_delay(true), ignored);
           self->state = TcpSocket::kConnected;
@@ -132,7 +150,8 @@ struct Core : std::enable_shared_from_this<Core> {
 
 class AsioTcpSocket final : public TcpSocket {
  public:
-  explicit AsioTcpSocket(asio::io_context& context) : core_(std::make_shared<Core>(context)) {}
+  AsioTcpSocket(asio::io_context& context, Resolver resolver)
+      : core_(std::make_shared<Core>(context, std::move(resolver))) {}
   ~AsioTcpSocket() override {
     core_->observer = nullptr;
     core_->Close();
@@ -151,7 +170,7 @@ class AsioTcpSocket final : public TcpSocket {
       core_->PostError(kSocketErrorAddressNotAvailable, "Invalid port");
       return;
     }
-    core_->Resolve(host, port);
+    core_->Resolve(host, static_cast<uint16_t>(port));
   }
 
   void Close() override { core_->Close(); }
@@ -180,8 +199,8 @@ class AsioTcpSocket final : public TcpSocket {
 
 }  // namespace
 
-std::unique_ptr<TcpSocket> NewAsioTcpSocket(asio::io_context& context) {
-  return std::make_unique<AsioTcpSocket>(context);
+std::unique_ptr<TcpSocket> NewAsioTcpSocket(asio::io_context& context, Resolver resolver) {
+  return std::make_unique<AsioTcpSocket>(context, std::move(resolver));
 }
 
 }  // namespace ravelon

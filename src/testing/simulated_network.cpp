@@ -38,14 +38,16 @@ class SimulatedTcpSocket final : public TcpSocket {
       PostError(generation, kSocketErrorHostNotFound, "Host not found");
       return;
     }
-    core_->state = kConnectPending;
     ScriptedServer* server = network_.Find(host, port);
     if (server == nullptr) {
+      core_->state = kConnectPending;
       PostError(generation, kSocketErrorConnectionRefused, "Connection refused");
       return;
     }
     ++server->attempts_;
+    if (server->answer_ != ConnectAnswer::kLookupHangs) core_->state = kConnectPending;
     switch (server->answer_) {
+      case ConnectAnswer::kLookupHangs:
       case ConnectAnswer::kNeverAnswer:
         return;
       case ConnectAnswer::kRefuse:

@@ -20,6 +20,7 @@ TEST(RecordStatusTest, StateFollowsTheEngineLogLines) {
       {"Connected. Sending URL...", "connected"},
       {"WinSock.Close", "reconnecting"},
       {"Process header timeout.", "reconnecting"},
+      {"Connect timeout: name lookup of cam.local did not finish.", "reconnecting"},
       {"Scheduled disconnect.", "scheduled off"},
       {"Released.", "released"},
       {"Creating new database filename: x", ""},

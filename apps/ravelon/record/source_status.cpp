@@ -21,6 +21,8 @@ std::string StateAfterLogLine(const std::string& text) {
   };
   for (const auto& [line, state] : kStates)
     if (text == line) return state;
+  // The one line that names something: the host whose lookup did not finish.
+  if (text.starts_with("Connect timeout: name lookup of ")) return "reconnecting";
   return "";
 }
 

@@ -27,7 +27,9 @@ namespace ravelon {
 class SimulatedTcpSocket;
 struct SimulatedSocketCore;
 
-enum class ConnectAnswer { kAccept, kRefuse, kNeverAnswer };
+// kLookupHangs: the name's lookup never finishes, so the socket stays kResolving (it
+// still counts as a connect attempt).
+enum class ConnectAnswer { kAccept, kRefuse, kNeverAnswer, kLookupHangs };
 
 // The server's side of one accepted connection.
 class ScriptedConnection {
