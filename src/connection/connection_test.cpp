@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
 #include <tuple>
 #include <utility>
@@ -283,51 +282,6 @@ TEST(ConnectionTest, ADigestChallengeIsAnsweredAtOnceAndARefusalWaits) {
   EXPECT_EQ(rig.Attempts(), 3);
   EXPECT_EQ(rig.camera.Connections()[2]->Received().substr(0, digest.size()), digest);
   EXPECT_EQ(rig.Count(refused), 2);
-}
-
-// A chunked stream gives the frames of the plain one whatever its chunk size, so chunk edges
-// fall at every offset of the parts, however the chunks arrive.
-TEST(ConnectionTest, ChunkedStreamsGiveTheFramesOfThePlainStream) {
-  const std::string body = "--bnd" + kJpegPart + "first\r\n--bnd" + kJpegPart +
-                           "second image\r\n--bnd" + kJpegPart + "3\r\n--bnd";
-  for (size_t size = 1; size <= body.size(); ++size) {
-    std::string chunked;
-    for (size_t at = 0; at < body.size(); at += size) {
-      const std::string piece = body.substr(at, size);
-      char hex[16];
-      std::snprintf(hex, sizeof hex, "%zx", piece.size());
-      chunked += hex + std::string("\r\n") + piece + "\r\n";
-    }
-    Rig rig;
-    rig.camera.OnAccept([&](ScriptedConnection& c) {
-      c.Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n" + kHeader.substr(17));
-      for (size_t at = 0; at < chunked.size(); at += 7) c.Send(chunked.substr(at, 7));
-    });
-    rig.Connect();
-    EXPECT_EQ(rig.owner.frames, (Lines{"first", "second image", "3"})) << "chunk size " << size;
-  }
-}
-
-// Polled images: each request of single-response mode is a new connection of the same session,
-// which is started (queue, counts, rates) only once.
-TEST(ConnectionTest, PollingKeepsOneSessionAcrossItsRequests) {
-  Rig rig;
-  rig.connection.Settings().streaming = false;
-  rig.connection.Settings().requestStyle = RequestStyle::kHttp10;
-  rig.connection.SetPollInterval(1'000);
-  int sessions = 0;
-  rig.owner.on_session = [&] { ++sessions; };
-  rig.camera.OnAccept([](ScriptedConnection& c) {
-    c.Send("HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\n\r\nJPEG\r\n");
-    c.Close();
-  });
-  rig.Connect();
-  rig.Advance(10'500);
-  EXPECT_EQ(rig.Attempts(), 11);
-  EXPECT_EQ(rig.owner.frames, Lines(11, "JPEG"));
-  EXPECT_EQ(sessions, 1);
-  EXPECT_NE(rig.camera.LastConnection()->Received().find("Connection: close\r\n"),
-            std::string::npos);
 }
 
 // The Basic line's encoding: short groups padded, every byte value, a line break after every 76
