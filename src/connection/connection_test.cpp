@@ -109,7 +109,9 @@ TEST(ConnectionTest, EachStallOrBreakHasItsMessageFlushAndWaitForEver) {
           {"5 URL timeout.", kAccept, kResponseTimeoutMs, 0, 0, nullptr},
           {"5 Process header timeout.", kAccept, 1'000 + kHeaderTimeoutMs, 0, 0,
            [](ScriptedConnection& c) { c.Send("HTTP/1.0 200 OK\r\n", milliseconds(1'000)); }},
-          // A keep-alive part and a frame part each restart the part timeout.
+          // The header arms the part timeout; a keep-alive part and a frame part each restart it.
+          {"5 Process part timeout.", kAccept, kPartTimeoutMs, 1, 0,
+           [](ScriptedConnection& c) { c.Send(kHeader); }},
           {"5 Process part timeout.", kAccept, 20'000 + kPartTimeoutMs, 1, 0,
            [](ScriptedConnection& c) {
              c.Send(kHeader + "--bnd");
