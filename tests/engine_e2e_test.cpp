@@ -48,7 +48,7 @@ class EngineE2eTest : public ::testing::Test {
   // Runs `ravelon send-event` with the shell words `args` while the loop runs; its exit status.
   int Send(const std::string& args) {
     const std::string command = "timeout 20 " RAVELON_COMMAND " send-event --port till --folder ";
-    FILE* child = popen((command + temp_.path() + " " + args).c_str(), "r");  // output ends with it
+    FILE* child = popen((command + temp_.Path() + " " + args).c_str(), "r");  // output ends with it
     fcntl(fileno(child), F_SETFL, O_NONBLOCK);
     char byte;
     Run([&] { return read(fileno(child), &byte, 1) == 0; }, seconds(25));
@@ -57,7 +57,7 @@ class EngineE2eTest : public ::testing::Test {
 
   testing::TempFolder temp_;
   testing::LoopbackServer server_;
-  std::shared_ptr<Platform> platform_ = NewRealPlatform(temp_.path() + "/registry.db");
+  std::shared_ptr<Platform> platform_ = NewRealPlatform(temp_.Path() + "/registry.db");
   testing::RecordingHost host_;
   Korvid engine_{platform_};
 };
@@ -91,7 +91,7 @@ TEST_F(StoreE2eTest, AStreamedRecordingIsSavedIntactAndInOrderAcrossFileSets) {
     stream += "--bnd\r\nContent-Type: image/jpeg\r\nContent-Length: " +
               std::to_string(sent.back().size()) + "\r\n\r\n" + sent.back() + "\r\n";
   }
-  const std::string store = temp_.path() + "/store/";
+  const std::string store = temp_.Path() + "/store/";
   engine_.DBPath(store);
   engine_.SetSaveIterval(10);
   engine_.SetFileSizeLimit(1);
@@ -132,14 +132,14 @@ TEST_F(StoreE2eTest, AStreamedRecordingIsSavedIntactAndInOrderAcrossFileSets) {
 // fails and says why.
 TEST_F(IpcE2eTest, EachWayOfGivingTextCompletesAnEventListOfTheBytesUnchanged) {
   std::string error;
-  std::shared_ptr<IpcPort> port = platform_->NewNamedIpcPort("till", temp_.path(), error);
+  std::shared_ptr<IpcPort> port = platform_->NewNamedIpcPort("till", temp_.Path(), error);
   ASSERT_EQ(engine_.ipcConnect(port), kIpcConnected) << error;
   const std::string receipt = "\x1b@\x1b!\x08SHOP 7\n\x1b!\x00 2 x Tea  3.00\n\x1dV\x00"s;
-  std::ofstream(temp_.path() + "/receipt", std::ios::binary) << receipt;
+  std::ofstream(temp_.Path() + "/receipt", std::ios::binary) << receipt;
   const std::pair<std::string, std::string> rows[] = {
       {R"x("$(printf 'plain text\t\035V')")x", "plain text\t\x1dV"},
-      {"--file " + temp_.path() + "/receipt", receipt},
-      {"- <" + temp_.path() + "/receipt", receipt},
+      {"--file " + temp_.Path() + "/receipt", receipt},
+      {"- <" + temp_.Path() + "/receipt", receipt},
   };
   for (int32_t i = 0; i < std::ssize(rows); ++i) {
     ASSERT_EQ(Send(rows[i].first), 0) << rows[i].first;
@@ -154,8 +154,8 @@ TEST_F(IpcE2eTest, EachWayOfGivingTextCompletesAnEventListOfTheBytesUnchanged) {
     EXPECT_EQ(data.substr(20), rows[i].second);
   }
   port->close();
-  EXPECT_EQ(Send("late 2>" + temp_.path() + "/errors"), 1);
-  EXPECT_EQ(std::system(("grep -q 'no port listens' " + temp_.path() + "/errors").c_str()), 0);
+  EXPECT_EQ(Send("late 2>" + temp_.Path() + "/errors"), 1);
+  EXPECT_EQ(std::system(("grep -q 'no port listens' " + temp_.Path() + "/errors").c_str()), 0);
 }
 
 }  // namespace

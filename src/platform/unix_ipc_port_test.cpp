@@ -85,7 +85,7 @@ class NamedIpcPortTest : public ::testing::Test {
   std::string SocketPath(const std::string& name) const { return folder_ + "/" + name + ".sock"; }
 
   testing::TempFolder temp_;
-  const std::string folder_ = temp_.path();
+  const std::string folder_ = temp_.Path();
   std::shared_ptr<Platform> platform_ = NewRealPlatform(folder_ + "/registry.db");
   std::shared_ptr<IpcPort> receiver_ = platform_->NewIpcPort();
   std::vector<std::string> blocks_;

@@ -14,7 +14,7 @@
 #include "ravelon/frame_filter_chain.h"
 #include "ravelon/korvid.h"
 #include "ravelon/platform.h"
-#include "tests/temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace ravelon::cli {
 namespace {
@@ -104,7 +104,7 @@ TEST(CameraEngineTest, EngineRecordsEveryMode) {
       {.name = "credentials", .options = guarded, .user = "operator", .password = "s3cret:x"},
       {.name = "optional parts", .options = parts, .also_seen = {kText, kEvent, kEventList}},
   };
-  const testing::TempFolder folder;
+  const ravelon::testing::TempFolder folder;
   const std::shared_ptr<Platform> platform = NewRealPlatform(folder.Path("registry.db"));
   std::vector<std::unique_ptr<Source>> sources;
   for (const Case& c : cases) {
