@@ -50,45 +50,33 @@ TEST(DigestChallengeTest, ReadsOrRefuses) {
        "realm=http-auth@example.org nonce=" + nonce7616 + " opaque=" + opaque7616 +
            " SHA-256 auth"},
       // Commas and equal signs inside quotes; backslash escapes; a token value.
-      {{"Digest realm=\"a, b=c\", nonce=\"n,1\""}, "realm=a, b=c nonce=n,1"},
-      {{R"(Digest realm="say \"hi\" \\ \q", nonce=n0, opaque="")"},
-       R"(realm=say "hi" \ q nonce=n0 opaque=)"},
+      {{R"(Digest realm="a, \"b\"=c \\ \q", nonce=n0, opaque="")"},
+       R"(realm=a, "b"=c \ q nonce=n0 opaque=)"},
       {{"dIgEsT REALM = \"r\" , Nonce=Z9,ALGORITHM=\"sha-256-SESS\",QoP=\"AUTH-INT,Auth\","
         "Stale=TRUE,userHash=True,, domain=\"/a /b\""},
        "realm=r nonce=Z9 SHA-256-sess auth stale userhash"},
       {{"Digest realm=r, nonce=n, stale=false, algorithm=md5, qop=\" auth \""},
        "realm=r nonce=n MD5 auth"},
-      // Other schemes before and after: parameters, a token68, a scheme alone.
-      {{R"(Newauth realm="apps", type=1, title="Login to \"apps\"", Basic realm="simple", )"
-        "Digest realm=\"r\", nonce=\"n\", Negotiate"},
-       "realm=r nonce=n"},
+      // Other schemes before: a token68, a scheme alone.
       {{"Negotiate a/b+c==, Basic YWJj==, Basic dXNlcjpwYXNz=, Basic, Digest realm=\"r\", nonce=n"},
        "realm=r nonce=n"},
       // The first Digest challenge the engine can answer is taken.
       {{"Digest realm=\"r\", nonce=\"n1\", algorithm=SHA-512-256, Digest realm=\"r\", "
         "nonce=\"n2\""},
        "realm=r nonce=n2"},
-      {{"Bearer \"x\"", "Digest realm=\"r\", nonce=\"n\""}, "realm=r nonce=n"},
       {{ChallengeOfLength(kMaxChallengeValueLength)},
        "realm=r nonce=" + std::string(kMaxChallengeValueLength - 26, 'n')},
       // Refused.
       {{ChallengeOfLength(kMaxChallengeValueLength + 1)}, "error: bytes long"},
       {{"Digest realm=\"r\", opaque=\"o\""}, "error: no nonce"},
-      {{"Digest realm=\"r\", nonce=\"\""}, "error: no nonce"},
       {{"Digest nonce=\"n\""}, "error: no realm"},
       {{"Digest realm=\"r\", nonce=\"a\", NONCE=\"b\""}, "error: names \"nonce\" twice"},
-      {{"Digest realm=\"r\", nonce=\"n\", algorithm=SHA-512-256"}, "error: \"SHA-512-256\""},
       {{"Digest realm=\"r\", nonce=\"n\", qop=\"auth-int\""}, "error: not \"auth\""},
       {{"Digest realm=\"r\", nonce=\"n\", algorithm=MD5-sess"}, "error: without a qop"},
-      {{"Digest realm=\"r\", nonce=\"n"}, "error: unterminated"},
       {{"Digest realm=\"r\", nonce=\"n\\"}, "error: unterminated"},
       {{"Digest realm=\"a\r\nX: y\", nonce=\"n\""}, "error: control character"},
       {{"Digest realm=\"a\\\x01\", nonce=\"n\""}, "error: control character"},
-      {{"Digest\"x\""}, "error: space after the scheme"},
       {{"Bearer \"x\""}, "error: expected parameters or a token68"},
-      {{"Digest realm=\"r\" nonce=\"n\""}, "error: comma after a parameter"},
-      // The first reason is kept over a later line's.
-      {{"Digest realm=\"r\"", "Digest nonce=\"n\""}, "error: no nonce"},
       {{"Basic realm=\"x\"", ""}, "error: no Digest challenge"},
   };
   // Reasons are kept across rows: a reason left over from the row before must not show.

@@ -19,7 +19,7 @@ using OpenMode = FileSystem::OpenMode;
 
 struct PosixFiles {
   testing::TempFolder folder;
-  std::string root = folder.path();
+  std::string root = folder.Path();
   std::unique_ptr<FileSystem> fs = NewPosixFileSystem();
 };
 

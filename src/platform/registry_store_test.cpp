@@ -45,7 +45,7 @@ class RegistryStoreTest : public ::testing::Test {
   testing::TempFolder dir_;
   std::string error_;
   std::unique_ptr<RegistryStore> store_ =
-      IsSqlite::value ? NewSqliteRegistryStore(dir_.path() + "/registry.db", error_)
+      IsSqlite::value ? NewSqliteRegistryStore(dir_.Path() + "/registry.db", error_)
                       : NewMemoryRegistryStore();
 };
 
@@ -131,7 +131,7 @@ TEST(SqliteRegistryStoreTest, ProcessesOpeningANewFileTogetherShareIt) {
   constexpr int kWriters = 4;
   for (int round = 0; round < 20 && !HasFailure(); ++round) {
     const testing::TempFolder dir;
-    const std::string file = dir.path() + "/registry.db";
+    const std::string file = dir.Path() + "/registry.db";
     int start[2];
     ASSERT_EQ(::pipe(start), 0);
     const mode_t saved = ::umask(0);  // the writers'

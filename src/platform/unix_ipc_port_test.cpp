@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <tuple>
 
 #include "ravelon/ipc_port.h"
 #include "support/real_loop.h"
@@ -30,14 +31,15 @@ std::string Frame(const std::string& payload, int64_t length = -1) {
   return std::string{char(n), char(n >> 8), char(n >> 16), char(n >> 24)} + payload;
 }
 
-// A client that writes the wire format by hand, or binds a socket file.
+// A client that writes the wire format by hand, or listens on a socket file.
 struct RawClient {
-  explicit RawClient(const std::string& path, bool bind = false) {
+  explicit RawClient(const std::string& path, bool listen = false) {
     sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
     path.copy(address.sun_path, sizeof address.sun_path - 1);
     const timeval timeout{5, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    (bind ? ::bind : ::connect)(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    (listen ? ::bind : ::connect)(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    if (listen) ::listen(fd, 1);
   }
   ~RawClient() { ::close(fd); }
   bool Write(const std::string& bytes) {
@@ -85,7 +87,7 @@ class NamedIpcPortTest : public ::testing::Test {
   std::string SocketPath(const std::string& name) const { return folder_ + "/" + name + ".sock"; }
 
   testing::TempFolder temp_;
-  const std::string folder_ = temp_.path();
+  const std::string folder_ = temp_.Path();
   std::shared_ptr<Platform> platform_ = NewRealPlatform(folder_ + "/registry.db");
   std::shared_ptr<IpcPort> receiver_ = platform_->NewIpcPort();
   std::vector<std::string> blocks_;
@@ -116,6 +118,27 @@ TEST_F(NamedIpcPortTest, KeepsMessageBoundaries) {
   EXPECT_EQ(port->Counts().messages, sent.size() + 4);
 }
 
+// A listener that ends the connection without answering, once it has read
+// the message or while the sender still writes: the sender says so.
+TEST_F(NamedIpcPortTest, SenderSaysWhenThePortEndsTheConnectionUnanswered) {
+  const RawClient listener(SocketPath("till"), /*listen=*/true);
+  for (const auto& [bytes, read, result] :
+       {std::tuple(1, true, ECONNRESET), std::tuple(4 << 20, false, EPIPE)}) {
+    auto ender = std::async(std::launch::async, [&] {
+      const int fd = ::accept(listener.fd, nullptr, nullptr);
+      char message[5];
+      if (read) ::recv(fd, message, sizeof message, MSG_WAITALL);
+      ::shutdown(fd, SHUT_RDWR);  // closed only once the send is over, so no reset races it
+      return fd;
+    });
+    std::string error;
+    EXPECT_EQ(SendToNamedPort("till", std::string(bytes, 'x'), error, folder_), result);
+    EXPECT_NE(error.find("closed the connection without taking the message"), std::string::npos)
+        << error;
+    ::close(ender.get());
+  }
+}
+
 TEST_F(NamedIpcPortTest, RefusesUnsafeNamesFoldersFilesAndPeers) {
   std::string error;
   auto port = std::dynamic_pointer_cast<NamedIpcPort>(platform_->NewIpcPort());
@@ -134,7 +157,7 @@ TEST_F(NamedIpcPortTest, RefusesUnsafeNamesFoldersFilesAndPeers) {
 
   // A stale socket file (bound, its process gone) is replaced, owner-only; a
   // live socket or a regular file is not.
-  RawClient(SocketPath("till"), /*bind=*/true);
+  RawClient(SocketPath("till"), /*listen=*/true);
   const auto live = Listen("till");
   ASSERT_NE(live, nullptr);
   EXPECT_EQ(fs::status(SocketPath("till")).permissions(),

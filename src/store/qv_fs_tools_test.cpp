@@ -1,11 +1,9 @@
 #include "store/qv_fs_tools.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
-#include <filesystem>
 #include <tuple>
 
 #include "common/number_encoding.h"
@@ -140,21 +138,6 @@ TEST_F(QvFsToolsTest, BlockReadsAndFastPreallocation) {
   EXPECT_FALSE(tools.FastFilePreallocateXP("/s/locked", 10, error));
   EXPECT_EQ(error, "CreateFile error: " + std::to_string(EACCES));
   EXPECT_EQ(memory.OpenFileCount(), 0);
-}
-
-TEST(QvFsToolsPosixTest, FastPreallocationReservesTheSpace) {
-  char folder[] = "/tmp/ravelon_tools_XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
-  const std::string path = folder + "/a.bin"s;
-  std::string error;
-  const bool reserved =
-      QvFsTools(*NewPosixFileSystem()).FastFilePreallocateXP(path, 3'145'733, error);
-  struct stat info = {};
-  const int found = stat(path.c_str(), &info);
-  std::filesystem::remove_all(folder);
-  ASSERT_EQ(std::pair(found, info.st_size), std::pair(0, off_t{3'145'733}));
-  if (!reserved) GTEST_SKIP() << "this file system cannot reserve space: " << error;
-  EXPECT_GE(info.st_blocks * 512, 3'145'733);  // reserved, not a sparse length
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <system_error>
 
@@ -16,7 +18,18 @@ class TempFolder {
   ~TempFolder() { std::filesystem::remove_all(path_, ignored_); }  // "" removes nothing
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& path() const { return path_; }
+  const std::string& Path() const { return path_; }
+  std::string Path(const std::string& name) const { return path_ + "/" + name; }
+
+  // The bytes of the file `name` in the folder; "" when it cannot be read.
+  std::string Read(const std::string& name) const {
+    std::ostringstream bytes;
+    bytes << std::ifstream(Path(name), std::ios::binary).rdbuf();
+    return bytes.str();
+  }
+  void Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream(Path(name), std::ios::binary) << bytes;
+  }
 
  private:
   char name_[25] = "/tmp/ravelon-test-XXXXXX";

@@ -14,8 +14,8 @@
 #include "ravelon/frame_filter_chain.h"
 #include "ravelon/korvid.h"
 #include "ravelon/platform.h"
+#include "support/temp_folder.h"
 #include "tests/store_recording.h"
-#include "tests/temp_folder.h"
 
 namespace ravelon::cli {
 namespace {
@@ -167,7 +167,7 @@ TEST(CameraEngineTest, EngineRecordsEveryMode) {
        .password = "pw",
        .connections = kFrames},
   };
-  const testing::TempFolder folder;
+  const ravelon::testing::TempFolder folder;
   const std::shared_ptr<Platform> platform = NewRealPlatform(folder.Path("registry.db"));
   std::vector<std::unique_ptr<Source>> sources;
   for (const Case& c : cases) {
@@ -247,7 +247,7 @@ TEST(CameraEngineTest, RefusalsSayWhyOncePerAttemptAndBackOff) {
        1,
        1},
   };
-  const testing::TempFolder folder;
+  const ravelon::testing::TempFolder folder;
   const std::shared_ptr<Platform> platform = NewRealPlatform(folder.Path("registry.db"));
   std::vector<std::unique_ptr<Source>> sources;
   for (const Refusal& c : cases) {
@@ -281,7 +281,7 @@ TEST(CameraEngineTest, RefusalsSayWhyOncePerAttemptAndBackOff) {
 TEST(CameraEngineTest, PollingWithASaveEverySecondSavesEveryPolledImage) {
   CameraOptions single = Small();
   single.single = true;
-  const testing::TempFolder folder;
+  const ravelon::testing::TempFolder folder;
   const std::shared_ptr<Platform> platform = NewRealPlatform(folder.Path("registry.db"));
   const std::string store = folder.Path("poll") + "/";
   Source source(platform, {.name = "poll", .options = single, .save = true}, store);

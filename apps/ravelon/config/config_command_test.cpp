@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
+#include "support/temp_folder.h"
 #include "tests/command_process.h"
-#include "tests/temp_folder.h"
 
 namespace ravelon::cli {
 namespace {
@@ -19,7 +19,7 @@ class ConfigCommandTest : public ::testing::Test {
                                std::chrono::seconds(60), folder_.Path());
   }
 
-  testing::TempFolder folder_;
+  ravelon::testing::TempFolder folder_;
 };
 
 TEST_F(ConfigCommandTest, StepsAgainstOneRegistry) {

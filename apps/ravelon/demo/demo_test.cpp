@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "support/temp_folder.h"
 #include "tests/command_process.h"
-#include "tests/temp_folder.h"
 
 namespace ravelon::cli {
 namespace {
@@ -14,7 +14,7 @@ using testing::RunCommand;
 using namespace std::chrono_literals;
 
 TEST(DemoTest, RecordsAStoreThatVerifiesAndASheet) {
-  const testing::TempFolder parent;
+  const ravelon::testing::TempFolder parent;
   const std::string folder = parent.Path("demo");
   const auto demo = RunCommand({"demo", "--folder", folder, "--seconds", "2"}, 60s);
   EXPECT_EQ(demo.status, 0) << demo.out << demo.err;

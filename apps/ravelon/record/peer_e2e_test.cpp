@@ -17,7 +17,7 @@
 #include "tests/command_process.h"
 #include "tests/peer_server.h"
 #include "tests/store_recording.h"
-#include "tests/temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace ravelon::cli {
 namespace {
@@ -68,13 +68,13 @@ class PeerE2eTest : public ::testing::Test {
     return true;
   }
 
-  testing::TempFolder folder_;
+  ravelon::testing::TempFolder folder_;
   std::unique_ptr<FileSystem> files_ = NewPosixFileSystem();
 };
 
 TEST_F(PeerE2eTest, FfmpegServingFilesRecordsThemByteForByte) {
   SKIP_WITHOUT_TOOL("ffmpeg");
-  testing::TempFolder pictures;
+  ravelon::testing::TempFolder pictures;
   const std::vector<std::string> files = testing::WriteJpegSequence(pictures, kFiles);
   const int port = testing::FreeLoopbackPort();
   PeerServer ffmpeg("ffmpeg", testing::FfmpegArgs(pictures.Path(), port), port);
@@ -89,7 +89,7 @@ TEST_F(PeerE2eTest, FfmpegServingFilesRecordsThemByteForByte) {
 // GStreamer, both serving files as they are and encoding its test pattern.
 TEST_F(PeerE2eTest, GstreamerWithoutAnyHeaderRecordsWithDiscovery) {
   SKIP_WITHOUT_TOOL("gst-launch-1.0");
-  testing::TempFolder pictures;
+  ravelon::testing::TempFolder pictures;
   const std::vector<std::string> files = testing::WriteJpegSequence(pictures, kFiles);
   const int file_port = testing::FreeLoopbackPort();
   PeerServer from_files("gst-launch-1.0", testing::GstFileArgs(pictures.Path(), file_port),

@@ -14,9 +14,9 @@
 #include "ravelon/file_system.h"
 #include "ravelon/media_frame.h"
 #include "ravelon/store_reader.h"
+#include "support/temp_folder.h"
 #include "tests/command_process.h"
 #include "tests/store_recording.h"
-#include "tests/temp_folder.h"
 
 namespace ravelon::cli {
 namespace {
@@ -70,7 +70,7 @@ class RecordE2eTest : public ::testing::Test {
     EXPECT_EQ(verified.status, 0) << name << ": " << verified.out << verified.err;
   }
 
-  testing::TempFolder folder_;
+  ravelon::testing::TempFolder folder_;
   std::unique_ptr<FileSystem> files_ = NewPosixFileSystem();
 };
 

@@ -9,9 +9,9 @@
 #include <functional>
 
 #include "store/jpeg_codec.h"
+#include "support/temp_folder.h"
 #include "tests/command_process.h"
 #include "tests/store_recording.h"
-#include "tests/temp_folder.h"
 
 namespace ravelon::cli {
 namespace {
@@ -65,7 +65,7 @@ class StoreCommandTest : public ::testing::Test {
     return pictures;
   }
 
-  testing::TempFolder folder_;
+  ravelon::testing::TempFolder folder_;
 };
 
 TEST_F(StoreCommandTest, StatusAndMessages) {

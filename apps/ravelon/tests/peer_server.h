@@ -36,7 +36,7 @@
 
 #include "camera/frame_maker.h"
 #include "tests/command_process.h"
-#include "tests/temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace ravelon::cli::testing {
 
@@ -89,7 +89,7 @@ inline bool LoopbackListening(int port) {
 
 // `count` JPEG files 0001.jpg, 0002.jpg, ... of the camera's test pattern
 // in `folder`; their bytes, in order.
-inline std::vector<std::string> WriteJpegSequence(const TempFolder& folder, int count,
+inline std::vector<std::string> WriteJpegSequence(const ravelon::testing::TempFolder& folder, int count,
                                                   int width = 64, int height = 48) {
   FrameMaker frames(width, height);
   std::vector<std::string> jpegs;
