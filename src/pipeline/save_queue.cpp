@@ -25,14 +25,42 @@ std::shared_ptr<MediaFrame> ChooseQueuedFrame(const std::shared_ptr<MediaFrame>&
 }  // namespace
 
 void SaveQueue::Offer(const std::shared_ptr<MediaFrame>& frame) {
-  if (m_frames.Count() < kSaveQueueCapacity) {
-    m_frames.Append(frame);
+  const int64_t bytes = frame->getDataLength();
+  if (m_frames.IsEmpty() ||
+      (m_frames.Count() < kSaveQueueCapacity && m_bytes + bytes <= m_byteLimit)) {
+    Append(frame, bytes);
     return;
   }
   std::shared_ptr<MediaFrame> taken = m_frames.TakeLast();
+  const int64_t taken_bytes = m_sizes.back();
+  m_sizes.pop_back();
+  m_bytes -= taken_bytes;
   std::shared_ptr<MediaFrame> kept = ChooseQueuedFrame(taken, frame);
+  const int64_t kept_bytes = kept == taken ? taken_bytes : kept->getDataLength();
+  if (kept != taken && m_bytes + kept_bytes > m_byteLimit && !m_frames.IsEmpty()) {
+    kept = taken;  // the winner does not fit: the newest frame stays
+  }
   if (kept == taken || kept == frame) ++m_framesLost;  // two texts joined lose nothing
-  m_frames.Append(std::move(kept));
+  Append(std::move(kept), kept == taken ? taken_bytes : kept_bytes);
+}
+
+void SaveQueue::Append(std::shared_ptr<MediaFrame> frame, int64_t bytes) {
+  m_frames.Append(std::move(frame));
+  m_sizes.push_back(bytes);
+  m_bytes += bytes;
+}
+
+void SaveQueue::RemoveFront() {
+  if (m_frames.IsEmpty()) return;
+  m_frames.RemoveFront();
+  m_bytes -= m_sizes.front();
+  m_sizes.pop_front();
+}
+
+void SaveQueue::Clear() {
+  m_frames.Clear();
+  m_sizes.clear();
+  m_bytes = 0;
 }
 
 }  // namespace ravelon

@@ -1,14 +1,18 @@
 // SaveQueue: the frames waiting for the next save run, oldest first, and the
 // count of frames lost on the way (dropped by a full queue, or taken by a save
-// run whose writes failed).
+// run whose writes failed). The queue is bounded in frames and in bytes, so
+// that a stalled disk holds a bounded amount of memory whatever the frames'
+// size.
 //
 // The frame pipeline offers frames; the store writer drains them. Owned by
 // the engine; used on its thread.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 
+#include "common/engine_limits.h"
 #include "components/object_list.h"
 #include "ravelon/media_frame.h"
 
@@ -16,18 +20,25 @@ namespace ravelon {
 
 class SaveQueue {
  public:
-  // Appends `frame`. A full queue (kSaveQueueCapacity) never refuses: it
-  // keeps the more valuable of its newest frame and the new one. An event
-  // list wins over any other type, text over any type but an event list; of
-  // two frames of the same other type the new one wins, and two texts are
-  // joined so no text is lost.
+  // Appends `frame`. A full queue (kSaveQueueCapacity frames, or the byte
+  // limit) keeps the more valuable of its newest frame and the new one. An
+  // event list wins over any other type, text over any type but an event
+  // list; of two frames of the same other type the new one wins, and two
+  // texts are joined so no text is lost, as long as the winner fits in the
+  // byte limit; otherwise the newest frame stays. An empty queue takes any
+  // frame, so no bound stops saving altogether.
   void Offer(const std::shared_ptr<MediaFrame>& frame);
+
+  // The most bytes of frame data the queue holds (kDefaultSaveQueueMegabytes
+  // unless set).
+  void SetByteLimit(int64_t bytes) { m_byteLimit = bytes; }
+  int64_t Bytes() const { return m_bytes; }
 
   int32_t Count() const { return m_frames.Count(); }
   bool IsEmpty() const { return m_frames.IsEmpty(); }
   std::shared_ptr<MediaFrame> Front() const { return m_frames.Front(); }
-  void RemoveFront() { m_frames.RemoveFront(); }
-  void Clear() { m_frames.Clear(); }
+  void RemoveFront();
+  void Clear();
 
   void CountLost(int32_t frames) { m_framesLost += frames; }
   int32_t FramesLost() const { return m_framesLost; }
@@ -39,7 +50,14 @@ class SaveQueue {
   }
 
  private:
+  void Append(std::shared_ptr<MediaFrame> frame, int64_t bytes);
+
   ObjectList<MediaFrame> m_frames;
+  // The size of each frame as it was queued (a queued frame may still
+  // change), so that the count of bytes stays exact.
+  std::deque<int64_t> m_sizes;
+  int64_t m_bytes = 0;
+  int64_t m_byteLimit = kDefaultSaveQueueMegabytes * kMegabyte;
   int32_t m_framesLost = 0;
 };
 

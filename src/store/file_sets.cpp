@@ -93,7 +93,11 @@ void StoreWriter::OpenStoreFiles(const std::string& baseName, std::string& error
   }
   Close();
   EnsureDBPath();
+  // A file made or renamed here has its name on the disk only once its
+  // folder is synced.
+  bool named_anew = false;
   if (!m_files.FileExists(baseName + ".bin")) {
+    named_anew = true;
     if (m_recycleFile.size() >= 2) {
       // The old set's files keep their length and content; the new set writes
       // over them from the start, and its fresh segment file says how far.
@@ -117,12 +121,17 @@ void StoreWriter::OpenStoreFiles(const std::string& baseName, std::string& error
                                             "ms. FileName:" + baseName);
     }
   }
+  named_anew = named_anew || !m_files.FileExists(baseName + ".idx") ||
+               !m_files.FileExists(baseName + ".id2");
   int32_t code = 0;
   std::string description;
   m_binHandle = m_fsTools.OpenFile(baseName + ".bin", 0, code, description);
   if (m_binHandle > 0) m_idxHandle = m_fsTools.OpenFile(baseName + ".idx", 0, code, description);
   if (m_idxHandle > 0) m_id2Handle = m_fsTools.OpenFile(baseName + ".id2", 0, code, description);
-  if (m_id2Handle > 0) {
+  if (m_id2Handle > 0 && named_anew && m_settings.syncWrites) {
+    code = m_files.SyncDirectory(m_fsTools.ExtractFilePath(baseName), description);
+  }
+  if (m_id2Handle > 0 && code == 0) {
     m_openFileName = baseName;
     status = 0;
     return;
@@ -146,9 +155,20 @@ void StoreWriter::Close() {
   }
 }
 
+// Folders made here are synced into their parents, up to the top, so that a
+// power loss does not take them, and the sets in them, away (rare: only when
+// the store folder was missing).
 void StoreWriter::EnsureDBPath() {
-  if (!m_settings.dbPath.empty() && !m_files.DirectoryExists(m_settings.dbPath)) {
-    m_fsTools.createPath(m_settings.dbPath);
+  if (m_settings.dbPath.empty() || m_files.DirectoryExists(m_settings.dbPath)) return;
+  m_fsTools.createPath(m_settings.dbPath);
+  if (!m_settings.syncWrites) return;
+  std::string folder = m_settings.dbPath;
+  std::string ignored;
+  for (;;) {
+    while (!folder.empty() && folder.back() == '/') folder.pop_back();
+    if (folder.empty()) break;
+    folder = m_fsTools.ExtractFilePath(folder);
+    m_files.SyncDirectory(folder.empty() ? "." : folder, ignored);
   }
 }
 

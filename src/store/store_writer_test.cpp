@@ -12,6 +12,7 @@
 
 #include "common/engine_limits.h"
 #include "pipeline/save_queue.h"
+#include "ravelon/store_reader.h"
 #include "ravelon/testing/fault_injecting_file_system.h"
 #include "ravelon/testing/memory_file_system.h"
 #include "ravelon/testing/simulated_loop.h"
@@ -272,41 +273,65 @@ TEST(StoreWriterTest, ReportsFailedWritesOncePerGapAndCountsTheirFrames) {
 }
 
 // A sound registered set is continued after its last frame (41, 5,000 bytes at
-// 200,001) in a new segment. Any damage begins a new set; a last run cut short
-// (index records `written` + 1 to 41 never written) is repaired, and reported,
-// when that leaves the last segment a frame after its first.
-TEST(StoreOpeningTest, ContinuesASoundSetAndNeverADamagedOne) {
-  // segment start, last index record written, .id2 cut to (bytes), .idx cut to
-  // (records); the segment's end afterwards (-1: not read)
-  const std::tuple<int32_t, int32_t, int, int, int32_t> rows[] = {
-      {0, 41, -1, -1, 41},  {30, 37, -1, -1, 37}, {0, 20, -1, -1, 20}, {0, 1, -1, -1, 1},
-      {38, 37, -1, -1, 41}, {0, 41, 30, -1, -1},  {0, 41, 0, -1, -1},  {0, 41, -1, 41, 41}};
-  for (const auto& [start, written, id2_bytes, idx_records, end] : rows) {
+// 200,001) in a new segment, also past a hole a failed run left in its index
+// and after a torn segment record is cut off. A last run cut short (records
+// `written` + 1 to 41 never written) is repaired so that the set reads as
+// consistent: its last segment ends at its last written frame, searched only
+// within the segment (old records of a recycled index beyond it do not
+// count), or goes when none of its frames was written; then a new set begins.
+TEST(StoreOpeningTest, ContinuesASoundSetAndRepairsADamagedOne) {
+  // segment start, last record written, a hole at, stale records after 41,
+  // .id2 cut to (bytes), .idx cut to (records); segment records afterwards,
+  // the last one's end, frames lost (-1: no message), continued
+  const std::tuple<int32_t, int32_t, int32_t, int, int, int, int, int32_t, int, bool> rows[] = {
+      {0, 41, -1, 0, -1, -1, 1, 41, -1, true},  {0, 41, 20, 0, -1, -1, 1, 41, -1, true},
+      {0, 41, -1, 0, 30, -1, 1, 41, -1, true},  {41, 41, -1, 0, -1, -1, 1, 41, -1, true},
+      {30, 37, -1, 0, -1, -1, 1, 37, 4, false}, {0, 1, -1, 0, -1, -1, 1, 1, 40, false},
+      {0, 20, -1, 9, -1, -1, 1, 20, 21, false}, {38, 37, -1, 0, -1, -1, 0, -1, 4, false},
+      {0, 41, -1, 0, -1, 41, 1, 40, 1, false},  {0, 41, -1, 0, 0, -1, 0, -1, -1, false},
+      {0, 41, -1, 0, 27, -1, 0, -1, -1, false},
+  };
+  for (const auto& [start, written, hole, stale, id2_bytes, idx_records, segments, end, lost,
+                    continued] : rows) {
     Store s;
     s.WriteSet(kOld, start, 41, written);
+    for (int n = 42; n < 42 + stale; ++n)  // an older set's records, as a recycled index holds
+      s.memory.Apply(FileMutation::Write(kOld + ".idx", n * kIndexRecordBytes,
+                                         IndexRecord{n, 1, 0, 20250101, 0, kJpeg}.Encode()));
+    if (hole >= 0)
+      s.memory.Apply(FileMutation::Write(kOld + ".idx", hole * kIndexRecordBytes,
+                                         std::string(kIndexRecordBytes, '\0')));
     if (id2_bytes >= 0) s.memory.Apply(FileMutation::SetSize(kOld + ".id2", id2_bytes));
     if (idx_records >= 0)
       s.memory.Apply(FileMutation::SetSize(kOld + ".idx", idx_records * kIndexRecordBytes));
     s.writer.SetFileSet(kOldName, kDay - 4);
     s.writer.Prepare();
+    SCOPED_TRACE(std::to_string(start) + " " + std::to_string(written));
     EXPECT_EQ(s.memory.OpenFileCount(), 0);  // the repair closes what it opened
-    const std::string id2 = s.memory.Contents(kOld + ".id2");
-    // Repaired: the segment ends at the last frame written, at its time, and its frames read back.
-    const bool repaired = end >= 0 && end < 41;
+    std::string id2 = s.memory.Contents(kOld + ".id2");
+    EXPECT_EQ(id2.size(), size_t{kID2RecordBytes} * segments);
+    if (end >= 0) EXPECT_EQ(LittleEndianAt(id2, 16), end);
+    if (end >= 0) EXPECT_EQ(LittleEndianAt(id2, 20), 120000000 + (end < 41 ? end : 41));
     EXPECT_EQ(s.Count("10 File /store/260101120000 was corrupted. Data repaired. " +
-                      std::to_string(41 - end) + " frames lost."),
-              repaired ? 1 : 0);
-    EXPECT_TRUE(end < 0 || LittleEndianAt(id2, 16) == end) << LittleEndianAt(id2, 16);
-    EXPECT_TRUE(!repaired || (LittleEndianAt(id2, 20) == 120000000 + end &&
-                              s.Frames(kOld).size() == static_cast<size_t>(end - start + 1)));
-    const bool sound = start == 0 && written == 41 && id2_bytes < 0 && idx_records < 0;
-    EXPECT_EQ(s.writer.FileName() == kOldName, sound);
-    if (!sound) continue;
+                      std::to_string(lost) + " frames lost."),
+              lost >= 0 ? 1 : 0);
+    EXPECT_EQ(s.Count("corrupted"), lost >= 0 ? 1 : 0);
+    std::string error;
+    FrameWalkCounts counts;
+    StoreReader(s.memory, "/store/")
+        .ForEachFrame(
+            kOldName, [](auto&) { return true; }, counts, error);
+    EXPECT_EQ(counts.frames, segments ? end - start + 1 - (hole >= 0) : 0);
+    EXPECT_EQ(counts.bad_records + counts.missing_records + counts.bad_segments, hole >= 0);
+    EXPECT_EQ(s.writer.FileName() == kOldName, continued);
+    if (!continued) continue;
     s.Queue(kJpeg, "frame 42");
     EXPECT_EQ(s.Save(), 1);
     EXPECT_EQ(LittleEndianAt(s.memory.Contents(kOld + ".idx"), 42 * kIndexRecordBytes), 205'001);
-    // The new segment starts at frame 42.
-    EXPECT_EQ(LittleEndianAt(s.memory.Contents(kOld + ".id2"), kID2RecordBytes + 4), 42);
+    // The new segment starts at frame 42, right after the last whole record.
+    id2 = s.memory.Contents(kOld + ".id2");
+    EXPECT_EQ(id2.size(), 2u * kID2RecordBytes);
+    EXPECT_EQ(LittleEndianAt(id2, kID2RecordBytes + 4), 42);
     const ID2Data& segment = s.writer.CurrentSegment();
     EXPECT_EQ(
         std::tuple(segment.StartFrame, segment.EndFrame, segment.FileName, segment.FileSize),
