@@ -123,6 +123,9 @@ TEST_F(KorvidTest, ReleaseSavesTheOpenReceiptAndStopsEverything) {
   const auto saved = testing::ReadFileSet(platform_->files(), "store/" + engine_.FileName());
   ASSERT_EQ(saved.size(), 3u);
   EXPECT_NE(saved[2].data.find("CAKE"), std::string::npos);
+  // The first text went into the unstamped placeholder; it is stored at the
+  // moment it was saved, never at the zero date.
+  EXPECT_EQ(saved[0].date, saved[1].date);
   // A released engine ticks no more, however long the host waits.
   const size_t logged = host_.events.size();
   platform_->AdvanceBy(std::chrono::minutes(5));

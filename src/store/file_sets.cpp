@@ -101,11 +101,13 @@ void StoreWriter::OpenStoreFiles(const std::string& baseName, std::string& error
     if (m_recycleFile.size() >= 2) {
       // The old set's files keep their length and content; the new set writes
       // over them from the start, and its fresh segment file says how far.
+      // The old segment file goes first: without it no frame of the old set
+      // is named, so a stop halfway leaves no set that names missing frames.
       m_owner.Debug(kDebugHousekeeping, "Recycling file: " + m_recycleFile + " -> " + baseName);
-      m_fsTools.RenameFile(m_recycleFile + ".bin", baseName + ".bin");
-      m_fsTools.RenameFile(m_recycleFile + ".idx", baseName + ".idx");
       std::string ignored;
       m_files.Remove(m_recycleFile + ".id2", ignored);
+      m_fsTools.RenameFile(m_recycleFile + ".bin", baseName + ".bin");
+      m_fsTools.RenameFile(m_recycleFile + ".idx", baseName + ".idx");
       m_recycleFile.clear();
     } else if (m_settings.useFastPreallocation) {
       const int32_t megabytes =

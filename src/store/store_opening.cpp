@@ -10,6 +10,16 @@
 #include "store/store_writer.h"
 
 namespace ravelon {
+namespace {
+
+// Whether a packed date YYYYMMDD and time HHMMSSmmm can be a moment at all.
+bool PlausibleStamp(int32_t date, int32_t time) {
+  const int32_t month = date / 100 % 100, day = date % 100;
+  return date > 0 && month >= 1 && month <= 12 && day >= 1 && day <= 31 && time >= 0 &&
+         time / 10'000'000 < 24 && time / 100'000 % 100 < 60 && time / 1'000 % 100 < 60;
+}
+
+}  // namespace
 
 StoreWriter::StoreWriter(FileSystem& files, const Clock& clock, RateStatistics& rates,
                          StoreWriterOwner& owner)
@@ -48,6 +58,10 @@ void StoreWriter::CheckStoreFiles() {
   const std::string base = m_settings.dbPath + m_fileName;
   FileSystem& files = m_files;
   if (!files.FileExists(base + ".idx") || !files.FileExists(base + ".id2")) {
+    // A set is made with all three files before its first save run, so this
+    // one never saved a frame: what was made of it goes.
+    std::string ignored;
+    for (const char* extension : {".bin", ".idx", ".id2"}) files.Remove(base + extension, ignored);
     CreateNewDatabaseFile(-1.0);
     return;
   }
@@ -77,6 +91,16 @@ void StoreWriter::CheckStoreFiles() {
                   : -1;
   const int64_t next_position = int64_t{last_saved.position} + last_saved.length;
   if (well_formed && last == segment.endFrame && next_position <= INT32_MAX) {
+    // A save run cut short while it moved the segment's end may leave an end
+    // that is no moment, or one before the start: the last frame's stamp
+    // takes its place.
+    if (!PlausibleStamp(segment.endDate, segment.endTime) ||
+        std::pair(segment.endDate, segment.endTime) <
+            std::pair(segment.startDate, segment.startTime)) {
+      segment.endDate = last_saved.date;
+      segment.endTime = last_saved.time;
+      RewriteLastSegment(base, segment, id2_length);
+    }
     m_nextFrameIndex = segment.endFrame + 1;
     m_nextBinPos = static_cast<int32_t>(next_position);
     RestartSegment();  // the next saved frame opens a new segment
@@ -93,18 +117,23 @@ void StoreWriter::CheckStoreFiles() {
     segment.endFrame = last;
     segment.endTime = last_saved.time;
     segment.endDate = last_saved.date;
-    int32_t code = 0;
-    const int16_t id2 = m_fsTools.OpenFile(base + ".id2", 0, code, error);
-    if (id2 > 0) {
-      m_fsTools.WriteToOpenedFile(id2, segment.Encode(),
-                                  static_cast<int32_t>(id2_length - kID2RecordBytes + 1), error);
-      if (m_settings.syncWrites) m_fsTools.SyncOpenedFile(id2, error);
-      m_fsTools.CloseFile(id2);
-    }
+    RewriteLastSegment(base, segment, id2_length);
   } else {
     CutFile(base + ".id2", id2_length - kID2RecordBytes);  // not one frame of it was saved
   }
   CreateNewDatabaseFile(-1.0);  // a damaged set is never continued
+}
+
+void StoreWriter::RewriteLastSegment(const std::string& base, const ID2Record& segment,
+                                     int64_t id2Length) {
+  std::string error;
+  int32_t code = 0;
+  const int16_t id2 = m_fsTools.OpenFile(base + ".id2", 0, code, error);
+  if (id2 <= 0) return;
+  m_fsTools.WriteToOpenedFile(id2, segment.Encode(),
+                              static_cast<int32_t>(id2Length - kID2RecordBytes + 1), error);
+  if (m_settings.syncWrites) m_fsTools.SyncOpenedFile(id2, error);
+  m_fsTools.CloseFile(id2);
 }
 
 bool StoreWriter::CutFile(const std::string& path, int64_t length) {

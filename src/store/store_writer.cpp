@@ -104,6 +104,7 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
 
   double d = 0, t = 0;
   GetNowDateTime(m_clock, d, t);
+  const double now_date = d, now_time = t;
   const double elapsed = std::floor(d - m_lastTakenDate) * kSecondsPerDay + t - m_lastTakenTime;
   double spacing = 0;
   if (elapsed <= kRecentSeconds) {
@@ -147,6 +148,10 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
       }
     }
     if (m_segmentPending) skip = false;  // a segment always begins with a saved frame
+    if (frame->getDate() == 0) {  // never stamped: the zero date would hide it from every query
+      frame->setDate(now_date);
+      frame->setTime(now_time);
+    }
 
     if (!skip) {
       if (CompareStamps(m_lastTakenDate, m_lastTakenTime, frame->getDate(), frame->getTime()) !=

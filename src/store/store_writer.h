@@ -118,6 +118,8 @@ class StoreWriter {
   void CheckStoreFiles();
   int32_t FindLastValidIndexRecord(const std::string& indexFileName, int32_t first, int64_t last,
                                    IndexRecord& record);
+  // Writes `segment` over the last record of the set's .id2 (`id2Length` bytes).
+  void RewriteLastSegment(const std::string& base, const ID2Record& segment, int64_t id2Length);
   // Cuts the file to `length` bytes (synced when writes are); false on failure.
   bool CutFile(const std::string& path, int64_t length);
   int64_t StoreFileLength(const std::string& path) const;
