@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <functional>
 #include <tuple>
 
 #include "common/engine_limits.h"
@@ -101,6 +102,12 @@ TEST(StoreWriterTest, ThinsImagesToTheSaveIntervalAndSpreadsStamps) {
       {100, 1000, 1, -1, kJpeg, true, {1}},         // a segment begins with a saved frame
       {2000, 1000, 10, 50, kText, false, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},  // texts: all
       {1000, kMinIntervalMs, 5, -1, kJpeg, false, {1, 2, 3, 4, 5}},  // the shortest interval: all
+      {19000, 100, 1, -1, kJpeg, false, {1}},  // 19 s of credit, kept as ten intervals only...
+      {200, 100, 20, -1, kJpeg, false, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 20}},
+      // a burst 1 ms apart saves all and runs the credit 20 s short...
+      {20, 1000, 20, -1, kJpeg, false, {1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                                        11, 12, 13, 14, 15, 16, 17, 18, 19, 20}},
+      {12000, 1000, 12, -1, kJpeg, false, {12}},  // ...but owes ten intervals at most
   };
   Store s;
   s.writer.Prepare();
@@ -246,30 +253,76 @@ TEST(StoreWriterTest, GivesNewDataFilesTheirSpace) {
   }
 }
 
-// A failing disk is reported at most once per gap; the frames of a failed run
-// count as lost, and saving resumes once the disk recovers.
-TEST(StoreWriterTest, ReportsFailedWritesOncePerGapAndCountsTheirFrames) {
-  Store s;
-  s.writer.Prepare();
-  // Saves one frame `advance_ms` later; the reports so far.
-  const auto lose = [&](int advance_ms) {
-    s.loop.AdvanceBy(milliseconds(advance_ms));
-    s.Queue(kText, "lost");
-    EXPECT_EQ(s.Save(), 0);
-    EXPECT_EQ(s.lines.back(), "4 1 frames lost.");
-    return s.Count("10 DBWrite " + kFirst);
+// Faults under an open set, or a new one: each is reported at level 10 at most
+// once per gap (not once per frame); a failed run's frames count as lost and
+// the set reads as before it; files removed under the set end it, and the run
+// goes into a new one. Saving resumes by itself at the next run once the
+// fault is gone, and says so.
+TEST(StoreWriterTest, SurvivesFullDisksFailingFilesAndRemovedFolders) {
+  struct Row {
+    const char* fault;
+    bool on_new_set;  // the fault meets the set's first save
+    std::function<void(Store&)> begin, end;
+    std::string message;
+    bool saves_through;  // the runs during the fault save their frames elsewhere
+    const char* stored;  // what the store folder holds at the end
   };
-  s.faulty.SetFreeSpace(0);
-  EXPECT_EQ(lose(1), 1);
-  EXPECT_NE(s.lines.end()[-2].find(".bin Error: Number=28, Description="), std::string::npos);
-  EXPECT_EQ(lose(static_cast<int>(std::lround(kErrorReportGapDays * 86'400'000)) - 1), 1);
-  s.faulty.RemoveSpaceLimit();
-  s.faulty.FailNthWrite(2, EIO);  // the index write
-  EXPECT_EQ(lose(2), 2);
-  EXPECT_NE(s.lines.end()[-2].find(".idx Error: Number=5, Description="), std::string::npos);
-  s.Queue(kText, "saved again");
-  EXPECT_EQ(s.Save(), 1);
-  EXPECT_EQ(s.Frames(kFirst).back().data, "saved again");
+  const Row rows[] = {
+      {"full disk", false, [](Store& s) { s.faulty.SetFreeSpace(0); },
+       [](Store& s) { s.faulty.RemoveSpaceLimit(); }, ".bin Error: Number=28, Description=", false,
+       "before after "},
+      {"index write", false, [](Store& s) { s.faulty.FailNthWrite(2, EIO); }, nullptr,
+       ".idx Error: Number=5, Description=", false, "before after "},
+      {"segment write", false, [](Store& s) { s.faulty.FailNthWrite(3, ENOSPC); }, nullptr,
+       ".id2 Error: Number=28, Description=", false, "before after "},
+      {"data sync", false, [](Store& s) { s.faulty.FailNthSync(1, EIO); }, nullptr,
+       "10 DBSync /store/260105100000.bin Error: Number=5", false, "before after "},
+      {"set cannot open", true, [](Store& s) { s.faulty.FailOpen(kFirst + ".idx", EACCES); },
+       [](Store& s) { s.faulty.ClearOpenFailures(); },
+       "10 SaveFrame: OpendDBFiles failed. " + kFirst + " Error: Number=13", false, "after "},
+      {"folder removed", false,
+       [](Store& s) {
+         std::string ignored;
+         for (const char* extension : {".bin", ".idx", ".id2"})
+           s.memory.Remove(kFirst + extension, ignored);
+         s.memory.Rename("/store", "/gone", ignored);
+       },
+       nullptr, "10 Store files of " + kFirst + " were removed. Saving goes on in a new file set.",
+       true, "during during after "},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.fault);
+    Store s;
+    s.writer.Prepare();
+    if (!row.on_new_set) {
+      s.Queue(kText, "before");
+      ASSERT_EQ(s.Save(), 1);
+    }
+    row.begin(s);
+    // A lasting fault meets two runs, the second within the report gap; a
+    // one-time fault (no end) one.
+    const int runs = row.end || row.saves_through ? 2 : 1;
+    for (int run = 0; run < runs; ++run) {
+      s.loop.AdvanceBy(milliseconds(500));
+      s.Queue(kText, "during");
+      EXPECT_EQ(s.Save(), row.saves_through ? 1 : 0);
+      if (!row.saves_through) EXPECT_EQ(s.lines.back(), "4 1 frames lost.");
+    }
+    EXPECT_EQ(s.Count(row.message), 1);
+    EXPECT_EQ(s.Count("10 "), 1);
+    if (row.end) row.end(s);
+    s.Queue(kText, "after");
+    EXPECT_EQ(s.Save(), 1);
+    EXPECT_EQ(s.Count("Saving into"), row.saves_through ? 0 : 1);
+    std::string stored;
+    for (const std::string& set : s.sets) {
+      bool sound = true;
+      for (const auto& f : testing::ReadFileSet(s.memory, set, &sound)) stored += f.data + " ";
+      EXPECT_TRUE(sound || !s.memory.FileExists(set + ".id2")) << set;
+    }
+    EXPECT_EQ(stored, row.stored);
+    EXPECT_EQ(s.memory.OpenFileCount(), 3);
+  }
 }
 
 // A sound registered set is continued after its last frame (41, 5,000 bytes at
