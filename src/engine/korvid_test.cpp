@@ -96,6 +96,7 @@ TEST_F(KorvidTest, SingleResponsesArePolledAtTheShorterOfViewAndSaveInterval) {
 }
 
 TEST_F(KorvidTest, ReleaseSavesTheOpenReceiptAndStopsEverything) {
+  engine_.UseFastPreallocation(true);
   StartRecording();
   // The first text joins the connection's placeholder, which has no stamp of
   // this hour: it is complete at once, and so is the next one.
@@ -126,6 +127,9 @@ TEST_F(KorvidTest, ReleaseSavesTheOpenReceiptAndStopsEverything) {
   // The first text went into the unstamped placeholder; it is stored at the
   // moment it was saved, never at the zero date.
   EXPECT_EQ(saved[0].date, saved[1].date);
+  // Fast preallocation gave the new data file its whole 10 MB at once.
+  EXPECT_EQ(platform_->files().Contents("store/" + engine_.FileName() + ".bin").size(),
+            10 * kMegabyte);
   // A released engine ticks no more, however long the host waits.
   const size_t logged = host_.events.size();
   platform_->AdvanceBy(std::chrono::minutes(5));
