@@ -224,9 +224,7 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
   m_id2Data.EndTime = time_long;
   m_id2Data.EndFrame = end.endFrame;
   int32_t segment_pos = 0;
-  if (m_id2Index < 0) {
-    // No segment in this set yet (nothing saved since it began): no end to move.
-  } else if (segment_bytes.empty()) {
+  if (segment_bytes.empty()) {
     segment_bytes = end.EncodeEnd();
     segment_pos = m_id2Index * kID2RecordBytes + kID2EndFieldsOffset + 1;
   } else {

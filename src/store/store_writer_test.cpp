@@ -196,6 +196,10 @@ TEST(StoreWriterTest, TimeLimitRollsOverOnAGridOfPeriods) {
       {2, 5, 4, 5000, "4 File time limit exceeded by time."},
       {1, 0.5, 0, 5000, nullptr},
       {24, 1, 0, static_cast<int32_t>(kTimeLimitSizeCap / 2),
+       "4 File size limit exceeded by size."},
+      // The cap ends the set, and the new set, which keeps the old start, is
+      // already a period old at its first frame: the start moves on the grid.
+      {1, 1.5, 1, static_cast<int32_t>(kTimeLimitSizeCap / 2),
        "4 File size limit exceeded by size."}};
   for (const auto& [hours, hours_ago, new_start_hours, step, message] : rows) {
     Store s(1, hours);
@@ -206,6 +210,7 @@ TEST(StoreWriterTest, TimeLimitRollsOverOnAGridOfPeriods) {
     s.Queue(kText, "next");
     EXPECT_EQ(s.Save(), 1);
     EXPECT_EQ(s.Count(message ? message : "limit exceeded"), message ? 1 : 0);
+    EXPECT_EQ(s.Count("10 "), 0);
     EXPECT_EQ(s.writer.FileName() == kOldName, !message);
     EXPECT_EQ(s.Frames("/store/" + s.writer.FileName()).back().data, "next");
     EXPECT_NEAR(s.writer.FileTime(), start + new_start_hours / 24, 1e-9);
