@@ -108,7 +108,7 @@ void StoreWriter::CheckStoreFiles() {
   }
 
   // The last save run was cut short: the segment names frames whose records
-  // or bytes never reached the disk.
+  // never reached the disk.
   const int64_t lost =
       well_formed ? int64_t{segment.endFrame} - (last >= 0 ? last : segment.startFrame - 1) : 0;
   m_owner.Debug(kDebugError, "File " + base + " was corrupted. Data repaired. " +
@@ -144,12 +144,13 @@ bool StoreWriter::CutFile(const std::string& path, int64_t length) {
 }
 
 // The last frame from `first` to `last` whose record was written, read
-// backwards in blocks; -1 when none was. Bounded by the segment, so old records of a
-// recycled index beyond it are never taken, and a hole left by a failed run
-// does not hide the frames after it. `record` holds the frame found.
+// backwards in blocks; -1 when none was. Bounded by the segment, so old
+// records of a recycled index beyond it are never taken, and a hole left by a
+// failed run does not hide the frames after it. `record` holds the frame
+// found.
 int32_t StoreWriter::FindLastValidIndexRecord(const std::string& indexFileName, int32_t first,
                                               int64_t last, IndexRecord& record) {
-  constexpr int64_t kRecordsPerRead = 4'096;
+  constexpr int64_t kRecordsPerRead = 4'096;  // 72 KiB: a long segment is read in pieces
   std::string bytes, error;
   while (last >= first) {
     const int64_t from = std::max<int64_t>(first, last - kRecordsPerRead + 1);

@@ -280,13 +280,11 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
       if (status != 0) return failed("DBSync " + base + ".idx");
     }
   }
-  if (!segment_bytes.empty()) {
-    status = m_fsTools.WriteToOpenedFile(m_id2Handle, segment_bytes, segment_pos, error);
-    if (status != 0) return failed("DBWrite " + base + ".id2");
-    if (m_settings.syncWrites) {
-      status = m_fsTools.SyncOpenedFile(m_id2Handle, error);
-      if (status != 0) return failed("DBSync " + base + ".id2");
-    }
+  status = m_fsTools.WriteToOpenedFile(m_id2Handle, segment_bytes, segment_pos, error);
+  if (status != 0) return failed("DBWrite " + base + ".id2");
+  if (m_settings.syncWrites) {
+    status = m_fsTools.SyncOpenedFile(m_id2Handle, error);
+    if (status != 0) return failed("DBSync " + base + ".id2");
   }
   if (m_storeFailing) {
     m_storeFailing = false;
