@@ -259,5 +259,25 @@ TEST(StoreCrashTest, AFailingWriteOrSyncLeavesTheStoreConsistent) {
   std::printf("failures tried: %d\n", failures);
 }
 
+// The check the sweeps rely on does find damage: a store whose frames lost their records fails it.
+TEST(StoreCrashTest, VerifyFailsOnADamagedStore) {
+  const std::unique_ptr<MemoryFileSystem> disk = NewDisk();
+  std::string last_set;
+  RunWorkload(*disk, *disk, false, false, [&](const Expected& expected, const FileMutation*) {
+    last_set = expected.registered.first;
+  });
+  disk->Apply(FileMutation::Write(kFolder + last_set + ".idx", kIndexRecordBytes,
+                                  std::string(kIndexRecordBytes, '\0')));
+  StoreReader reader(*disk, kFolder);
+  std::vector<FileSetInfo> sets;
+  std::string error;
+  ASSERT_TRUE(reader.ListFileSets(sets, error));
+  for (const FileSetInfo& set : sets) {
+    EXPECT_EQ(cli::VerifyFileSet(*disk, cli::StoreFolder{kFolder, true, kFolder}, set).Sound(),
+              set.name != last_set)
+        << set.name;
+  }
+}
+
 }  // namespace
 }  // namespace ravelon
