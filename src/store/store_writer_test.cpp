@@ -311,7 +311,7 @@ TEST(StoreWriterTest, SurvivesFullDisksFailingFilesAndRemovedFolders) {
       s.loop.AdvanceBy(milliseconds(500));
       s.Queue(kText, "during");
       EXPECT_EQ(s.Save(), row.saves_through ? 1 : 0);
-      if (!row.saves_through) EXPECT_EQ(s.lines.back(), "4 1 frames lost.");
+      EXPECT_EQ(s.lines.back() == "4 1 frames lost.", !row.saves_through);
     }
     EXPECT_EQ(s.Count(row.message), 1);
     EXPECT_EQ(s.Count("10 "), 1);
@@ -368,8 +368,10 @@ TEST(StoreOpeningTest, ContinuesASoundSetAndRepairsADamagedOne) {
     EXPECT_EQ(s.memory.OpenFileCount(), 0);  // the repair closes what it opened
     std::string id2 = s.memory.Contents(kOld + ".id2");
     EXPECT_EQ(id2.size(), size_t{kID2RecordBytes} * segments);
-    if (end >= 0) EXPECT_EQ(LittleEndianAt(id2, 16), end);
-    if (end >= 0) EXPECT_EQ(LittleEndianAt(id2, 20), 120000000 + (end < 41 ? end : 41));
+    if (end >= 0) {
+      EXPECT_EQ(LittleEndianAt(id2, 16), end);
+      EXPECT_EQ(LittleEndianAt(id2, 20), 120000000 + (end < 41 ? end : 41));
+    }
     EXPECT_EQ(s.Count("10 File /store/260101120000 was corrupted. Data repaired. " +
                       std::to_string(lost) + " frames lost."),
               lost >= 0 ? 1 : 0);
