@@ -94,10 +94,9 @@ void StoreWriter::OpenStoreFiles(const std::string& baseName, std::string& error
   Close();
   EnsureDBPath();
   // A file made or renamed here has its name on the disk only once its
-  // folder is synced.
-  bool named_anew = false;
+  // folder is synced; until a sync of it works, every opening tries again.
   if (!m_files.FileExists(baseName + ".bin")) {
-    named_anew = true;
+    m_namesUnsynced = true;
     if (m_recycleFile.size() >= 2) {
       // The old set's files keep their length and content; the new set writes
       // over them from the start, and its fresh segment file says how far.
@@ -123,15 +122,17 @@ void StoreWriter::OpenStoreFiles(const std::string& baseName, std::string& error
                                             "ms. FileName:" + baseName);
     }
   }
-  named_anew = named_anew || !m_files.FileExists(baseName + ".idx") ||
-               !m_files.FileExists(baseName + ".id2");
+  if (!m_files.FileExists(baseName + ".idx") || !m_files.FileExists(baseName + ".id2")) {
+    m_namesUnsynced = true;
+  }
   int32_t code = 0;
   std::string description;
   m_binHandle = m_fsTools.OpenFile(baseName + ".bin", 0, code, description);
   if (m_binHandle > 0) m_idxHandle = m_fsTools.OpenFile(baseName + ".idx", 0, code, description);
   if (m_idxHandle > 0) m_id2Handle = m_fsTools.OpenFile(baseName + ".id2", 0, code, description);
-  if (m_id2Handle > 0 && named_anew && m_settings.syncWrites) {
+  if (m_id2Handle > 0 && m_namesUnsynced && m_settings.syncWrites) {
     code = m_files.SyncDirectory(m_fsTools.ExtractFilePath(baseName), description);
+    m_namesUnsynced = code != 0;
   }
   if (m_id2Handle > 0 && code == 0) {
     m_openFileName = baseName;

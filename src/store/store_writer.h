@@ -152,6 +152,7 @@ class StoreWriter {
   double m_lastErrorReport = 0;
   bool m_runReachedLimit = false;  // the last save run ended at a file-set limit
   bool m_storeFailing = false;     // the last save run failed; said again once it works
+  bool m_namesUnsynced = false;    // files were made or renamed since the folder's last sync
   ID2Data m_id2Data;
 };
 

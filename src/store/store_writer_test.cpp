@@ -282,7 +282,7 @@ TEST(StoreWriterTest, SurvivesFullDisksFailingFilesAndRemovedFolders) {
        ".id2 Error: Number=28, Description=", false, "before after "},
       {"data sync", false, [](Store& s) { s.faulty.FailNthSync(1, EIO); }, nullptr,
        "10 DBSync /store/260105100000.bin Error: Number=5", false, "before after "},
-      {"set cannot open", true, [](Store& s) { s.faulty.FailOpen(kFirst + ".idx", EACCES); },
+      {"set cannot open", true, [](Store& s) { s.faulty.FailOpen(kFirst + ".id2", EACCES); },
        [](Store& s) { s.faulty.ClearOpenFailures(); },
        "10 SaveFrame: OpendDBFiles failed. " + kFirst + " Error: Number=13", false, "after "},
       {"folder removed", false,
@@ -345,9 +345,9 @@ TEST(StoreOpeningTest, ContinuesASoundSetAndRepairsADamagedOne) {
       {0, 41, -1, 0, -1, -1, 1, 41, -1, true},  {0, 41, 20, 0, -1, -1, 1, 41, -1, true},
       {0, 41, -1, 0, 30, -1, 1, 41, -1, true},  {41, 41, -1, 0, -1, -1, 1, 41, -1, true},
       {30, 37, -1, 0, -1, -1, 1, 37, 4, false}, {0, 1, -1, 0, -1, -1, 1, 1, 40, false},
-      {0, 20, -1, 9, -1, -1, 1, 20, 21, false}, {38, 37, -1, 0, -1, -1, 0, -1, 4, false},
-      {0, 41, -1, 0, -1, 41, 1, 40, 1, false},  {0, 41, -1, 0, 0, -1, 0, -1, -1, false},
-      {0, 41, -1, 0, 27, -1, 0, -1, -1, false},
+      {0, 0, -1, 0, -1, -1, 1, 0, 41, false},   {0, 20, -1, 9, -1, -1, 1, 20, 21, false},
+      {38, 37, -1, 0, -1, -1, 0, -1, 4, false}, {0, 41, -1, 0, -1, 41, 1, 40, 1, false},
+      {0, 41, -1, 0, 0, -1, 0, -1, -1, false},  {0, 41, -1, 0, 27, -1, 0, -1, -1, false},
   };
   for (const auto& [start, written, hole, stale, id2_bytes, idx_records, segments, end, lost,
                     continued] : rows) {
