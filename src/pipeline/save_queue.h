@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <utility>
 
 #include "common/engine_limits.h"
 #include "components/object_list.h"
@@ -26,8 +27,10 @@ class SaveQueue {
   // list; of two frames of the same other type the new one wins, and two
   // texts are joined so no text is lost, as long as the winner fits in the
   // byte limit; otherwise the newest frame stays. An empty queue takes any
-  // frame, so no bound stops saving altogether.
-  void Offer(const std::shared_ptr<MediaFrame>& frame);
+  // frame, so no bound stops saving altogether. `arrival` is the moment the
+  // frame came (date and time of day; zero when unknown): a frame left
+  // without a stamp of its own is saved at that moment.
+  void Offer(const std::shared_ptr<MediaFrame>& frame, std::pair<double, double> arrival = {});
 
   // The most bytes of frame data the queue holds (kDefaultSaveQueueMegabytes
   // unless set).
@@ -37,6 +40,10 @@ class SaveQueue {
   int32_t Count() const { return m_frames.Count(); }
   bool IsEmpty() const { return m_frames.IsEmpty(); }
   std::shared_ptr<MediaFrame> Front() const { return m_frames.Front(); }
+  // The moment the front frame came, as offered.
+  std::pair<double, double> FrontArrival() const {
+    return m_entries.empty() ? std::pair<double, double>{} : m_entries.front().arrival;
+  }
   void RemoveFront();
   void Clear();
 
@@ -50,12 +57,17 @@ class SaveQueue {
   }
 
  private:
-  void Append(std::shared_ptr<MediaFrame> frame, int64_t bytes);
+  // What the queue keeps of each frame as it was queued (a queued frame may
+  // still change, so its size is taken once, and the count of bytes stays
+  // exact).
+  struct Entry {
+    int64_t bytes;
+    std::pair<double, double> arrival;
+  };
+  void Append(std::shared_ptr<MediaFrame> frame, Entry entry);
 
   ObjectList<MediaFrame> m_frames;
-  // The size of each frame as it was queued (a queued frame may still
-  // change), so that the count of bytes stays exact.
-  std::deque<int64_t> m_sizes;
+  std::deque<Entry> m_entries;
   int64_t m_bytes = 0;
   int64_t m_byteLimit = kDefaultSaveQueueMegabytes * kMegabyte;
   int32_t m_framesLost = 0;

@@ -148,9 +148,12 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
       }
     }
     if (m_segmentPending) skip = false;  // a segment always begins with a saved frame
-    if (frame->getDate() == 0) {  // never stamped: the zero date would hide it from every query
-      frame->setDate(now_date);
-      frame->setTime(now_time);
+    // Never stamped (the zero date would hide it from every query): the
+    // moment it came, or else now.
+    if (frame->getDate() == 0) {
+      const auto [arrival_date, arrival_time] = queue.FrontArrival();
+      frame->setDate(arrival_date != 0 ? arrival_date : now_date);
+      frame->setTime(arrival_date != 0 ? arrival_time : now_time);
     }
 
     if (!skip) {
