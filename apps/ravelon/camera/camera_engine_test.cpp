@@ -100,12 +100,9 @@ struct Source {
 // Distinct frames each row must see: in single mode, one connection each.
 constexpr int kFrames = 5;
 
-CameraOptions Small() { return {.port = 0, .fps = 20, .width = 32, .height = 24}; }
-
-// Small() changed by `change`.
-template <typename Change>
-CameraOptions SmallWith(Change change) {
-  CameraOptions options = Small();
+// A small camera, changed by `change`.
+CameraOptions Small(void (*change)(CameraOptions&) = [](CameraOptions&) {}) {
+  CameraOptions options{.port = 0, .fps = 20, .width = 32, .height = 24};
   change(options);
   return options;
 }
@@ -126,35 +123,32 @@ TEST(CameraEngineTest, EngineRecordsEveryMode) {
       {.name = "optional parts", .options = parts, .also_seen = {kText, kEvent, kEventList}},
       // The ways of real-world servers; chunk sizes cycle so that chunk edges fall everywhere.
       {.name = "HTTP/1.0 where the bare line is refused",
-       .options = SmallWith([](CameraOptions& o) { o.http_only = true; }),
+       .options = Small([](CameraOptions& o) { o.http_only = true; }),
        .style = RequestStyle::kHttp10},
       {.name = "chunked",
-       .options = SmallWith([](CameraOptions& o) { o.chunked = o.http_only = true; }),
+       .options = Small([](CameraOptions& o) { o.chunked = o.http_only = true; }),
        .style = RequestStyle::kHttp11},
       {.name = "chunked single",
-       .options = SmallWith([](CameraOptions& o) { o.chunked = o.single = true; }),
+       .options = Small([](CameraOptions& o) { o.chunked = o.single = true; }),
        .connections = kFrames,
        .style = RequestStyle::kHttp11},
       {.name = "octet-stream",
-       .options = SmallWith([](CameraOptions& o) { o.header = HeaderStyle::kOctetStream; }),
+       .options = Small([](CameraOptions& o) { o.header = HeaderStyle::kOctetStream; }),
        .discover = true},
       {.name = "no header",
-       .options = SmallWith([](CameraOptions& o) {
+       .options = Small([](CameraOptions& o) {
          o.header = HeaderStyle::kNone;
          o.blank_before_boundary = true;
        }),
        .discover = true},
       {.name = "odd header case",
-       .options = SmallWith([](CameraOptions& o) { o.odd_header_case = true; })},
-      {.name = "Digest MD5", .options = SmallWith([](CameraOptions& o) {
-                               o.user = "op";
-                               o.password = "pw";
-                               o.auth = AuthScheme::kDigestMd5;
+       .options = Small([](CameraOptions& o) { o.odd_header_case = true; })},
+      {.name = "Digest MD5", .options = Small([](CameraOptions& o) {
+                               o.user = "op", o.password = "pw", o.auth = AuthScheme::kDigestMd5;
                              })},
       {.name = "Digest SHA-256 polled, nonces going stale",
-       .options = SmallWith([](CameraOptions& o) {
-         o.user = "op";
-         o.password = "pw";
+       .options = Small([](CameraOptions& o) {
+         o.user = "op", o.password = "pw";
          o.auth = AuthScheme::kDigestSha256;
          o.single = true;
          o.nonce_uses = 2;

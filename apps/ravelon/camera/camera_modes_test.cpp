@@ -89,6 +89,11 @@ TEST(CameraModesTest, SendsTheHeadsOfEachMode) {
        200},
       {"Digest without credentials", [](CameraOptions& o) { o.auth = AuthScheme::kDigestMd5; },
        kBareRequest, "HTTP/1.0 200 OK\r\n", false, 200},
+      {"Digest SHA-256, a user alone",
+       [](CameraOptions& o) { o.user = "op", o.auth = AuthScheme::kDigestSha256; }, kBareRequest,
+       "HTTP/1.0 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"ravelon test camera\", "
+       "qop=\"auth\", algorithm=SHA-256, nonce=\"",
+       false, 401},
       {"HTTP only, bare request", [](CameraOptions& o) { o.http_only = true; }, kBareRequest,
        "HTTP/1.0 400 Bad Request\r\nContent-Length: 0\r\n\r\n", true, 400},
       {"HTTP only, HTTP request", [](CameraOptions& o) { o.http_only = true; }, kHttpRequest,

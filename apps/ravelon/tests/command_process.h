@@ -33,14 +33,12 @@ struct CommandResult {
 
 class CommandProcess {
  public:
-  // Starts the built `ravelon` with `args`, in `folder` unless it is empty.
-  explicit CommandProcess(std::vector<std::string> args, const std::string& folder = "")
-      : CommandProcess(RAVELON_COMMAND, std::move(args), folder) {}
-
-  // Starts `program` (looked up on PATH) with `args`, in `folder` unless it
-  // is empty. When it cannot start, Started() is false and Wait() gives
-  // status -1 with the reason in `err`.
-  CommandProcess(const char* program, std::vector<std::string> args, const std::string& folder) {
+  // Starts `program` (the built `ravelon` unless given; others are looked up
+  // on PATH) with `args`, in `folder` unless it is empty. When it cannot
+  // start, Started() is false and Wait() gives status -1 with the reason in
+  // `err`.
+  explicit CommandProcess(std::vector<std::string> args, const std::string& folder = "",
+                          const char* program = RAVELON_COMMAND) {
     args.insert(args.begin(), program);
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
