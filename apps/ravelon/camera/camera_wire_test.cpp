@@ -1,13 +1,18 @@
 // The camera's side of the wire, without sockets: reading request heads,
-// checking credentials, and the bytes of an event list.
+// checking credentials, the bytes of an event list, and its pictures: JPEGs
+// of the asked size whose bytes change with every frame, at the smallest, odd
+// and largest sizes.
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <string>
 
 #include "camera/camera_options.h"
+#include "camera/frame_maker.h"
+#include "camera/local_stamp.h"
 #include "camera/part_writer.h"
 #include "camera/request_head.h"
+#include "store/jpeg_codec.h"
 
 namespace ravelon::cli {
 namespace {
@@ -82,17 +87,10 @@ TEST(RequestHeadTest, ChecksBasicCredentials) {
   for (const Case& c : cases) {
     EXPECT_EQ(Authorized(c.authorization, c.user, c.password), c.ok) << c.authorization;
   }
-  const std::pair<std::string, std::string> base64[] = {
-      {"", ""},
-      {"f", "Zg=="},
-      {"fo", "Zm8="},
-      {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="},
-      {"fooba", "Zm9vYmE="},
-      {"foobar", "Zm9vYmFy"},
-      {"\xFF\xFE", "//4="},
-  };
-  for (const auto& [bytes, text] : base64) EXPECT_EQ(Base64(bytes), text) << bytes;
+  // RFC 4648's examples: the prefixes of "foobar".
+  const char* encoded[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
+  for (size_t n = 0; n < 7; ++n) EXPECT_EQ(Base64(std::string("foobar", n)), encoded[n]) << n;
+  EXPECT_EQ(Base64("\xFF\xFE"), "//4=");
 }
 
 // Read back: the engine refuses a list whose lengths are off, and re-times
@@ -133,6 +131,26 @@ TEST(CameraOptionsTest, ReadsFrameSizes) {
     int width = 0, height = 0;
     EXPECT_EQ(ParseFrameSize(text, width, height), area != 0) << text;
     EXPECT_EQ(width * height, area) << text;
+  }
+}
+
+TEST(FrameMakerTest, MakesJpegsOfTheSizeThatChangeEveryFrame) {
+  const std::pair<int, int> sizes[] = {{16, 16}, {17, 31}, {640, 480}, {4096, 24}, {24, 4096}};
+  JpegCodec codec;
+  for (const auto& [width, height] : sizes) {
+    SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+    FrameMaker maker(width, height);
+    std::string previous;
+    for (uint64_t number : {1u, 2u, 3u, 1'000'000u}) {
+      const std::string jpeg(maker.Make(number, FrameLabel(number, LocalStamp{})));
+      EXPECT_TRUE(jpeg.starts_with("\xFF\xD8") && jpeg.ends_with("\xFF\xD9"));
+      int w = 0, h = 0;
+      std::string error;
+      ASSERT_TRUE(codec.ReadSize(jpeg, w, h, error)) << error;
+      EXPECT_EQ(std::make_pair(w, h), std::make_pair(width, height));
+      EXPECT_NE(jpeg, previous) << "frame " << number;
+      previous = jpeg;
+    }
   }
 }
 

@@ -144,10 +144,9 @@ TEST_F(StoreCommandTest, FfmpegReadsTheExportedStream) {
   folder_.Write("stream.mjpg", stream.out);
   fs::create_directory(folder_.Path("played"));
   testing::CommandProcess ffmpeg(
-      "ffmpeg",
-      {"-nostdin", "-v", "error", "-f", "mpjpeg", "-i", "stream.mjpg", "-c", "copy", "-fps_mode",
-       "passthrough", "-f", "image2", "played/%06d.jpg"},
-      folder_.Path());
+      testing::Words("-nostdin -v error -f mpjpeg -i stream.mjpg -c copy "
+                     "-fps_mode passthrough -f image2 played/%06d.jpg"),
+      folder_.Path(), "ffmpeg");
   if (!ffmpeg.Started()) GTEST_SKIP() << "ffmpeg is not installed";
   const auto played = ffmpeg.Wait(120s);
   ASSERT_EQ(played.status, 0) << played.err;
