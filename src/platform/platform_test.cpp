@@ -1,4 +1,4 @@
-// Day numbers and the timer rules on a fake alarm; then the platform contract,
+// The timer rules on a fake alarm; then the platform contract,
 // run on virtual time with a scripted peer and on the real platform with a
 // server on 127.0.0.1 on the same io_context. Timer cases there compare
 // orders of events, not wall-clock readings, so they hold under load. Bulk
@@ -22,13 +22,6 @@ namespace {
 using asio::ip::tcp;
 using std::chrono::milliseconds;
 using Log = std::vector<std::string>;
-
-TEST(ClockTest, DaysSince18991230) {
-  EXPECT_EQ(DaysSince18991230(1899, 12, 29), -1);
-  EXPECT_EQ(DaysSince18991230(1900, 3, 1), 61);  // 1900 is not a leap year
-  EXPECT_EQ(DaysSince18991230(2000, 3, 1) - DaysSince18991230(2000, 2, 28), 2);  // 2000 is
-  EXPECT_EQ(DaysSince18991230(2023, 3, 15), 45000);
-}
 
 struct FakeAlarm final : Alarm {
   void ArmAt(MonoTime deadline) override { armed = deadline; }
