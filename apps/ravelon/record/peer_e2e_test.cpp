@@ -81,9 +81,8 @@ TEST(PeerE2eTest, FfmpegAndGstreamerServingFilesAreRecordedByteForByte) {
                                              " index=1 loop=true caps=image/jpeg,framerate=10/1 ! "
                                              "identity sleep-time=100000 ! multipartmux ! "
                                              "tcpserversink host=127.0.0.1 port=PORT");
-  if (!ffmpeg.process->Started() || !gstreamer.process->Started()) {
+  if (!ffmpeg.process->Started() || !gstreamer.process->Started())
     GTEST_SKIP() << "skipped: ffmpeg or gst-launch-1.0 not installed";
-  }
   ASSERT_TRUE(ffmpeg.Listening()) << ffmpeg.process->Wait(5s).err;
   ASSERT_TRUE(gstreamer.Listening()) << gstreamer.process->Wait(5s).err;
   const std::string registry = folder.Path("registry.db");

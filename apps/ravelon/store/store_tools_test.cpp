@@ -3,6 +3,7 @@
 // time range and the contact sheet.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -36,76 +37,67 @@ constexpr int64_t kIdx = 18, kId2 = 28;
 constexpr int64_t kPosition = 0, kLength = 4, kDate = 12;           // in an .idx record
 constexpr int64_t kStartFrame = 4, kStartTime = 8, kEndFrame = 16;  // in an .id2 record
 
-int32_t GetInt32(MemoryFileSystem& files, const std::string& path, int64_t offset) {
-  return ravelon::testing::LittleEndianAt(files.Contents(path), static_cast<size_t>(offset));
+// The 32-bit number at `offset` of the file of set `set` that ends in `extension`.
+int32_t Get(MemoryFileSystem& files, const char* extension, int64_t offset, int set = 0) {
+  return ravelon::testing::LittleEndianAt(files.Contents(Path(files, set, extension)),
+                                          static_cast<size_t>(offset));
 }
 
-void Write(MemoryFileSystem& files, const std::string& path, int64_t offset, std::string bytes) {
-  ASSERT_EQ(files.Apply(FileMutation::Write(path, offset, std::move(bytes))), 0) << path;
+void Write(MemoryFileSystem& files, const char* ext, int64_t offset, std::string bytes) {
+  ASSERT_EQ(files.Apply(FileMutation::Write(Path(files, 0, ext), offset, std::move(bytes))), 0);
 }
 
-void PutInt32(MemoryFileSystem& files, const std::string& path, int64_t offset, int32_t value) {
-  const auto u = static_cast<uint32_t>(value);
-  Write(files, path, offset,
-        {static_cast<char>(u), static_cast<char>(u >> 8), static_cast<char>(u >> 16),
-         static_cast<char>(u >> 24)});
+using Damage = std::function<void(MemoryFileSystem&)>;
+
+// Damage that writes `value` as a 32-bit number at `offset` of set 0's file of `extension`.
+Damage Poke(const char* extension, int64_t offset, int32_t value) {
+  return [=](MemoryFileSystem& f) {
+    const auto u = static_cast<uint32_t>(value);
+    Write(f, extension, offset,
+          {static_cast<char>(u), static_cast<char>(u >> 8), static_cast<char>(u >> 16),
+           static_cast<char>(u >> 24)});
+  };
 }
 
 TEST(StoreToolsTest, VerifyLocatesInjectedDamage) {
-  using Damage = std::function<void(MemoryFileSystem&)>;
-  const auto idx = [](MemoryFileSystem& f, int set = 0) { return Path(f, set, ".idx"); };
-  const auto id2 = [](MemoryFileSystem& f, int set = 0) { return Path(f, set, ".id2"); };
-  const auto bin = [](MemoryFileSystem& f) { return Path(f, 0, ".bin"); };
+  using F = MemoryFileSystem;
   struct Case {
-    const char* name;
     Damage damage;
     int set, segment, frame;  // where the problem is reported
     const char* text;         // what it says
   };
   const Case cases[] = {
-      {"a .bin cut inside frame 5",
-       [&](MemoryFileSystem& f) {
-         const int64_t end = GetInt32(f, idx(f), 5 * kIdx + kPosition) - 1 +
-                             GetInt32(f, idx(f), 5 * kIdx + kLength) / 2;
-         ASSERT_EQ(f.Apply(FileMutation::SetSize(bin(f), end)), 0);
+      // a .bin cut inside frame 5
+      {[](F& f) {
+         const int64_t end =
+             Get(f, ".idx", 5 * kIdx + kPosition) - 1 + Get(f, ".idx", 5 * kIdx + kLength) / 2;
+         ASSERT_EQ(f.Apply(FileMutation::SetSize(Path(f, 0, ".bin"), end)), 0);
        },
        0, 0, 5, "lies outside .bin"},
-      {"a record pointing past the end of .bin",
-       [&](MemoryFileSystem& f) { PutInt32(f, idx(f), 7 * kIdx + kPosition, 2'000'000'000); }, 0, 0,
-       7, "lies outside .bin"},
-      {"a record never written inside a segment",
-       [&](MemoryFileSystem& f) { PutInt32(f, idx(f), 9 * kIdx + kPosition, 0); }, 0, 0, 9,
-       "was never written"},
-      {"a stamp going back a day",
-       [&](MemoryFileSystem& f) { PutInt32(f, idx(f), 12 * kIdx + kDate, 20261205); }, 0, 0, 12,
-       "is earlier than frame 11's"},
-      {"overlapping segments",
-       [&](MemoryFileSystem& f) { PutInt32(f, id2(f), kId2 + kStartFrame, 20); }, 0, 1, -1,
-       "names frames 20-23 again"},
-      {"a segment running backwards",
-       [&](MemoryFileSystem& f) { PutInt32(f, id2(f), kId2 + kEndFrame, 10); }, 0, 1, -1,
+      // a record pointing past the end of .bin
+      {Poke(".idx", 7 * kIdx + kPosition, 2'000'000'000), 0, 0, 7, "lies outside .bin"},
+      // a record never written inside a segment
+      {Poke(".idx", 9 * kIdx + kPosition, 0), 0, 0, 9, "was never written"},
+      // a stamp going back a day
+      {Poke(".idx", 12 * kIdx + kDate, 20261205), 0, 0, 12, "is earlier than frame 11's"},
+      // overlapping segments
+      {Poke(".id2", kId2 + kStartFrame, 20), 0, 1, -1, "names frames 20-23 again"},
+      // a segment running backwards
+      {Poke(".id2", kId2 + kEndFrame, 10), 0, 1, -1,
        "ends at frame 10, before it starts at frame 24"},
-      {"a segment reaching past the end of .idx",
-       [&](MemoryFileSystem& f) {
-         ASSERT_EQ(f.Apply(FileMutation::SetSize(idx(f, 1), 3 * kIdx)), 0);
-       },
-       1, 0, -1, "frames 3-6 have no index record"},
-      {"a missing .idx",
-       [&](MemoryFileSystem& f) { ASSERT_EQ(f.Apply(FileMutation::Remove(idx(f, 1))), 0); }, 1, -1,
-       -1, ".idx is missing"},
-      {"a partial segment record",
-       [&](MemoryFileSystem& f) { Write(f, id2(f), 2 * kId2, "12345"); }, 0, -1, -1,
+      // a segment reaching past the end of .idx
+      {[](F& f) { ASSERT_EQ(f.Apply(FileMutation::SetSize(Path(f, 1, ".idx"), 3 * kIdx)), 0); }, 1,
+       0, -1, "frames 3-6 have no index record"},
+      {[](F& f) { ASSERT_EQ(f.Apply(FileMutation::Remove(Path(f, 1, ".idx"))), 0); }, 1, -1, -1,
+       ".idx is missing"},
+      {[](F& f) { Write(f, ".id2", 2 * kId2, "12345"); }, 0, -1, -1,
        "partial segment record of 5 bytes"},
-      {"a picture's bytes lost",
-       [&](MemoryFileSystem& f) {
-         Write(f, bin(f), GetInt32(f, idx(f), 2 * kIdx + kPosition) - 1, std::string(16, '\0'));
-       },
+      // a picture's bytes lost
+      {[](F& f) { Write(f, ".bin", Get(f, ".idx", 2 * kIdx + kPosition) - 1, std::string(16, 0)); },
        0, 0, 2, "does not begin with the JPEG start marker FF D8 (but 00 00)"},
-      {"a segment start that is not its first frame's stamp",
-       [&](MemoryFileSystem& f) {
-         PutInt32(f, id2(f), kStartTime, GetInt32(f, id2(f), kStartTime) + 1);
-       },
-       0, 0, 0, "the segment starts at"},
+      // a segment start that is not its first frame's stamp
+      {[](F& f) { Poke(".id2", kStartTime, Get(f, ".id2", kStartTime) + 1)(f); }, 0, 0, 0,
+       "the segment starts at"},
   };
   const auto sound = Recorded().files().Clone();
   for (const FileSetInfo& set : Sets(*sound)) {
@@ -114,21 +106,16 @@ TEST(StoreToolsTest, VerifyLocatesInjectedDamage) {
     EXPECT_EQ(verdict.frames, set.frames);
   }
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.text);
     const auto files = Recorded().files().Clone();
     c.damage(*files);
     const FileSetInfo set = Sets(*files)[c.set];
     const SetVerdict verdict = VerifyFileSet(*files, Folder(*files), set);
     std::string found;
-    for (const StoreProblem& p : verdict.problems) {
-      found += FormatProblem(set.name, p) + "\n";
-      if (p.segment == c.segment && p.frame == c.frame &&
-          p.text.find(c.text) != std::string::npos) {
-        found.clear();
-        break;
-      }
-    }
-    EXPECT_TRUE(!verdict.Sound() && found.empty()) << found;
+    for (const StoreProblem& p : verdict.problems) found += FormatProblem(set.name, p) + "\n";
+    EXPECT_TRUE(!verdict.Sound() && std::ranges::any_of(verdict.problems, [&](const auto& p) {
+      return p.segment == c.segment && p.frame == c.frame && p.text.find(c.text) != p.text.npos;
+    })) << found;
   }
 }
 
@@ -156,8 +143,7 @@ TEST(StoreToolsTest, ExportWritesTheFramesOfARangeAsNumberedFilesOrAStream) {
   ASSERT_EQ(all.size(), 48u);
   const ExportCounts counts =
       ExportToFolder(*files, Folder(*files), Sets(*files), StampRange{}, *files, "/out");
-  EXPECT_EQ(counts.pictures, 44);
-  EXPECT_EQ(counts.texts, 4);
+  EXPECT_EQ(std::tuple(counts.pictures, counts.texts), std::tuple(44, 4));
   for (const auto& [frame, name] : all) EXPECT_TRUE(files->Contents("/out/" + name) == frame.data);
   const std::string index = files->Contents("/out/index.tsv");
   EXPECT_EQ(std::count(index.begin(), index.end(), '\n'), 49);
@@ -170,14 +156,13 @@ TEST(StoreToolsTest, ExportWritesTheFramesOfARangeAsNumberedFilesOrAStream) {
       << "an export into a folder that holds one already";
 
   // Both ends of a range are included, across sets, as typed.
-  const StoredFrame& first = all[5].first;
-  const StoredFrame& last = all[44].first;
+  const StoredFrame &first = all[5].first, &last = all[44].first;
   const StampRange range{ParseStampArgument(FormatStamp(first.date, first.time), false, "--from"),
                          ParseStampArgument(FormatStamp(last.date, last.time), true, "--to")};
   EXPECT_EQ(ExportToFolder(*files, Folder(*files), Sets(*files), range, *files, "/part").Exported(),
             40);
-  EXPECT_TRUE(files->Contents("/part/000001.jpg") == first.data);
-  EXPECT_TRUE(files->Contents("/part/000040.jpg") == last.data);
+  EXPECT_TRUE(files->Contents("/part/000001.jpg") == first.data &&
+              files->Contents("/part/000040.jpg") == last.data);
 
   // A stream with texts carries every frame with its content type.
   std::string stream;
@@ -206,9 +191,7 @@ bool ColourNear(const RgbImage& image, int x, int y, Rgb want) {
 
 TEST(StoreToolsTest, ASheetShowsEvenlySpacedThumbnailsAndGreyForAnUndecodablePicture) {
   const auto files = Recorded().files().Clone();
-  const std::string idx = Path(*files, 0, ".idx");
-  Write(*files, Path(*files, 0, ".bin"), GetInt32(*files, idx, kPosition) - 1,
-        std::string(64, 'x'));  // the first picture
+  Write(*files, ".bin", Get(*files, ".idx", kPosition) - 1, std::string(64, 'x'));  // picture 0
   const SheetOptions options{.columns = 3, .count = 4, .width = 80};
   const SheetResult sheet =
       MakeContactSheet(*files, Folder(*files), Sets(*files), StampRange{}, options);
@@ -218,8 +201,7 @@ TEST(StoreToolsTest, ASheetShowsEvenlySpacedThumbnailsAndGreyForAnUndecodablePic
   // Tiles of 80 x (60 + a label of 11), 4 pixels between and around them.
   RgbImage decoded;
   std::string error;
-  JpegCodec codec;
-  ASSERT_TRUE(codec.DecodeScaled(sheet.jpeg, 1000, 1000, decoded, error)) << error;
+  ASSERT_TRUE(JpegCodec().DecodeScaled(sheet.jpeg, 1000, 1000, decoded, error)) << error;
   // Pictures 0, 14, 29 and 43 of 44; picture n is coloured by seed n + 1.
   EXPECT_TRUE(ColourNear(decoded, 4 + 40, 4 + 30, Rgb{128, 128, 128})) << "the grey tile";
   EXPECT_TRUE(ColourNear(decoded, 88 + 40, 4 + 30, testing::PictureColour(15))) << "picture 14";
@@ -227,12 +209,8 @@ TEST(StoreToolsTest, ASheetShowsEvenlySpacedThumbnailsAndGreyForAnUndecodablePic
 }
 
 TEST(StoreToolsTest, TypedMomentsAndFolders) {
-  struct Case {
-    const char* text;
-    bool end;
-    StampKey want;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, bool, StampKey> cases[] = {
+      // text, is an end, moment
       {"2026-12-06 22:50:01.250", false, 20261206'225001250},
       {"2026-12-06T22:50:01.25", false, 20261206'225001250},
       {"2026-12-06 22:50:01.2", true, 20261206'225001200},
@@ -242,8 +220,8 @@ TEST(StoreToolsTest, TypedMomentsAndFolders) {
       {"2026-12-06", false, 20261206'000000000},
       {"2024-02-29 00:00", false, 20240229'000000000},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(ParseStampArgument(c.text, c.end, "--from"), c.want) << c.text;
+  for (const auto& [text, end, want] : cases)
+    EXPECT_EQ(ParseStampArgument(text, end, "--from"), want) << text;
   for (const char* refused :
        {"2026-02-29", "2026-13-01", "2026-12-06 24:00", "2026-12-06 22:60",
         "2026-12-06 22:50:01.2500", "2026-12-06 22:50:01.", "2026-12-06x", "26-12-06", ""}) {

@@ -58,12 +58,7 @@ class CommandProcess {
     }
     posix_spawn_file_actions_destroy(&actions);
   }
-  ~CommandProcess() {
-    if (pid_ > 0) {
-      Signal(SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
+  ~CommandProcess() { Kill(); }
 
   bool Started() const { return failure_.empty(); }
   void Signal(int number) {
@@ -81,16 +76,19 @@ class CommandProcess {
     int status = 0;
     const bool ended =
         pid_ > 0 && Until([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
-    if (pid_ > 0 && !ended) {
-      Signal(SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
+    if (!ended) Kill();
     pid_ = -1;
     return {ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1, Out(),
             failure_ + output_.Read("err")};
   }
 
  private:
+  void Kill() {
+    if (pid_ <= 0) return;
+    Signal(SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+
   // Checks `done` every 10 ms until it holds (true) or `limit` passes.
   static bool Until(const std::function<bool()>& done, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;

@@ -113,9 +113,8 @@ inline std::vector<StoredFrame> ReadAllFrames(FileSystem& files, const std::stri
   StoreReader(files, folder).ListFileSets(sets, error);
   std::vector<StoredFrame> frames;
   for (const FileSetInfo& set : sets) {
-    for (StoredFrame& frame : ravelon::testing::ReadFileSet(files, folder + set.name)) {
+    for (StoredFrame& frame : ravelon::testing::ReadFileSet(files, folder + set.name))
       frames.push_back(std::move(frame));
-    }
   }
   return frames;
 }
