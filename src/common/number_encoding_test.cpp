@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <tuple>
 
 #include "common/bounded_number.h"

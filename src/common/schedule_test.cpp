@@ -60,10 +60,12 @@ TEST(ScheduleTest, ParsesSevenDaysOrFallsBackWholeAndSaysWhatIsInForce) {
   EXPECT_EQ(std::tuple(DayHasDisconnect(schedule, 1), DayHasDisconnect(schedule, 2),
                        DayHasDisconnect(schedule, 0)),
             std::tuple(true, false, false));
-  // 2026-01-05 was a Monday, 1899-12-30 a Saturday.
+  // 2026-01-05 was a Monday, 1899-12-30 a Saturday; 1900 was no leap year, 2000 was.
   EXPECT_EQ(std::tuple(WeekdayOf(DaysSince18991230(2026, 1, 5)),
-                       WeekdayOf(DaysSince18991230(2026, 1, 11)), WeekdayOf(0)),
-            std::tuple(1, 7, 6));
+                       WeekdayOf(DaysSince18991230(2026, 1, 11)), WeekdayOf(0),
+                       DaysSince18991230(1899, 12, 29), DaysSince18991230(1900, 3, 1),
+                       DaysSince18991230(2000, 3, 1) - DaysSince18991230(2000, 2, 28)),
+            std::tuple(1, 7, 6, -1, 61, 2));
 }
 
 }  // namespace

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <string>
 #include <tuple>
 
 #include "ravelon/media_frame.h"

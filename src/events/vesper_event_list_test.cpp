@@ -5,6 +5,7 @@
 
 #include <tuple>
 
+#include "common/hex_encoding.h"
 #include "common/number_encoding.h"
 
 namespace ravelon {
@@ -24,9 +25,7 @@ TEST(VesperEventTest, TextFormIsTwoDoublesAndTheText) {
   VesperEvent event, parsed;
   event.SetData(2, 0.5, "abc");
   const std::string form = event.toString();
-  EXPECT_EQ(form,
-            "\0\0\0\0\0\0\0\x40\0\0\0\0\0\0\xE0\x3F"
-            "abc"s);
+  EXPECT_EQ(StringToHex(form), "0000000000000040000000000000E03F616263");
   parsed.SetData(7, 8, "old");
   EXPECT_FALSE(parsed.fromString(form.substr(0, 15)));
   EXPECT_EQ(std::pair(parsed.getTime(), parsed.getText()), std::pair(8.0, "old"s));
@@ -81,10 +80,8 @@ TEST(VesperEventListTest, EventsAreCopiedAndCountedUpToAStamp) {
   EXPECT_EQ(std::tuple(stamp.GetDate(), event.getTime(), list.GetEvent(3)->getTime()),
             std::tuple(45001.0, 50.0, 30.0));
   // The events at or before a stamp.
-  EXPECT_EQ(
-      std::tuple(list.GetEventIndexByDateTime(45000, 20), list.GetEventIndexByDateTime(45000, 5),
-                 list.GetEventIndexByDateTime(45000, 40)),
-      std::tuple(2, 0, 3));
+  for (const auto& [time, index] : {std::pair(20.0, 2), std::pair(5.0, 0), std::pair(40.0, 3)})
+    EXPECT_EQ(list.GetEventIndexByDateTime(45000, time), index) << time;
   list.Reset();
   EXPECT_EQ(list.GetEventIndexByDateTime(45000, 40), -1);
 }

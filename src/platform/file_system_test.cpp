@@ -68,8 +68,8 @@ TYPED_TEST(FileSystemContractTest, BytesFoldersRenamesAndRemovals) {
   EXPECT_EQ(this->Read(*file, 5), bytes.substr(1));  // fewer at the end
   EXPECT_EQ(this->Read(*file, 100), "");
   EXPECT_EQ(this->Read(*file, -1, 1), "error " + std::to_string(EINVAL));
-  ASSERT_EQ(file->WriteAt(0, "ab", error), 0);
-  ASSERT_EQ(file->WriteAt(9, "", error), 0);  // writes nothing, extends nothing
+  // The empty write writes nothing, extends nothing.
+  ASSERT_FALSE(file->WriteAt(0, "ab", error) || file->WriteAt(9, "", error));
   EXPECT_EQ(this->Read(*file), std::string("ab\0\0", 4) + bytes);
 
   ASSERT_EQ(file->SetSize(2, error), 0);
@@ -78,8 +78,8 @@ TYPED_TEST(FileSystemContractTest, BytesFoldersRenamesAndRemovals) {
   EXPECT_EQ(this->Read(*file), std::string("ab\0\0", 4));
   ASSERT_EQ(file->Allocate(65536, error), 0) << error;
   EXPECT_EQ(this->Read(*file), std::string("ab\0\0", 4) + std::string(65532, '\0'));
-  ASSERT_EQ(file->Allocate(3, error), 0);  // the length is the size asked for
-  EXPECT_EQ(file->Sync(error), 0);
+  // The length is the size asked for.
+  EXPECT_FALSE(file->Allocate(3, error) || file->Sync(error));
   EXPECT_EQ(this->Read(*this->OpenOk("a")), std::string("ab\0", 3));
   EXPECT_EQ(this->Read(*this->OpenOk("a", OpenMode::kCreateTruncate)), "");
 
@@ -108,9 +108,8 @@ TYPED_TEST(FileSystemContractTest, BytesFoldersRenamesAndRemovals) {
   // readable once removed.
   ASSERT_EQ(this->OpenOk("t")->WriteAt(0, "old content", error), 0);
   auto source = this->OpenOk("s");
-  ASSERT_EQ(source->WriteAt(0, "new", error), 0);
-  ASSERT_EQ(fs.Rename(this->P("s"), this->P("t"), error), 0);
-  ASSERT_EQ(source->WriteAt(3, "!", error), 0);
+  ASSERT_FALSE(source->WriteAt(0, "new", error) || fs.Rename(this->P("s"), this->P("t"), error) ||
+               source->WriteAt(3, "!", error));
   EXPECT_EQ(this->Read(*this->OpenOk("t")), "new!");
   EXPECT_EQ(fs.Rename(this->P("s"), this->P("t"), error), ENOENT);
   ASSERT_EQ(fs.Remove(this->P("t"), error), 0);

@@ -56,10 +56,10 @@ TYPED_TEST(RegistryStoreTest, CaseInsensitiveKeysAndValuesInTheirOrder) {
   ASSERT_NE(this->store_, nullptr) << this->error_;
   RegistryStore& store = *this->store_;
   const RegistryKey cam = this->Create("Software\\Ravelon\\Src\\Cam1");
-  ASSERT_EQ(store.SetValue(cam, "Blob", kRegBinary, "\0\xff\x01\0"s), kRegSuccess);
-  ASSERT_EQ(store.SetValue(cam, "Port", kRegDword, "\x50\0\0\0"s), kRegSuccess);
-  ASSERT_EQ(store.SetValue(cam, "", kRegSz, "x\0"s), kRegSuccess);
-  ASSERT_EQ(store.SetValue(cam, "Empty", kRegBinary, ""), kRegSuccess);
+  ASSERT_FALSE(store.SetValue(cam, "Blob", kRegBinary, "\0\xff\x01\0"s) ||
+               store.SetValue(cam, "Port", kRegDword, "\x50\0\0\0"s) ||
+               store.SetValue(cam, "", kRegSz, "x\0"s) ||
+               store.SetValue(cam, "Empty", kRegBinary, ""));
 
   // The same key however the path is spelled, from a root or an open parent.
   RegistryKey key = 0;
@@ -101,11 +101,9 @@ TYPED_TEST(RegistryStoreTest, CaseInsensitiveKeysAndValuesInTheirOrder) {
 // nothing, even once a new key has taken the removed one's place.
 TYPED_TEST(RegistryStoreTest, RemovedKeysAndValuesAreGoneBehindOpenHandles) {
   RegistryStore& s = *this->store_;
-  const RegistryKey src = this->Create("R\\Src");
-  const RegistryKey cam = this->Create("R\\Src\\Cam");
-  const RegistryKey sub = this->Create("R\\Src\\Cam\\Sub");
-  ASSERT_EQ(s.SetValue(cam, "Url", kRegSz, "/v\0"s), kRegSuccess);
-  ASSERT_EQ(s.SetValue(cam, "Port", kRegSz, "80\0"s), kRegSuccess);
+  const RegistryKey src = this->Create("R\\Src"), cam = this->Create("R\\Src\\Cam"),
+                    sub = this->Create("R\\Src\\Cam\\Sub");
+  ASSERT_FALSE(s.SetValue(cam, "Url", kRegSz, "/v\0"s) || s.SetValue(cam, "Port", kRegSz, "80\0"s));
   EXPECT_EQ(s.DeleteValue(cam, "URL"), kRegSuccess);
   EXPECT_EQ(s.DeleteValue(cam, "Url"), kRegFileNotFound);
   EXPECT_EQ(this->Read(cam, "Url"), "error 2");
@@ -151,12 +149,8 @@ TEST(SqliteRegistryStoreTest, ProcessesOpeningANewFileTogetherShareIt) {
     ::umask(saved);
     ::close(start[0]);
     ::close(start[1]);
-    for (const pid_t child : children) {
-      int status = -1;
-      EXPECT_TRUE(::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
-                  WEXITSTATUS(status) == 0)
-          << "round " << round;
-    }
+    for (int status = -1; const pid_t child : children)  // 0: exited with 0
+      EXPECT_TRUE(::waitpid(child, &status, 0) == child && status == 0) << "round " << round;
     std::string error, name;
     std::unique_ptr<RegistryStore> store = NewSqliteRegistryStore(file, error);
     RegistryKey key = 0;

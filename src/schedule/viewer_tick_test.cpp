@@ -6,7 +6,6 @@
 
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "common/engine_limits.h"
 #include "ravelon/testing/simulated_loop.h"

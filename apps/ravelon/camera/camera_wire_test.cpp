@@ -1,25 +1,26 @@
 // The camera's side of the wire, without sockets: reading request heads,
-// checking credentials, and the bytes of an event list.
+// checking credentials, the bytes of an event list, and its pictures: JPEGs
+// of the asked size whose bytes change with every frame, at the smallest, odd
+// and largest sizes.
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <string>
+#include <tuple>
 
 #include "camera/camera_options.h"
+#include "camera/frame_maker.h"
+#include "camera/local_stamp.h"
 #include "camera/part_writer.h"
 #include "camera/request_head.h"
+#include "store/jpeg_codec.h"
 
 namespace ravelon::cli {
 namespace {
 
 TEST(RequestHeadTest, FindsTheEndOfTheHead) {
-  struct Case {
-    std::string received;
-    size_t limit;
-    HeadStatus status;
-    size_t head_size;
-  };
-  const Case cases[] = {
+  // Bytes received, the head's size limit, the verdict, the head's size when complete.
+  const std::tuple<std::string, size_t, HeadStatus, size_t> cases[] = {
       {"GET /video\r\n\r\n", 64, HeadStatus::kComplete, 14},
       {"GET /v\r\nAuthorization: Basic eDp5\r\n\r\nmore", 64, HeadStatus::kComplete, 37},
       {"GET / HTTP/1.1\nHost: h\n\n", 64, HeadStatus::kComplete, 24},
@@ -29,46 +30,37 @@ TEST(RequestHeadTest, FindsTheEndOfTheHead) {
       {std::string(18, 'a'), 18, HeadStatus::kTooLarge, 0},
       {std::string(17, 'a'), 18, HeadStatus::kIncomplete, 0},
   };
-  for (const Case& c : cases) {
+  for (const auto& [received, limit, status, size] : cases) {
     size_t head_size = 0;
-    EXPECT_EQ(FindHeadEnd(c.received, c.limit, head_size), c.status) << c.received;
-    EXPECT_EQ(c.status == HeadStatus::kComplete ? head_size : 0, c.head_size) << c.received;
+    EXPECT_EQ(FindHeadEnd(received, limit, head_size), status) << received;
+    EXPECT_EQ(status == HeadStatus::kComplete ? head_size : 0, size) << received;
   }
 }
 
 TEST(RequestHeadTest, ParsesTheEnginesAndHttpRequests) {
-  struct Case {
-    std::string head;
-    bool ok;
-    std::string path, version, authorization;
+  // A head and what is read from it: method, path, version and authorization; "" when refused.
+  const std::pair<std::string, std::string> cases[] = {
+      {"GET /video\r\nAuthorization: Basic dTpw\r\n\r\n", "GET /video |Basic dTpw"},
+      {"GET /a?b=1 HTTP/1.1\r\nHost: h\r\nauthorization:   basic QQ==  \r\n\r\n",
+       "GET /a?b=1 HTTP/1.1|basic QQ=="},
+      {"GET /x HTTP/1.0\n\n", "GET /x HTTP/1.0|"},
+      {"GET\r\n\r\n", ""},
+      {"GET /x FTP/1.0\r\n\r\n", ""},
+      {"GET /x HTTP/1.0 more\r\n\r\n", ""},
+      {"GET /x\r\nno colon\r\n\r\n", ""},
+      {"\r\n", ""},
   };
-  const Case cases[] = {
-      {"GET /video\r\nAuthorization: Basic dTpw\r\n\r\n", true, "/video", "", "Basic dTpw"},
-      {"GET /a?b=1 HTTP/1.1\r\nHost: h\r\nauthorization:   basic QQ==  \r\n\r\n", true, "/a?b=1",
-       "HTTP/1.1", "basic QQ=="},
-      {"GET /x HTTP/1.0\n\n", true, "/x", "HTTP/1.0", ""},
-      {"GET\r\n\r\n", false, "", "", ""},
-      {"GET /x FTP/1.0\r\n\r\n", false, "", "", ""},
-      {"GET /x HTTP/1.0 more\r\n\r\n", false, "", "", ""},
-      {"GET /x\r\nno colon\r\n\r\n", false, "", "", ""},
-      {"\r\n", false, "", "", ""},
-  };
-  for (const Case& c : cases) {
-    RequestHead request;
-    ASSERT_EQ(ParseRequestHead(c.head, request), c.ok) << c.head;
-    if (!c.ok) continue;
-    EXPECT_EQ(
-        request.method + " " + request.path + " " + request.version + "|" + request.authorization,
-        "GET " + c.path + " " + c.version + "|" + c.authorization);
+  for (const auto& [head, read] : cases) {
+    RequestHead r;
+    const bool ok = ParseRequestHead(head, r);
+    EXPECT_EQ(ok ? r.method + " " + r.path + " " + r.version + "|" + r.authorization : "", read);
+    EXPECT_EQ(ok, !read.empty()) << head;
   }
 }
 
 TEST(RequestHeadTest, ChecksBasicCredentials) {
-  struct Case {
-    std::string authorization, user, password;
-    bool ok;
-  };
-  const Case cases[] = {
+  // An Authorization header, the camera's user and password, whether they match.
+  const std::tuple<std::string, std::string, std::string, bool> cases[] = {
       {"", "", "", true},
       {"Basic b3A6czNjcmV0", "op", "s3cret", true},
       {"basic  b3A6czNjcmV0", "op", "s3cret", true},
@@ -79,48 +71,36 @@ TEST(RequestHeadTest, ChecksBasicCredentials) {
       {"Bearer b3A6czNjcmV0", "op", "s3cret", false},
       {"Basicb3A6czNjcmV0", "op", "s3cret", false},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Authorized(c.authorization, c.user, c.password), c.ok) << c.authorization;
-  }
-  const std::pair<std::string, std::string> base64[] = {
-      {"", ""},
-      {"f", "Zg=="},
-      {"fo", "Zm8="},
-      {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="},
-      {"fooba", "Zm9vYmE="},
-      {"foobar", "Zm9vYmFy"},
-      {"\xFF\xFE", "//4="},
-  };
-  for (const auto& [bytes, text] : base64) EXPECT_EQ(Base64(bytes), text) << bytes;
+  for (const auto& [authorization, user, password, ok] : cases)
+    EXPECT_EQ(Authorized(authorization, user, password), ok) << authorization;
+  // RFC 4648's examples: the prefixes of "foobar".
+  const char* encoded[] = {"", "Zg==", "Zm8=", "Zm9v", "Zm9vYg==", "Zm9vYmE=", "Zm9vYmFy"};
+  for (size_t n = 0; n < 7; ++n) EXPECT_EQ(Base64(std::string("foobar", n)), encoded[n]) << n;
+  EXPECT_EQ(Base64("\xFF\xFE"), "//4=");
 }
 
 // Read back: the engine refuses a list whose lengths are off, and re-times
 // it by its last event.
 TEST(PartWriterTest, EventListHoldsTwoEventsASecondApart) {
-  struct Case {
-    LocalStamp stamp;
-    double first_days, first_seconds;
-  };
-  const Case cases[] = {
+  const std::tuple<LocalStamp, double, double> cases[] = {
+      // now, the first event's days and seconds
       {{2024, 5, 1, 12, 0, 0, 500}, 45413, 43199.5},
       {{2024, 5, 1, 0, 0, 0, 250}, 45412, 86399.25},  // a second before, the day before
   };
-  for (const Case& c : cases) {
-    const std::string body = EventListBody(7, c.stamp);
+  for (const auto& [stamp, days, seconds] : cases) {
+    const std::string body = EventListBody(7, stamp);
     const auto read = [&](size_t at, int bytes) {
       uint64_t v = 0;
       for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(body.at(at + i));
       return v;
     };
+    const auto time = [&](size_t at) { return std::bit_cast<double>(read(at, 8)); };
     const size_t second = 4 + read(0, 4);
-    EXPECT_EQ(body.substr(20, second - 20), "DOOR OPEN 7");
-    EXPECT_EQ(std::bit_cast<double>(read(4, 8)), c.first_days);
-    EXPECT_EQ(std::bit_cast<double>(read(12, 8)), c.first_seconds);
     ASSERT_EQ(read(second, 4), body.size() - second - 4);
-    EXPECT_EQ(std::bit_cast<double>(read(second + 4, 8)), c.stamp.Days());
-    EXPECT_EQ(std::bit_cast<double>(read(second + 12, 8)), c.stamp.Seconds());
-    EXPECT_EQ(body.substr(second + 20), "DOOR CLOSED 7");
+    EXPECT_EQ(body.substr(20, second - 20) + "|" + body.substr(second + 20),
+              "DOOR OPEN 7|DOOR CLOSED 7");
+    EXPECT_EQ(std::tuple(time(4), time(12), time(second + 4), time(second + 12)),
+              std::tuple(days, seconds, stamp.Days(), stamp.Seconds()));
   }
 }
 
@@ -133,6 +113,26 @@ TEST(CameraOptionsTest, ReadsFrameSizes) {
     int width = 0, height = 0;
     EXPECT_EQ(ParseFrameSize(text, width, height), area != 0) << text;
     EXPECT_EQ(width * height, area) << text;
+  }
+}
+
+TEST(FrameMakerTest, MakesJpegsOfTheSizeThatChangeEveryFrame) {
+  const std::pair<int, int> sizes[] = {{16, 16}, {17, 31}, {640, 480}, {4096, 24}, {24, 4096}};
+  JpegCodec codec;
+  for (const auto& [width, height] : sizes) {
+    SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+    FrameMaker maker(width, height);
+    std::string previous;
+    for (uint64_t number : {1u, 2u, 3u, 1'000'000u}) {
+      const std::string jpeg(maker.Make(number, FrameLabel(number, LocalStamp{})));
+      EXPECT_TRUE(jpeg.starts_with("\xFF\xD8") && jpeg.ends_with("\xFF\xD9"));
+      int w = 0, h = 0;
+      std::string error;
+      ASSERT_TRUE(codec.ReadSize(jpeg, w, h, error)) << error;
+      EXPECT_EQ(std::make_pair(w, h), std::make_pair(width, height));
+      EXPECT_NE(jpeg, previous) << "frame " << number;
+      previous = jpeg;
+    }
   }
 }
 

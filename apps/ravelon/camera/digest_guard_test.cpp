@@ -69,12 +69,8 @@ TEST(DigestGuardTest, AcceptsTheRfcExamples) {
 TEST(DigestGuardTest, RefusesWrongAnswersAndCallsUsedNoncesStale) {
   // Steps on one MD5 guard whose nonce serves two requests.
   DigestGuard guard = ExampleGuard(false, 2);
-  struct Step {
-    const char* what;
-    std::string authorization;
-    Verdict verdict;
-  };
-  const Step steps[] = {
+  const std::tuple<const char*, std::string, Verdict> steps[] = {
+      // what, Authorization, verdict
       {"wrong password", Answer(guard, "00000001", "circle of life"), Verdict::kRefused},
       {"another URI than the request's", Answer(guard, "00000001", "Circle of Life", "/dir/"),
        Verdict::kRefused},
@@ -96,9 +92,8 @@ TEST(DigestGuardTest, RefusesWrongAnswersAndCallsUsedNoncesStale) {
       {"a name without a value", "Digest username", Verdict::kRefused},
       {"no credentials", "", Verdict::kRefused},
   };
-  for (const Step& step : steps) {
-    EXPECT_EQ(guard.Check("GET", kUri, step.authorization), step.verdict) << step.what;
-  }
+  for (const auto& [what, authorization, verdict] : steps)
+    EXPECT_EQ(guard.Check("GET", kUri, authorization), verdict) << what;
 }
 
 TEST(DigestGuardTest, ForgetsTheOldestNonces) {

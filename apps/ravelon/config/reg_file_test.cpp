@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "config/registry_tree.h"
 #include "ravelon/registry_store.h"
 
 namespace ravelon::cli {
@@ -23,10 +24,11 @@ std::string Describe(const RegOperation& op) {
   return text;
 }
 
-std::vector<std::string> Describe(const std::vector<RegOperation>& ops) {
-  std::vector<std::string> lines;
-  for (const RegOperation& op : ops) lines.push_back(Describe(op));
-  return lines;
+// The operations, described one after another with "; " between them.
+std::string Describe(const std::vector<RegOperation>& ops) {
+  std::string text;
+  for (const RegOperation& op : ops) text += (text.empty() ? "" : "; ") + Describe(op);
+  return text;
 }
 
 // ASCII text as Windows saves a version 5 file: UTF-16LE after FF FE.
@@ -39,55 +41,47 @@ std::string Utf16Le(std::string_view ascii) {
 const std::string kV5 = "Windows Registry Editor Version 5.00\r\n\r\n";
 
 TEST(RegFileTest, ReadsEveryForm) {
-  struct Case {
-    std::string name, file;
-    std::vector<std::string> ops;
-  };
-  const std::vector<Case> cases = {
-      {"REGEDIT4 header, text value",
-       "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"n\"=\"ab\"\n",
-       {"create HKLM\\A", "set HKLM\\A n 1 616200"}},
-      {"version 5, CRLF, default value, case of the root",
-       kV5 + "[hkey_current_user\\A\\\\B\\]\r\n@=\"x\"\r\n",
-       {"create HKCU\\A\\B", "set HKCU\\A\\B  1 7800"}},
-      {"UTF-16LE with BOM",
-       Utf16Le(kV5 + "[HKEY_LOCAL_MACHINE\\A]\r\n\"n\"=dword:0000001e\r\n"),
-       {"create HKLM\\A", "set HKLM\\A n 4 1e000000"}},
-      {"UTF-16LE outside ASCII: e acute, U+1F600 as a surrogate pair",
-       Utf16Le("REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"n\"=\"") +
+  const std::pair<std::string, std::string> cases[] = {
+      // a file, the operations it holds
+      // REGEDIT4 header, text value
+      {"REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"n\"=\"ab\"\n",
+       "create HKLM\\A; set HKLM\\A n 1 616200"},
+      // version 5, CRLF, default value, case of the root
+      {kV5 + "[hkey_current_user\\A\\\\B\\]\r\n@=\"x\"\r\n",
+       "create HKCU\\A\\B; set HKCU\\A\\B  1 7800"},
+      // UTF-16LE with BOM
+      {Utf16Le(kV5 + "[HKEY_LOCAL_MACHINE\\A]\r\n\"n\"=dword:0000001e\r\n"),
+       "create HKLM\\A; set HKLM\\A n 4 1e000000"},
+      // UTF-16LE outside ASCII: e acute, U+1F600 as a surrogate pair
+      {Utf16Le("REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"n\"=\"") +
            std::string("\xE9\x00\x3D\xD8\x00\xDE", 6) + Utf16Le("\"\n").substr(2),
-       {"create HKLM\\A", "set HKLM\\A n 1 c3a9f09f988000"}},
-      {"UTF-8 BOM, escapes, blanks around =",
-       "\xEF\xBB\xBFREGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n  \"a\\\"b\" = \"C:\\\\x\\\"\"  \n",
-       {"create HKLM\\A", "set HKLM\\A a\"b 1 433a5c782200"}},
-      {"hex, hex(N), continuation, comments",
-       kV5 + "; c\n[HKEY_LOCAL_MACHINE\\A]\n\"b\"=hex:01,02,\\\n  03,FF\n;x\n\"q\"=hex(b):aa,\\\n  "
-             "bb\n"
-             "\"e\"=hex:\n",
-       {"create HKLM\\A", "set HKLM\\A b 3 010203ff", "set HKLM\\A q 11 aabb", "set HKLM\\A e 3 "}},
-      {"deletions",
-       kV5 + "[-HKEY_LOCAL_MACHINE\\A\\B]\n[HKEY_LOCAL_MACHINE\\A]\n\"n\"=-\n@=-\n",
-       {"delete HKLM\\A\\B", "create HKLM\\A", "unset HKLM\\A n", "unset HKLM\\A "}},
-      {"a ']' inside a key name", kV5 + "[HKEY_LOCAL_MACHINE\\a]b]\n", {"create HKLM\\a]b"}},
+       "create HKLM\\A; set HKLM\\A n 1 c3a9f09f988000"},
+      // UTF-8 BOM, escapes, blanks around =
+      {"\xEF\xBB\xBFREGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n  \"a\\\"b\" = \"C:\\\\x\\\"\"  \n",
+       "create HKLM\\A; set HKLM\\A a\"b 1 433a5c782200"},
+      // hex, hex(N), continuation, comments
+      {kV5 + "; c\n[HKEY_LOCAL_MACHINE\\A]\n\"b\"=hex:01,02,\\\n  03,FF\n;x\n"
+             "\"q\"=hex(b):aa,\\\n  bb\n\"e\"=hex:\n",
+       "create HKLM\\A; set HKLM\\A b 3 010203ff; set HKLM\\A q 11 aabb; set HKLM\\A e 3 "},
+      // deletions
+      {kV5 + "[-HKEY_LOCAL_MACHINE\\A\\B]\n[HKEY_LOCAL_MACHINE\\A]\n\"n\"=-\n@=-\n",
+       "delete HKLM\\A\\B; create HKLM\\A; unset HKLM\\A n; unset HKLM\\A "},
+      // a ']' inside a key name
+      {kV5 + "[HKEY_LOCAL_MACHINE\\a]b]\n", "create HKLM\\a]b"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const RegParseResult result = ParseRegFile(c.file);
-    ASSERT_TRUE(result.errors.empty()) << result.errors[0].line << ": " << result.errors[0].message;
-    EXPECT_EQ(Describe(result.operations), c.ops);
+  for (const auto& [file, ops] : cases) {
+    const RegParseResult result = ParseRegFile(file);
+    ASSERT_TRUE(result.errors.empty()) << ops << ": " << result.errors[0].message;
+    EXPECT_EQ(Describe(result.operations), ops);
   }
 }
 
 TEST(RegFileTest, ReportsEachErrorWithItsLine) {
-  struct Case {
-    std::string file;
-    int line;
-    std::string message;
-  };
   const std::string key = "[HKEY_LOCAL_MACHINE\\A]\n";
   std::string deep;
   for (size_t i = 0; i <= kMaxRegKeyDepth; ++i) deep += "\\k";
-  const std::vector<Case> cases = {
+  const std::tuple<std::string, int, std::string> cases[] = {
+      // file, line, message
       {"", 1, "the file is empty"},
       {"\n\nREGEDIT5\n", 3, "begins with REGEDIT4"},
       {std::string("R\0E\0G\0", 6), 1, "UTF-16 without its byte-order mark"},
@@ -118,12 +112,11 @@ TEST(RegFileTest, ReportsEachErrorWithItsLine) {
       {kV5 + "[-HKEY_LOCAL_MACHINE\\A]\n\"n\"=\"x\"\n", 4, "cannot follow a [-KEY]"},
       {std::string(kMaxRegFileBytes + 1, ' '), 0, "larger than 16 MiB"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.message);
-    const RegParseResult result = ParseRegFile(c.file);
-    ASSERT_EQ(result.errors.size(), 1u);
-    EXPECT_EQ(result.errors[0].line, c.line);
-    EXPECT_NE(result.errors[0].message.find(c.message), std::string::npos)
+  for (const auto& [file, line, message] : cases) {
+    const RegParseResult result = ParseRegFile(file);
+    ASSERT_EQ(result.errors.size(), 1u) << message;
+    EXPECT_EQ(result.errors[0].line, line) << message;
+    EXPECT_NE(result.errors[0].message.find(message), std::string::npos)
         << result.errors[0].message;
   }
 }
@@ -141,21 +134,22 @@ TEST(RegFileTest, KeepsReadingAfterAnErrorButNotPastTheLimit) {
 }
 
 TEST(RegFileTest, WritesWhatItReadsBack) {
-  const auto set = [](std::string key, std::string name, uint32_t type, std::string data) {
+  const std::string key = "Ravelon\\Src\\cam \"1\"";
+  const auto set = [&key](std::string name, uint32_t type, std::string data) {
     return RegOperation{
         .kind = RegOperation::kSetValue, .key = key, .name = name, .type = type, .data = data};
   };
   const std::vector<RegOperation> ops = {
-      {.kind = RegOperation::kCreateKey, .key = "Ravelon\\Src\\cam \"1\""},
-      set("Ravelon\\Src\\cam \"1\"", "Url", kRegSz, std::string("/a\\b \"q\"\0", 10)),
-      set("Ravelon\\Src\\cam \"1\"", "", kRegSz, std::string("", 1)),
-      set("Ravelon\\Src\\cam \"1\"", "two lines", kRegSz, std::string("a\r\nb\0", 5)),
-      set("Ravelon\\Src\\cam \"1\"", "no zero", kRegSz, "abc"),
-      set("Ravelon\\Src\\cam \"1\"", "inner zero", kRegSz, std::string("a\0b\0", 4)),
-      set("Ravelon\\Src\\cam \"1\"", "d", kRegDword, std::string("\x01\x02\x03\xF4", 4)),
-      set("Ravelon\\Src\\cam \"1\"", "short dword", kRegDword, "\x01"),
-      set("Ravelon\\Src\\cam \"1\"", "long", kRegBinary, std::string(300, '\xAB')),
-      set("Ravelon\\Src\\cam \"1\"", "odd,type", 0x1234, "\x00\x01"),
+      {.kind = RegOperation::kCreateKey, .key = key},
+      set("Url", kRegSz, std::string("/a\\b \"q\"\0", 10)),
+      set("", kRegSz, std::string("", 1)),
+      set("two lines", kRegSz, std::string("a\r\nb\0", 5)),
+      set("no zero", kRegSz, "abc"),
+      set("inner zero", kRegSz, std::string("a\0b\0", 4)),
+      set("d", kRegDword, std::string("\x01\x02\x03\xF4", 4)),
+      set("short dword", kRegDword, "\x01"),
+      set("long", kRegBinary, std::string(300, '\xAB')),
+      set("odd,type", 0x1234, "\x00\x01"),
       {.kind = RegOperation::kCreateKey, .hive = RegHive::kCurrentUser},
       {.kind = RegOperation::kDeleteValue, .hive = RegHive::kCurrentUser, .name = "gone"},
       {.kind = RegOperation::kDeleteKey, .hive = RegHive::kCurrentUser, .key = "X"},
@@ -168,6 +162,59 @@ TEST(RegFileTest, WritesWhatItReadsBack) {
   for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
     longest = std::max(longest, end - start);
   EXPECT_LE(longest, 80u) << "long hex lists are continued on the next line";
+}
+
+// Sets a value of HKEY_LOCAL_MACHINE\`path`.
+void Set(RegistryStore& store, const std::string& path, const std::string& name, uint32_t type,
+         const std::string& data) {
+  RegistryKey key = 0;
+  ASSERT_EQ(store.CreateKey(kHkeyLocalMachine, path, key), kRegSuccess);
+  ASSERT_EQ(store.SetValue(key, name, type, data), kRegSuccess);
+  store.CloseKey(key);
+}
+
+std::string ExportText(RegistryStore& store, RegHive hive, const std::string& path) {
+  return FormatRegFile(ExportTree(store, hive, path));
+}
+
+TEST(RegistryTreeTest, ExportThenImportRestoresTheSameStore) {
+  const auto original = NewMemoryRegistryStore();
+  Set(*original, "Ravelon\\Src\\cam1", "Url", kRegSz, std::string("/v\0", 3));
+  Set(*original, "Ravelon\\Src\\cam1", "Port", kRegSz, std::string("80\0", 3));
+  Set(*original, "Ravelon\\Src\\cam1", "", kRegSz, std::string("x\ny\0", 4));
+  Set(*original, "Ravelon\\Src\\B cam", "raw", kRegBinary, std::string(200, '\0'));
+  Set(*original, "Ravelon\\Src\\B cam\\deeper", "d", kRegDword, "\1\2\3\4");
+  Set(*original, "Ravelon\\Empty\\", "", 7, "");
+  Set(*original, "Other", "not exported", kRegSz, std::string("\0", 1));
+
+  const std::string text = ExportText(*original, RegHive::kLocalMachine, "\\Ravelon\\");
+  const RegParseResult parsed = ParseRegFile(text);
+  ASSERT_TRUE(parsed.errors.empty()) << parsed.errors[0].message;
+  const auto copy = NewMemoryRegistryStore();
+  ImportOperations(*copy, parsed.operations, "export.reg");
+
+  EXPECT_EQ(ExportText(*copy, RegHive::kLocalMachine, "Ravelon"), text);
+  EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\Ravelon\\Src\\B cam]\n\"raw\"=hex:00"),
+            std::string::npos)
+      << "parents come before children, with their values: " << text;
+  EXPECT_EQ(text.find("Other"), std::string::npos);
+  RegistryKey other = 0;
+  EXPECT_EQ(copy->OpenKey(kHkeyLocalMachine, "Other", other), kRegFileNotFound);
+}
+
+TEST(RegistryTreeTest, ImportDeletesKeysAndValues) {
+  const auto store = NewMemoryRegistryStore();
+  const RegParseResult parsed = ParseRegFile(
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\B]\n\"n\"=\"1\"\n\"m\"=\"2\"\n"
+      "[HKEY_LOCAL_MACHINE\\A\\B]\n\"n\"=-\n\"never\"=-\n[-HKEY_LOCAL_MACHINE\\A\\C]\n"
+      "[HKEY_LOCAL_MACHINE\\D\\E]\n[-HKEY_LOCAL_MACHINE\\D]\n");
+  ASSERT_TRUE(parsed.errors.empty());
+  ImportOperations(*store, parsed.operations, "x.reg");
+  const std::vector<RegOperation> left = ExportTree(*store, RegHive::kLocalMachine, "");
+  ASSERT_EQ(left.size(), 4u);  // the root, A, B and its value m
+  EXPECT_EQ(left[3].name, "m");
+  RegistryKey key = 0;
+  EXPECT_EQ(store->OpenKey(kHkeyLocalMachine, "D", key), kRegFileNotFound);
 }
 
 }  // namespace

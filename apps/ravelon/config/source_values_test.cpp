@@ -32,28 +32,25 @@ std::string Week(const std::string& day) {
 }
 
 TEST(SourceValuesTest, ChecksAndNormalisesEachKind) {
-  struct Case {
-    std::string name, text, stored;  // stored "" with an error
-    std::string error = "";
-  };
   const std::string normal = Day(1, {{0, 1}});
   std::string upper = Week(normal);
   for (char& c : upper) c = static_cast<char>(std::toupper(c));
-  const std::vector<Case> cases = {
-      {"port", "8080", "8080"},
-      {"Port", "00080", "80"},
+  // A value's name, a text for it, the text stored ("" when refused), what the refusal says.
+  const std::tuple<std::string, std::string, std::string, std::string> cases[] = {
+      {"port", "8080", "8080", ""},
+      {"Port", "00080", "80", ""},
       {"Port", "65536", "", "Port must be a whole number from 0 to 65535, not '65536'"},
       {"Port", "99999999999999999999", "", "whole number"},
       {"FileLimitValue", "0", "", "from 1 to 1999"},
       {"Streaming", "yes", "", "1 (on) or 0 (off)"},
-      {"DoSave", "1", "1"},
-      {"DBPath", "/data/store", "/data/store/"},
-      {"DBPath", "/data/store/", "/data/store/"},
-      {"DBPath", "rel/../store", std::filesystem::current_path().string() + "/store/"},
+      {"DoSave", "1", "1", ""},
+      {"DBPath", "/data/store", "/data/store/", ""},
+      {"DBPath", "/data/store/", "/data/store/", ""},
+      {"DBPath", "rel/../store", std::filesystem::current_path().string() + "/store/", ""},
       {"DBPath", "", "", "needs a folder"},
-      {"Url", "any text at all", "any text at all"},
-      {"Schedule", "", ""},
-      {"Schedule", Week(normal), upper},
+      {"Url", "any text at all", "any text at all", ""},
+      {"Schedule", "", "", ""},
+      {"Schedule", Week(normal), upper, ""},
       {"Schedule", Week(Day(2, {{0, 3}, {3600.5, 2}})).substr(0, 20), "",
        "inside the entries on Monday"},
       {"Schedule", Week(normal) + "00", "", "bytes after Sunday"},
@@ -65,16 +62,16 @@ TEST(SourceValuesTest, ChecksAndNormalisesEachKind) {
       {"Schedule", "0g", "", "hex text"},
       {"Schedule", "abc", "", "two digits per byte"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name + " " + c.text.substr(0, 40));
-    const SourceValueInfo* info = FindSourceValue(c.name);
+  for (const auto& [name, text, stored, error] : cases) {
+    SCOPED_TRACE(name + " " + text.substr(0, 40));
+    const SourceValueInfo* info = FindSourceValue(name);
     ASSERT_NE(info, nullptr);
     try {
-      EXPECT_EQ(CheckSourceValue(*info, c.text, std::string(info->name)), c.stored);
-      EXPECT_EQ(c.error, "");
+      EXPECT_EQ(CheckSourceValue(*info, text, std::string(info->name)), stored);
+      EXPECT_EQ(error, "");
     } catch (const CommandError& e) {
-      EXPECT_NE(c.error, "") << e.what();
-      EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
+      EXPECT_NE(error, "") << e.what();
+      EXPECT_NE(std::string(e.what()).find(error), std::string::npos) << e.what();
     }
   }
 }

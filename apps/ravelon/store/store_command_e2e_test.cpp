@@ -134,8 +134,7 @@ TEST_F(StoreCommandTest, StatusAndMessages) {
   EXPECT_TRUE(JpegCodec().ReadSize(folder_.Read("sheet.jpg"), width, height, error)) << error;
   // 5 columns of 64, 2 rows of 48 (the pictures' 4:3) + a label of 7 + 2 x 2, 4 between and
   // around.
-  EXPECT_EQ(width, 5 * 68 + 4);
-  EXPECT_EQ(height, 2 * 63 + 4);
+  EXPECT_EQ(std::pair(width, height), std::pair(5 * 68 + 4, 2 * 63 + 4));
 }
 
 TEST_F(StoreCommandTest, FfmpegReadsTheExportedStream) {
@@ -144,10 +143,9 @@ TEST_F(StoreCommandTest, FfmpegReadsTheExportedStream) {
   folder_.Write("stream.mjpg", stream.out);
   fs::create_directory(folder_.Path("played"));
   testing::CommandProcess ffmpeg(
-      "ffmpeg",
-      {"-nostdin", "-v", "error", "-f", "mpjpeg", "-i", "stream.mjpg", "-c", "copy", "-fps_mode",
-       "passthrough", "-f", "image2", "played/%06d.jpg"},
-      folder_.Path());
+      testing::Words("-nostdin -v error -f mpjpeg -i stream.mjpg -c copy "
+                     "-fps_mode passthrough -f image2 played/%06d.jpg"),
+      folder_.Path(), "ffmpeg");
   if (!ffmpeg.Started()) GTEST_SKIP() << "ffmpeg is not installed";
   const auto played = ffmpeg.Wait(120s);
   ASSERT_EQ(played.status, 0) << played.err;

@@ -3,6 +3,7 @@
 // time range and the contact sheet.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -14,6 +15,7 @@
 #include "store/jpeg_codec.h"
 #include "store/store_listing.h"
 #include "store/store_verify.h"
+#include "support/store_reader.h"
 #include "tests/store_recording.h"
 
 namespace ravelon::cli {
@@ -35,79 +37,67 @@ constexpr int64_t kIdx = 18, kId2 = 28;
 constexpr int64_t kPosition = 0, kLength = 4, kDate = 12;           // in an .idx record
 constexpr int64_t kStartFrame = 4, kStartTime = 8, kEndFrame = 16;  // in an .id2 record
 
-int32_t GetInt32(MemoryFileSystem& files, const std::string& path, int64_t offset) {
-  const std::string bytes = files.Contents(path).substr(offset, 4);
-  return static_cast<int32_t>(static_cast<uint8_t>(bytes[0]) | static_cast<uint8_t>(bytes[1]) << 8 |
-                              static_cast<uint8_t>(bytes[2]) << 16 |
-                              static_cast<uint32_t>(static_cast<uint8_t>(bytes[3])) << 24);
+// The 32-bit number at `offset` of the file of set `set` that ends in `extension`.
+int32_t Get(MemoryFileSystem& files, const char* extension, int64_t offset, int set = 0) {
+  return ravelon::testing::LittleEndianAt(files.Contents(Path(files, set, extension)),
+                                          static_cast<size_t>(offset));
 }
 
-void Write(MemoryFileSystem& files, const std::string& path, int64_t offset, std::string bytes) {
-  ASSERT_EQ(files.Apply(FileMutation::Write(path, offset, std::move(bytes))), 0) << path;
+void Write(MemoryFileSystem& files, const char* ext, int64_t offset, std::string bytes) {
+  ASSERT_EQ(files.Apply(FileMutation::Write(Path(files, 0, ext), offset, std::move(bytes))), 0);
 }
 
-void PutInt32(MemoryFileSystem& files, const std::string& path, int64_t offset, int32_t value) {
-  const auto u = static_cast<uint32_t>(value);
-  Write(files, path, offset,
-        {static_cast<char>(u), static_cast<char>(u >> 8), static_cast<char>(u >> 16),
-         static_cast<char>(u >> 24)});
+using Damage = std::function<void(MemoryFileSystem&)>;
+
+// Damage that writes `value` as a 32-bit number at `offset` of set 0's file of `extension`.
+Damage Poke(const char* extension, int64_t offset, int32_t value) {
+  return [=](MemoryFileSystem& f) {
+    const auto u = static_cast<uint32_t>(value);
+    Write(f, extension, offset,
+          {static_cast<char>(u), static_cast<char>(u >> 8), static_cast<char>(u >> 16),
+           static_cast<char>(u >> 24)});
+  };
 }
 
 TEST(StoreToolsTest, VerifyLocatesInjectedDamage) {
-  using Damage = std::function<void(MemoryFileSystem&)>;
-  const auto idx = [](MemoryFileSystem& f, int set = 0) { return Path(f, set, ".idx"); };
-  const auto id2 = [](MemoryFileSystem& f, int set = 0) { return Path(f, set, ".id2"); };
-  const auto bin = [](MemoryFileSystem& f) { return Path(f, 0, ".bin"); };
+  using F = MemoryFileSystem;
   struct Case {
-    const char* name;
     Damage damage;
     int set, segment, frame;  // where the problem is reported
     const char* text;         // what it says
   };
   const Case cases[] = {
-      {"a .bin cut inside frame 5",
-       [&](MemoryFileSystem& f) {
-         const int64_t end = GetInt32(f, idx(f), 5 * kIdx + kPosition) - 1 +
-                             GetInt32(f, idx(f), 5 * kIdx + kLength) / 2;
-         ASSERT_EQ(f.Apply(FileMutation::SetSize(bin(f), end)), 0);
+      // a .bin cut inside frame 5
+      {[](F& f) {
+         const int64_t end =
+             Get(f, ".idx", 5 * kIdx + kPosition) - 1 + Get(f, ".idx", 5 * kIdx + kLength) / 2;
+         ASSERT_EQ(f.Apply(FileMutation::SetSize(Path(f, 0, ".bin"), end)), 0);
        },
        0, 0, 5, "lies outside .bin"},
-      {"a record pointing past the end of .bin",
-       [&](MemoryFileSystem& f) { PutInt32(f, idx(f), 7 * kIdx + kPosition, 2'000'000'000); }, 0, 0,
-       7, "lies outside .bin"},
-      {"a record never written inside a segment",
-       [&](MemoryFileSystem& f) { PutInt32(f, idx(f), 9 * kIdx + kPosition, 0); }, 0, 0, 9,
-       "was never written"},
-      {"a stamp going back a day",
-       [&](MemoryFileSystem& f) { PutInt32(f, idx(f), 12 * kIdx + kDate, 20261205); }, 0, 0, 12,
-       "is earlier than frame 11's"},
-      {"overlapping segments",
-       [&](MemoryFileSystem& f) { PutInt32(f, id2(f), kId2 + kStartFrame, 20); }, 0, 1, -1,
-       "names frames 20-23 again"},
-      {"a segment running backwards",
-       [&](MemoryFileSystem& f) { PutInt32(f, id2(f), kId2 + kEndFrame, 10); }, 0, 1, -1,
+      // a record pointing past the end of .bin
+      {Poke(".idx", 7 * kIdx + kPosition, 2'000'000'000), 0, 0, 7, "lies outside .bin"},
+      // a record never written inside a segment
+      {Poke(".idx", 9 * kIdx + kPosition, 0), 0, 0, 9, "was never written"},
+      // a stamp going back a day
+      {Poke(".idx", 12 * kIdx + kDate, 20261205), 0, 0, 12, "is earlier than frame 11's"},
+      // overlapping segments
+      {Poke(".id2", kId2 + kStartFrame, 20), 0, 1, -1, "names frames 20-23 again"},
+      // a segment running backwards
+      {Poke(".id2", kId2 + kEndFrame, 10), 0, 1, -1,
        "ends at frame 10, before it starts at frame 24"},
-      {"a segment reaching past the end of .idx",
-       [&](MemoryFileSystem& f) {
-         ASSERT_EQ(f.Apply(FileMutation::SetSize(idx(f, 1), 3 * kIdx)), 0);
-       },
-       1, 0, -1, "frames 3-6 have no index record"},
-      {"a missing .idx",
-       [&](MemoryFileSystem& f) { ASSERT_EQ(f.Apply(FileMutation::Remove(idx(f, 1))), 0); }, 1, -1,
-       -1, ".idx is missing"},
-      {"a partial segment record",
-       [&](MemoryFileSystem& f) { Write(f, id2(f), 2 * kId2, "12345"); }, 0, -1, -1,
+      // a segment reaching past the end of .idx
+      {[](F& f) { ASSERT_EQ(f.Apply(FileMutation::SetSize(Path(f, 1, ".idx"), 3 * kIdx)), 0); }, 1,
+       0, -1, "frames 3-6 have no index record"},
+      {[](F& f) { ASSERT_EQ(f.Apply(FileMutation::Remove(Path(f, 1, ".idx"))), 0); }, 1, -1, -1,
+       ".idx is missing"},
+      {[](F& f) { Write(f, ".id2", 2 * kId2, "12345"); }, 0, -1, -1,
        "partial segment record of 5 bytes"},
-      {"a picture's bytes lost",
-       [&](MemoryFileSystem& f) {
-         Write(f, bin(f), GetInt32(f, idx(f), 2 * kIdx + kPosition) - 1, std::string(16, '\0'));
-       },
+      // a picture's bytes lost
+      {[](F& f) { Write(f, ".bin", Get(f, ".idx", 2 * kIdx + kPosition) - 1, std::string(16, 0)); },
        0, 0, 2, "does not begin with the JPEG start marker FF D8 (but 00 00)"},
-      {"a segment start that is not its first frame's stamp",
-       [&](MemoryFileSystem& f) {
-         PutInt32(f, id2(f), kStartTime, GetInt32(f, id2(f), kStartTime) + 1);
-       },
-       0, 0, 0, "the segment starts at"},
+      // a segment start that is not its first frame's stamp
+      {[](F& f) { Poke(".id2", kStartTime, Get(f, ".id2", kStartTime) + 1)(f); }, 0, 0, 0,
+       "the segment starts at"},
   };
   const auto sound = Recorded().files().Clone();
   for (const FileSetInfo& set : Sets(*sound)) {
@@ -116,21 +106,16 @@ TEST(StoreToolsTest, VerifyLocatesInjectedDamage) {
     EXPECT_EQ(verdict.frames, set.frames);
   }
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.text);
     const auto files = Recorded().files().Clone();
     c.damage(*files);
     const FileSetInfo set = Sets(*files)[c.set];
     const SetVerdict verdict = VerifyFileSet(*files, Folder(*files), set);
     std::string found;
-    for (const StoreProblem& p : verdict.problems) {
-      found += FormatProblem(set.name, p) + "\n";
-      if (p.segment == c.segment && p.frame == c.frame &&
-          p.text.find(c.text) != std::string::npos) {
-        found.clear();
-        break;
-      }
-    }
-    EXPECT_TRUE(!verdict.Sound() && found.empty()) << found;
+    for (const StoreProblem& p : verdict.problems) found += FormatProblem(set.name, p) + "\n";
+    EXPECT_TRUE(!verdict.Sound() && std::ranges::any_of(verdict.problems, [&](const auto& p) {
+      return p.segment == c.segment && p.frame == c.frame && p.text.find(c.text) != p.text.npos;
+    })) << found;
   }
 }
 
@@ -152,31 +137,13 @@ std::vector<std::pair<StoredFrame, std::string>> ExpectedExport(FileSystem& file
   return expected;
 }
 
-// The parts of a multipart stream: content type and body.
-std::vector<std::pair<std::string, std::string>> Parts(const std::string& stream) {
-  std::vector<std::pair<std::string, std::string>> parts;
-  const std::string boundary = "--" + std::string(kExportBoundary) + "\r\n";
-  for (size_t at = 0; stream.compare(at, boundary.size(), boundary) == 0;) {
-    const size_t headers_end = stream.find("\r\n\r\n", at);
-    const std::string headers = stream.substr(at, headers_end - at);
-    const size_t type = headers.find("Content-Type: ") + 14;
-    const size_t length = headers.find("Content-Length: ") + 16;
-    const size_t body = headers_end + 4, size = std::stoul(headers.substr(length));
-    parts.emplace_back(headers.substr(type, headers.find("\r\n", type) - type),
-                       stream.substr(body, size));
-    at = body + size + 2;
-  }
-  return parts;
-}
-
 TEST(StoreToolsTest, ExportWritesTheFramesOfARangeAsNumberedFilesOrAStream) {
   const auto files = Recorded().files().Clone();
   const auto all = ExpectedExport(*files);
   ASSERT_EQ(all.size(), 48u);
   const ExportCounts counts =
       ExportToFolder(*files, Folder(*files), Sets(*files), StampRange{}, *files, "/out");
-  EXPECT_EQ(counts.pictures, 44);
-  EXPECT_EQ(counts.texts, 4);
+  EXPECT_EQ(std::tuple(counts.pictures, counts.texts), std::tuple(44, 4));
   for (const auto& [frame, name] : all) EXPECT_TRUE(files->Contents("/out/" + name) == frame.data);
   const std::string index = files->Contents("/out/index.tsv");
   EXPECT_EQ(std::count(index.begin(), index.end(), '\n'), 49);
@@ -189,26 +156,27 @@ TEST(StoreToolsTest, ExportWritesTheFramesOfARangeAsNumberedFilesOrAStream) {
       << "an export into a folder that holds one already";
 
   // Both ends of a range are included, across sets, as typed.
-  const StoredFrame& first = all[5].first;
-  const StoredFrame& last = all[44].first;
+  const StoredFrame &first = all[5].first, &last = all[44].first;
   const StampRange range{ParseStampArgument(FormatStamp(first.date, first.time), false, "--from"),
                          ParseStampArgument(FormatStamp(last.date, last.time), true, "--to")};
   EXPECT_EQ(ExportToFolder(*files, Folder(*files), Sets(*files), range, *files, "/part").Exported(),
             40);
-  EXPECT_TRUE(files->Contents("/part/000001.jpg") == first.data);
-  EXPECT_TRUE(files->Contents("/part/000040.jpg") == last.data);
+  EXPECT_TRUE(files->Contents("/part/000001.jpg") == first.data &&
+              files->Contents("/part/000040.jpg") == last.data);
 
   // A stream with texts carries every frame with its content type.
   std::string stream;
   ExportMultipart(*files, Folder(*files), Sets(*files), StampRange{}, true,
                   [&stream](std::string_view bytes) { stream += bytes; });
-  const auto parts = Parts(stream);
-  ASSERT_EQ(parts.size(), all.size());
-  for (size_t i = 0; i < parts.size(); ++i) {
-    EXPECT_EQ(parts[i].first, kExportOf.at(all[i].first.data_type).second) << i;
-    EXPECT_TRUE(parts[i].second == all[i].first.data) << "part " << i;
+  const std::string boundary = "--" + std::string(kExportBoundary);
+  std::string expected;
+  for (const auto& [frame, name] : all) {
+    expected += boundary + "\r\nContent-Type: " + kExportOf.at(frame.data_type).second +
+                "\r\nContent-Length: " + std::to_string(frame.data.size()) +
+                "\r\nX-Stamp: " + FormatStamp(frame.date, frame.time) + "\r\n\r\n" + frame.data +
+                "\r\n";
   }
-  EXPECT_TRUE(stream.ends_with("\r\n--" + std::string(kExportBoundary) + "--\r\n"));
+  EXPECT_TRUE(stream == expected + boundary + "--\r\n");
 }
 
 // True when the mean of the 5x5 pixels around (x, y) is within 30 of `want` in each colour.
@@ -223,9 +191,7 @@ bool ColourNear(const RgbImage& image, int x, int y, Rgb want) {
 
 TEST(StoreToolsTest, ASheetShowsEvenlySpacedThumbnailsAndGreyForAnUndecodablePicture) {
   const auto files = Recorded().files().Clone();
-  const std::string idx = Path(*files, 0, ".idx");
-  Write(*files, Path(*files, 0, ".bin"), GetInt32(*files, idx, kPosition) - 1,
-        std::string(64, 'x'));  // the first picture
+  Write(*files, ".bin", Get(*files, ".idx", kPosition) - 1, std::string(64, 'x'));  // picture 0
   const SheetOptions options{.columns = 3, .count = 4, .width = 80};
   const SheetResult sheet =
       MakeContactSheet(*files, Folder(*files), Sets(*files), StampRange{}, options);
@@ -235,23 +201,16 @@ TEST(StoreToolsTest, ASheetShowsEvenlySpacedThumbnailsAndGreyForAnUndecodablePic
   // Tiles of 80 x (60 + a label of 11), 4 pixels between and around them.
   RgbImage decoded;
   std::string error;
-  JpegCodec codec;
-  ASSERT_TRUE(codec.DecodeScaled(sheet.jpeg, 1000, 1000, decoded, error)) << error;
+  ASSERT_TRUE(JpegCodec().DecodeScaled(sheet.jpeg, 1000, 1000, decoded, error)) << error;
   // Pictures 0, 14, 29 and 43 of 44; picture n is coloured by seed n + 1.
   EXPECT_TRUE(ColourNear(decoded, 4 + 40, 4 + 30, Rgb{128, 128, 128})) << "the grey tile";
-  const auto [r, g, b] = testing::PictureColour(15);
-  EXPECT_TRUE(ColourNear(decoded, 88 + 40, 4 + 30, Rgb{r, g, b})) << "picture 14";
-  const auto [r2, g2, b2] = testing::PictureColour(44);
-  EXPECT_TRUE(ColourNear(decoded, 4 + 40, 79 + 30, Rgb{r2, g2, b2})) << "picture 43";
+  EXPECT_TRUE(ColourNear(decoded, 88 + 40, 4 + 30, testing::PictureColour(15))) << "picture 14";
+  EXPECT_TRUE(ColourNear(decoded, 4 + 40, 79 + 30, testing::PictureColour(44))) << "picture 43";
 }
 
 TEST(StoreToolsTest, TypedMomentsAndFolders) {
-  struct Case {
-    const char* text;
-    bool end;
-    StampKey want;  // 0: refused
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, bool, StampKey> cases[] = {
+      // text, is an end, moment
       {"2026-12-06 22:50:01.250", false, 20261206'225001250},
       {"2026-12-06T22:50:01.25", false, 20261206'225001250},
       {"2026-12-06 22:50:01.2", true, 20261206'225001200},
@@ -260,22 +219,13 @@ TEST(StoreToolsTest, TypedMomentsAndFolders) {
       {"2026-12-06", true, 20261206'235959999},
       {"2026-12-06", false, 20261206'000000000},
       {"2024-02-29 00:00", false, 20240229'000000000},
-      {"2026-02-29", false, 0},
-      {"2026-13-01", false, 0},
-      {"2026-12-06 24:00", false, 0},
-      {"2026-12-06 22:60", false, 0},
-      {"2026-12-06 22:50:01.2500", false, 0},
-      {"2026-12-06 22:50:01.", false, 0},
-      {"2026-12-06x", false, 0},
-      {"26-12-06", false, 0},
-      {"", false, 0},
   };
-  for (const Case& c : cases) {
-    if (c.want == 0) {
-      EXPECT_THROW(ParseStampArgument(c.text, c.end, "--from"), CommandError) << c.text;
-    } else {
-      EXPECT_EQ(ParseStampArgument(c.text, c.end, "--from"), c.want) << c.text;
-    }
+  for (const auto& [text, end, want] : cases)
+    EXPECT_EQ(ParseStampArgument(text, end, "--from"), want) << text;
+  for (const char* refused :
+       {"2026-02-29", "2026-13-01", "2026-12-06 24:00", "2026-12-06 22:60",
+        "2026-12-06 22:50:01.2500", "2026-12-06 22:50:01.", "2026-12-06x", "26-12-06", ""}) {
+    EXPECT_THROW(ParseStampArgument(refused, false, "--from"), CommandError) << refused;
   }
   EXPECT_EQ(FormatStamp(20261206, 225001250), "2026-12-06 22:50:01.250");
   EXPECT_EQ(FormatStamp(20261399, 225001250), "(date 20261399, time 225001250)");

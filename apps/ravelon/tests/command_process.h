@@ -1,7 +1,7 @@
 // The built `ravelon` binary (RAVELON_COMMAND), or a peer tool such as
 // ffmpeg, run from end-to-end tests: to its end within a deadline, or in the
-// background to be signalled. Output is collected from both pipes as it
-// comes, so a chatty command never blocks. Owned by one test; one thread.
+// background to be signalled. Its output goes to files of a folder of its
+// own, so a chatty command never blocks. Owned by one test; one thread.
 #pragma once
 
 #include <fcntl.h>
@@ -13,10 +13,13 @@
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/temp_folder.h"
 
 extern char** environ;
 
@@ -30,119 +33,75 @@ struct CommandResult {
 
 class CommandProcess {
  public:
-  // Starts the built `ravelon` with `args`, in `folder` unless it is empty.
-  explicit CommandProcess(std::vector<std::string> args, const std::string& folder = "")
-      : CommandProcess(RAVELON_COMMAND, std::move(args), folder) {}
-
-  // Starts `program` (looked up on PATH) with `args`, in `folder` unless it
-  // is empty; with `own_group`, in a process group of its own, which signals
-  // and kills then reach whole. When it cannot start, Started() is false and
-  // Wait() gives status -1 with the reason in `err`.
-  CommandProcess(const char* program, std::vector<std::string> args, const std::string& folder,
-                 bool own_group = false)
-      : group_(own_group) {
+  // Starts `program` (the built `ravelon` unless given; others are looked up
+  // on PATH) with `args`, in `folder` unless it is empty. When it cannot
+  // start, Started() is false and Wait() gives status -1 with the reason in
+  // `err`.
+  explicit CommandProcess(std::vector<std::string> args, const std::string& folder = "",
+                          const char* program = RAVELON_COMMAND) {
     args.insert(args.begin(), program);
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
+    const std::string out = output_.Path("out"), err = output_.Path("err");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT,
+                                     0600);
     if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    if (own_group) {
-      posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-      posix_spawnattr_setpgroup(&attributes, 0);
-    }
-    if (const int error =
-            posix_spawnp(&pid_, argv[0], &actions, &attributes, argv.data(), environ)) {
+    if (const int error = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ)) {
       pid_ = -1;
-      result_.err = "cannot start " + args[0] + ": " + std::strerror(error);
+      failure_ = "cannot start " + args[0] + ": " + std::strerror(error);
     }
-    started_ = pid_ > 0;
-    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    ::close(err[1]);
-    fds_[0] = out[0];
-    fds_[1] = err[0];
   }
-  ~CommandProcess() {
-    if (pid_ > 0) {
-      Signal(SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    for (int fd : fds_)
-      if (fd >= 0) ::close(fd);
-  }
+  ~CommandProcess() { Kill(); }
 
-  bool Started() const { return started_; }
+  bool Started() const { return failure_.empty(); }
   void Signal(int number) {
-    if (pid_ > 0) ::kill(group_ ? -pid_ : pid_, number);
+    if (pid_ > 0) ::kill(pid_, number);
   }
-  const std::string& Out() const { return result_.out; }
+  std::string Out() const { return output_.Read("out"); }
 
-  // Reads output until standard output holds `text` or `limit` passes.
+  // Waits until standard output holds `text` or `limit` passes.
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (result_.out.find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() >= end || !ReadSome(100)) break;
-    }
-    return result_.out.find(text) != std::string::npos;
+    return Until([&] { return Out().find(text) != std::string::npos; }, limit);
   }
 
   // Waits for the end within `limit`, then kills the process.
   CommandResult Wait(std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end && ReadSome(100)) {
-    }
-    // The pipes close a moment before the process has ended.
     int status = 0;
-    bool ended = false;
-    while (pid_ > 0 && !(ended = ::waitpid(pid_, &status, WNOHANG) == pid_) &&
-           std::chrono::steady_clock::now() < end) {
-      ::poll(nullptr, 0, 10);
-    }
-    if (pid_ > 0 && !ended) {
-      Signal(SIGKILL);
-      ::waitpid(pid_, &status, 0);
-    }
-    if (pid_ > 0) result_.status = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const bool ended =
+        pid_ > 0 && Until([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
+    if (!ended) Kill();
     pid_ = -1;
-    return result_;
+    return {ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1, Out(),
+            failure_ + output_.Read("err")};
   }
 
  private:
-  // Reads what is ready within `ms`; false once both pipes have closed.
-  bool ReadSome(int ms) {
-    pollfd ready[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
-    if (fds_[0] < 0 && fds_[1] < 0) return false;
-    if (::poll(ready, 2, ms) <= 0) return true;
-    std::string* into[2] = {&result_.out, &result_.err};
-    for (int i = 0; i < 2; ++i) {
-      if (ready[i].revents == 0) continue;
-      char buffer[65536];
-      const ssize_t n = ::read(fds_[i], buffer, sizeof buffer);
-      if (n > 0) {
-        into[i]->append(buffer, static_cast<size_t>(n));
-      } else {
-        ::close(fds_[i]);
-        fds_[i] = -1;
-      }
+  void Kill() {
+    if (pid_ <= 0) return;
+    Signal(SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+
+  // Checks `done` every 10 ms until it holds (true) or `limit` passes.
+  static bool Until(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() >= end) return false;
+      ::poll(nullptr, 0, 10);
     }
     return true;
   }
 
+  ravelon::testing::TempFolder output_;
   pid_t pid_ = -1;
-  bool group_ = false;
-  bool started_ = false;
-  int fds_[2] = {-1, -1};
-  CommandResult result_;
+  std::string failure_;
 };
 
 // The words of `line`, split at blanks: arguments for tables whose

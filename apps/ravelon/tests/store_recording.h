@@ -4,9 +4,6 @@
 // Included by the tests of this folder only.
 #pragma once
 
-#include <turbojpeg.h>
-
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -17,36 +14,30 @@
 #include "ravelon/korvid.h"
 #include "ravelon/store_reader.h"
 #include "ravelon/testing/simulated_platform.h"
+#include "store/jpeg_codec.h"
+#include "support/store_reader.h"
 
 namespace ravelon::cli::testing {
 
 inline constexpr char kStoreFolder[] = "/store/";
-inline constexpr int kPictureWidth = 320;
-inline constexpr int kPictureHeight = 240;
 
 // The colour of the pictures MakeJpeg makes from `seed`.
-inline std::array<uint8_t, 3> PictureColour(uint32_t seed) {
+inline Rgb PictureColour(uint32_t seed) {
   return {static_cast<uint8_t>(seed * 67 % 200 + 28), static_cast<uint8_t>(seed * 131 % 200 + 28),
           static_cast<uint8_t>(seed * 29 % 200 + 28)};
 }
 
-// A picture of one colour (picked by `seed`) with noise, so that each seed
-// gives other bytes and a thumbnail shows the colour.
-inline std::string MakeJpeg(int width, int height, uint32_t seed) {
+// A 320x240 picture of one colour (picked by `seed`) with noise, so that each
+// seed gives other bytes and a thumbnail shows the colour.
+inline std::string MakeJpeg(uint32_t seed) {
   uint32_t state = seed * 2654435761u + 1;  // xorshift32
-  const std::array<uint8_t, 3> base = PictureColour(seed);
-  std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 3);
-  for (size_t i = 0; i < pixels.size(); ++i) {
+  RgbImage picture(320, 240, PictureColour(seed));
+  for (uint8_t& byte : picture.pixels) {
     state ^= state << 13, state ^= state >> 17, state ^= state << 5;
-    pixels[i] = static_cast<unsigned char>(base[i % 3] + static_cast<int>(state % 41) - 20);
+    byte = static_cast<uint8_t>(byte + static_cast<int>(state % 41) - 20);
   }
-  tjhandle encoder = tjInitCompress();
-  unsigned char* out = nullptr;
-  unsigned long size = 0;  // NOLINT(runtime/int): the library's type
-  tjCompress2(encoder, pixels.data(), width, 0, height, TJPF_RGB, &out, &size, TJSAMP_420, 90, 0);
-  std::string jpeg(reinterpret_cast<const char*>(out), size);
-  tjFree(out);
-  tjDestroy(encoder);
+  std::string jpeg, error;
+  JpegCodec().Encode(picture, 90, jpeg, error);
   return jpeg;
 }
 
@@ -72,8 +63,7 @@ inline std::unique_ptr<RecordedStore> RecordStore(int per_connection = 22) {
              "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body + "\r\n";
     };
     for (int i = 0; i < per_connection; ++i) {
-      store->pictures.push_back(MakeJpeg(kPictureWidth, kPictureHeight,
-                                         static_cast<uint32_t>(store->pictures.size() + 1)));
+      store->pictures.push_back(MakeJpeg(static_cast<uint32_t>(store->pictures.size() + 1)));
       streams[c].push_back(part("image/jpeg", store->pictures.back()));
       if (i == 3) streams[c].push_back(part("text/plain", "door " + std::to_string(c) + " open"));
       if (i == 6) streams[c].push_back(part("text/x-vesper-event", "TOTAL 9.99\x1b\x69"));
@@ -118,16 +108,13 @@ inline RecordedStore& Recorded() {
 
 // Every frame of every set of `folder`, oldest first, through the reader.
 inline std::vector<StoredFrame> ReadAllFrames(FileSystem& files, const std::string& folder) {
-  StoreReader reader(files, folder);
   std::vector<FileSetInfo> sets;
   std::string error;
+  StoreReader(files, folder).ListFileSets(sets, error);
   std::vector<StoredFrame> frames;
-  if (!reader.ListFileSets(sets, error)) return frames;
   for (const FileSetInfo& set : sets) {
-    FrameWalkCounts counts;
-    reader.ForEachFrame(
-        set.name, [&frames](const StoredFrame& frame) { return frames.push_back(frame), true; },
-        counts, error);
+    for (StoredFrame& frame : ravelon::testing::ReadFileSet(files, folder + set.name))
+      frames.push_back(std::move(frame));
   }
   return frames;
 }
