@@ -1,18 +1,16 @@
-// The engine on the real platform, through the public API: against a loopback TCP source, and
-// taking event text that the built `ravelon send-event`, a second process, sends to a named port.
+// The engine on the real platform, through the public API, taking event text that the built
+// `ravelon send-event`, a second process, sends to a named port.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
 #include "ravelon/ipc_port.h"
 #include "ravelon/korvid.h"
-#include "support/loopback_server.h"
 #include "support/real_loop.h"
 #include "support/recording_host.h"
 #include "support/store_reader.h"
@@ -24,21 +22,14 @@ namespace {
 using namespace std::string_literals;
 using std::chrono::milliseconds, std::chrono::seconds;
 
-class EngineE2eTest : public ::testing::Test {
+class IpcE2eTest : public ::testing::Test {
  protected:
-  EngineE2eTest() {
+  IpcE2eTest() {
     engine_.SetEventSink(&host_);
-    engine_.SetAddress("127.0.0.1");
-    engine_.SetPort(server_.port);
-    engine_.SetUrl("video.mjpg");
-    engine_.SetStreaming(true);
     engine_.DoSave(true);
   }
   bool Run(const std::function<bool()>& done, milliseconds limit = seconds(10)) {
-    return testing::RunUntil(*platform_, done, limit, [&] { server_.Poll(); });
-  }
-  int64_t Count(const std::string& text) const {
-    return std::ranges::count(host_.events, text, &testing::LoggedEvent::text);
+    return testing::RunUntil(*platform_, done, limit);
   }
   // Runs `ravelon send-event` with the shell words `args` while the loop runs; its exit status.
   int Send(const std::string& args) {
@@ -51,24 +42,10 @@ class EngineE2eTest : public ::testing::Test {
   }
 
   testing::TempFolder temp_;
-  testing::LoopbackServer server_;
   std::shared_ptr<Platform> platform_ = NewRealPlatform(temp_.Path() + "/registry.db");
   testing::RecordingHost host_;
   Korvid engine_{platform_};
 };
-using ConnectionE2eTest = EngineE2eTest;
-using IpcE2eTest = EngineE2eTest;
-
-// After a close at once (often queued by the time the connect event lets the loop run under load),
-// the next attempt follows the break delay, not the response timeout.
-TEST_F(ConnectionE2eTest, ServerClosingAtOnceLeadsToANewAttemptFiveSecondsLater) {
-  server_.close_on_accept = true;
-  engine_.Connect();
-  ASSERT_TRUE(Run([&] { return Count("WinSock.Close") > 0; }));
-  const MonoTime closed = platform_->GetClock().Monotonic();
-  ASSERT_TRUE(Run([&] { return Count("Connecting to the source.") > 1; }, seconds(8)));
-  EXPECT_GE(platform_->GetClock().Monotonic() - closed, milliseconds(4'900));
-}
 
 // Text given as an argument, in a file or on standard input reaches the engine unchanged, each
 // ending in a cut and so completing an event list of its own; with no port listening the command

@@ -15,6 +15,8 @@
 namespace ravelon {
 namespace {
 
+using namespace std::string_literals;
+
 TEST(DigestSessionTest, AnswersKnownChallenges) {
   const std::string cnonce = "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ";
   const std::string mufasa = "Mufasa:Circle of Life";
@@ -79,68 +81,45 @@ TEST(DigestSessionTest, AnswersKnownChallenges) {
   EXPECT_NE(RandomClientNonce(), mine);
 }
 
+// A run of challenges and requests. A challenge is its nonce ("-": an empty one), "~" when it
+// says stale, and the outcome it must give: R retry, X rejected, U unusable. A request is "#" and
+// the nc it must send with the latest nonce and a fresh client nonce (#0: refused).
 TEST(DigestSessionTest, CountsPerNonceAndTellsStaleFromRefusal) {
   int cnonces = 0;
   DigestSession session("u", "p", [&cnonces] { return "c" + std::to_string(++cnonces); });
-  struct Step {
-    std::string nonce;  // a challenge with this nonce ("" lacks one); "request": Authorize
-    bool stale;
-    int expected;  // the outcome of a challenge, or the request's nc (0: refused)
-  };
-  const std::string request = "request";
-  std::vector<Step> steps = {
-      {request, false, 0},  // nothing to answer yet
-      {"A", false, DigestSession::kRetry},
-      {request, false, 1},
-      {request, false, 2},
-      {"B", true, DigestSession::kRetry},
-      {request, false, 1},
-      {"C", false, DigestSession::kRejected},  // answered, not stale: refused
-      {request, false, 1},                     // the new nonce is answered next time
-  };
+  // Nothing to answer at first; a nonce answered and not stale is refused, and answered next time.
+  std::vector<std::string> steps = {"#0", "A R", "#1", "#2", "B~ R", "#1", "C X", "#1"};
   // Fresh nonces called stale on their first use: retried up to the limit.
-  for (int i = 0; i <= kMaxStaleRetries; ++i) {
-    steps.push_back({"S" + std::to_string(i), true,
-                     i < kMaxStaleRetries ? DigestSession::kRetry : DigestSession::kRejected});
-    steps.push_back({request, false, 1});
-  }
+  for (int i = 0; i <= kMaxStaleRetries; ++i)
+    steps.insert(steps.end(),
+                 {"S" + std::to_string(i) + (i < kMaxStaleRetries ? "~ R" : "~ X"), "#1"});
   // After the refusal, and after a nonce served a second request, the run starts anew.
-  steps.push_back({"T", true, DigestSession::kRetry});
-  steps.push_back({request, false, 1});
-  steps.push_back({request, false, 2});
-  for (int i = 0; i < kMaxStaleRetries; ++i) {
-    steps.push_back({"U" + std::to_string(i), true, DigestSession::kRetry});
-    steps.push_back({request, false, 1});
-  }
-  steps.insert(steps.end(), {{"", false, DigestSession::kUnusable},
-                             {request, false, 0},
-                             {"W", false, DigestSession::kRetry},  // nothing was answered
-                             {"X", false, DigestSession::kRetry},  // nor W
-                             {request, false, 1}});
-
+  steps.insert(steps.end(), {"T~ R", "#1", "#2"});
+  for (int i = 0; i < kMaxStaleRetries; ++i)
+    steps.insert(steps.end(), {"U" + std::to_string(i) + "~ R", "#1"});
+  // Neither W nor X was answered, so neither is a refusal.
+  steps.insert(steps.end(), {"- U", "#0", "W R", "X R", "#1"});
   std::string nonce;
   int requests = 0;
   for (size_t i = 0; i < steps.size(); ++i) {
-    const Step& step = steps[i];
+    const std::string& step = steps[i];
     std::string error, value;
-    if (step.nonce != request) {
-      const std::string challenge =
-          "Digest realm=r, qop=auth, stale=" + std::string(step.stale ? "TRUE" : "false") +
-          ", nonce=\"" + step.nonce + "\"";
-      EXPECT_EQ(session.OnChallenge({challenge}, error), step.expected) << "step " << i;
-      nonce = step.nonce;
-      continue;
+    if (step[0] != '#') {
+      nonce = step.substr(0, step.find_first_of("~ "));
+      if (nonce == "-") nonce.clear();
+      const std::string challenge = "Digest realm=r, qop=auth, stale=" +
+                                    (step.find('~') != std::string::npos ? "TRUE"s : "false"s) +
+                                    ", nonce=\"" + nonce + "\"";
+      const auto outcome = static_cast<size_t>(session.OnChallenge({challenge}, error));
+      EXPECT_EQ(outcome, std::string("RXU").find(step.back())) << "step " << i;
+    } else if (!session.Authorize("GET", "/video.cgi", value, error)) {
+      EXPECT_EQ(step, "#0") << "step " << i << ": " << error;
+    } else {
+      char part[96];
+      std::snprintf(part, sizeof part, "nonce=\"%s\", nc=%08x, cnonce=\"c%d\"", nonce.c_str(),
+                    step[1] - '0', ++requests);
+      EXPECT_NE(value.find(part), std::string::npos) << "step " << i << ": " << value;
     }
-    if (!session.Authorize("GET", "/video.cgi", value, error)) {
-      EXPECT_EQ(step.expected, 0) << "step " << i << ": " << error;
-      continue;
-    }
-    // The nonce of the latest challenge, its count, a fresh client nonce.
-    char nc[16];
-    std::snprintf(nc, sizeof nc, "%08x", step.expected);
-    const std::string part =
-        "nonce=\"" + nonce + "\", nc=" + nc + ", cnonce=\"c" + std::to_string(++requests) + "\"";
-    EXPECT_NE(value.find(part), std::string::npos) << "step " << i << ": " << value;
   }
 }
 

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -55,27 +52,6 @@ void ExpectAtEveryCut(std::string_view stream, const Result& expected) {
   ASSERT_EQ(Decode(bytes), expected) << stream.substr(0, 80) << " byte by byte";
 }
 
-TEST(ChunkedDecoderTest, RandomBodiesDecodeByteIdenticallyWhereverCut) {
-  // Body length, largest chunk, line end, extensions and trailers.
-  const std::tuple<size_t, size_t, std::string, bool> shapes[] = {
-      {0, 1, "\r\n", false},  {300, 1, "\r\n", false},   {2000, 700, "\r\n", true},
-      {1500, 64, "\n", true}, {3000, 3000, "\n", false}, {4000, 300, "\r\n", true}};
-  std::mt19937 rng(20240613);
-  for (const auto& [length, max_chunk, eol, extras] : shapes) {
-    std::string body(length, '\0'), stream;
-    for (char& c : body) c = static_cast<char>(rng());
-    // A reference encoding: hex sizes in either case, some with leading zeros.
-    for (size_t at = 0, n; at < body.size(); at += n) {
-      n = std::min(body.size() - at, 1 + rng() % max_chunk);
-      char size[32];
-      std::snprintf(size, sizeof size, rng() % 2 ? "%0*zx" : "%0*zX", int(rng() % 4), n);
-      stream += size + std::string(extras ? " ;ext=\"a;b\"" : "") + eol + body.substr(at, n) + eol;
-    }
-    stream += "0" + (extras ? ";last" + eol + "Expires: never" + eol + "X-Sum:" : "") + eol + eol;
-    ExpectAtEveryCut(stream + "HTTP/1.1 200 OK\r\n", Result{kDone, body, "", stream.size()});
-  }
-}
-
 TEST(ChunkedDecoderTest, StreamsGiveTheirStatusDataAndError) {
   const std::string size_line_at_limit = "1;" + std::string(kChunkSizeLineLimit - 2, 'e');
   const std::string trailer_at_limit = "X:" + std::string(kChunkTrailerLineLimit - 2, 'v');
@@ -97,6 +73,7 @@ TEST(ChunkedDecoderTest, StreamsGiveTheirStatusDataAndError) {
        "hello0123456789", ""},
       {"3\t\r\nabc\r\n0\r\nAZaz09!#$%&'*+-.^_`|~: 1\r\nx-b:\r\n\r\n", kDone, "abc", ""},
       {"3\r\nabc\n0\nT: v\r\n\n", kDone, "abc", ""},
+      {"4\r\n\r\n\n\r\r\n0\r\n\r\n", kDone, "\r\n\n\r", ""},  // line ends in the data
       {"3\r\nab", kMore, "ab", ""},
       {"3\r\nabc\r", kMore, "abc", ""},
       {"0\r\nT: v\r\n", kMore, "", ""},

@@ -19,6 +19,13 @@ namespace {
 
 constexpr double kDay = 46'000;
 
+std::shared_ptr<MediaFrame> Frame(uint8_t type, const std::string& data, int32_t id) {
+  auto frame = std::make_shared<MediaFrame>();
+  frame->SetData(type, data);
+  frame->setFrameId(id);
+  return frame;
+}
+
 class FramePipelineTest : public ::testing::Test, public FramePipelineOwner {
  protected:
   FramePipelineTest() { clock_.SetLocalDateTime(kDay, 12 * 3600); }
@@ -29,8 +36,7 @@ class FramePipelineTest : public ::testing::Test, public FramePipelineOwner {
   }
 
   std::shared_ptr<MediaFrame> Handle(uint8_t type, const std::string& data, bool expect = true) {
-    auto frame = std::make_shared<MediaFrame>();
-    frame->SetData(type, data);
+    auto frame = Frame(type, data, 0);
     EXPECT_EQ(pipeline_.HandleNewFrame(frame), expect);
     return frame;
   }
@@ -160,13 +166,6 @@ TEST_F(FramePipelineTest, FilterVerdictsAndWhatReachesTheQueue) {
   pipeline_.StartConnection();  // the chain starts afresh with every connection
   EXPECT_EQ(chain->resets, 1);
   EXPECT_EQ(queue_.Count(), 0);
-}
-
-std::shared_ptr<MediaFrame> Frame(uint8_t type, const std::string& data, int32_t id) {
-  auto frame = std::make_shared<MediaFrame>();
-  frame->SetData(type, data);
-  frame->setFrameId(id);
-  return frame;
 }
 
 // The newest queued frame ("abc", number 1) meets a new one ("def", number 2): the last place
