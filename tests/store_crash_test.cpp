@@ -1,99 +1,287 @@
-// Crash consistency of the frame store: a save cut short after any file change, or halfway through
-// a write, leaves every frame acknowledged before the cut readable exactly once and in order, and
-// a fresh writer continues the registered set or begins a new one.
+// Crash consistency of the frame store. A workload of save runs covers a new set, new segments,
+// a roll-over by size, one by time and a recycled set, with and without fast preallocation and
+// syncing. It is cut at every file change: by a power loss (only what was synced stays), by the
+// death of the process (every change so far stays, the next one torn in half), and by a write or
+// sync that fails and then works again. After each cut a fresh writer continues from the
+// registered set and saves one more frame, and the folder must read as consistent: every set
+// passes `store verify`, no frame is there twice, the frames keep their order, and no frame
+// counted as saved is lost, except, without syncing, under a power loss.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <tuple>
+#include <cerrno>
+#include <map>
+#include <set>
 
 #include "common/engine_limits.h"
 #include "pipeline/save_queue.h"
+#include "ravelon/testing/fault_injecting_file_system.h"
 #include "ravelon/testing/memory_file_system.h"
 #include "ravelon/testing/simulated_loop.h"
 #include "schedule/rate_statistics.h"
+#include "store/store_folder.h"
+#include "store/store_verify.h"
 #include "store/store_writer.h"
 #include "support/store_reader.h"
 
 namespace ravelon {
 namespace {
 
-// A writer on /store/ with a 2 MB size limit and 1 MB growth steps, saving a second after its last
-// save. It records each set begun and each frame acknowledged as saved, with the number of file
-// changes in `log` by then.
+const std::string kFolder = "/store/";
+
+// One save run of the workload.
+struct Run {
+  int frames = 0;
+  int64_t bytes = 0;  // of each frame
+  double advance_seconds = 1;
+  bool new_segment = false;
+  bool time_limit = false;  // from this run on: sets of one hour
+  bool recycle = false;     // the next new set takes over the oldest set's files
+};
+
+// 60 runs: small frames, empty runs that move a segment's end, three large frames that pass the
+// 1 MB size limit, a switch to a one-hour time limit with two roll-overs, and a recycle.
+std::vector<Run> Workload() {
+  std::vector<Run> runs;
+  for (int i = 0; i < 60; ++i) {
+    Run run{i % 3, 200 + 97 * (i % 11)};
+    run.new_segment = i % 9 == 4;
+    if (i == 10) run = {3, 400'000};
+    run.time_limit = i >= 30;
+    if (i == 38 || i == 52) run.advance_seconds = 3'600;
+    run.recycle = i == 48;
+    runs.push_back(run);
+  }
+  return runs;
+}
+
+// A store writer on /store/ as the engine drives it, with what it told its owner.
 struct Writer final : StoreWriterOwner {
-  Writer(MemoryFileSystem& files, const std::vector<FileMutation>& changes)
-      : writer(files, loop.GetClock(), rates, *this), log(changes) {
-    writer.Settings() = {"/store/", true, 0, 2, 0, 1, false};
+  Writer(FileSystem& files, bool sync, bool fast) : writer(files, loop.GetClock(), rates, *this) {
+    writer.Settings() = {kFolder, true, 0, 1, 0, 1, fast};
+    writer.Settings().syncWrites = sync;
   }
   void OnNewFileSet(const std::string& name, double time) override {
-    sets.emplace_back(name, time, log.size());
+    registered = {name, time};
+    names.push_back(name);
   }
   void OnSegmentRestart() override {}
   void Debug(uint8_t, const std::string&) override {}
+
   int32_t Save(const std::vector<std::string>& frames) {
-    loop.AdvanceBy(std::chrono::seconds(1));
     for (const std::string& data : frames) {
       auto frame = std::make_shared<MediaFrame>();
-      frame->SetData(data.size() > size_t{kMegabyte} ? kJpeg : kText, data);
+      frame->SetData(kText, data);
       queue.Offer(frame);
     }
-    const int32_t saved = writer.ForcedSave(queue, true);
-    for (const std::string& data : frames) acknowledged.emplace_back(data, log.size());
-    return saved;
+    return writer.ForcedSave(queue, true);
   }
+
   SimulatedLoop loop;
   RateStatistics rates{loop.GetClock()};
   SaveQueue queue;
   StoreWriter writer;
-  const std::vector<FileMutation>& log;
-  std::vector<std::tuple<std::string, double, size_t>> sets;  // name, start, changes
-  std::vector<std::pair<std::string, size_t>> acknowledged;
+  std::pair<std::string, double> registered;
+  std::vector<std::string> names;  // every set begun, in order
 };
 
-TEST(StoreCrashTest, EveryCutKeepsAcknowledgedFramesExactlyOnce) {
-  MemoryFileSystem memory;
-  memory.Apply(FileMutation::CreateDirectory("/store"));
-  std::vector<FileMutation> log;
-  Writer first(memory, log);
-  first.writer.Prepare();
-  ASSERT_EQ(first.Save({"earlier 0", "earlier 1", "earlier 2"}), 3);
-  const std::unique_ptr<MemoryFileSystem> before = memory.Clone();
-  memory.SetObserver([&](const FileMutation& m) { log.push_back(m); });
-  ASSERT_EQ(first.Save({"later 0", "later 1"}), 2);
-  first.writer.BeginNewSegment();
-  ASSERT_EQ(first.Save({"jpeg 0" + std::string(kMegabyte, 'a')}), 1);  // grows the data file
-  ASSERT_EQ(first.Save({}), 0);                                        // moves the segment's end
-  ASSERT_EQ(first.Save({"jpeg 1" + std::string(kMegabyte, 'b')}), 1);  // passes the limit
-  ASSERT_GE(log.size(), 15u);
-  // Cut after `kept` changes, and, where the next change writes bytes, halfway through it too.
-  for (size_t cut = 0; cut < 2 * log.size() + 1; ++cut) {
-    const size_t kept = cut / 2;
-    const bool torn = cut % 2 == 1;
-    if (torn && log[kept].data.size() < 2) continue;
-    SCOPED_TRACE("cut after " + std::to_string(kept) + " changes" + (torn ? " and a half" : ""));
-    const std::unique_ptr<MemoryFileSystem> disk = before->Clone();
-    for (size_t i = 0; i < kept + torn; ++i) {
-      FileMutation change = log[i];
-      if (i == kept) change.data.resize(change.data.size() / 2);
-      ASSERT_EQ(disk->Apply(change), 0);
+// What a cut must leave: the frames counted as saved before it (in order), and those that may
+// be there too (the run it interrupted).
+struct Expected {
+  std::vector<std::string> kept;
+  std::set<std::string> maybe;
+  std::pair<std::string, double> registered;  // the set a restarted engine is told to continue
+  int failed_runs = 0;
+};
+
+// Checks the folder after a restart saved one frame: every set sound, every frame once, in order.
+void CheckFolder(MemoryFileSystem& disk, const Expected& expected) {
+  StoreReader reader(disk, kFolder);
+  std::vector<FileSetInfo> sets;
+  std::string error;
+  ASSERT_TRUE(reader.ListFileSets(sets, error)) << error;
+  std::vector<std::string> stored;
+  for (const FileSetInfo& set : sets) {
+    const cli::SetVerdict verdict =
+        cli::VerifyFileSet(disk, cli::StoreFolder{kFolder, true, kFolder}, set);
+    for (const cli::StoreProblem& problem : verdict.problems)
+      ADD_FAILURE() << cli::FormatProblem(set.name, problem);
+    FrameWalkCounts counts;
+    reader.ForEachFrame(
+        set.name, [&](const StoredFrame& f) { return stored.push_back(f.data), true; }, counts,
+        error);
+  }
+  ASSERT_FALSE(stored.empty());
+  EXPECT_EQ(stored.back(), "after the restart");
+  stored.pop_back();
+  std::vector<std::string> kept;  // the stored frames, without those of the interrupted run
+  for (const std::string& data : stored) {
+    if (expected.maybe.count(data) == 0) kept.push_back(data);
+  }
+  EXPECT_EQ(std::set<std::string>(stored.begin(), stored.end()).size(), stored.size())
+      << "a frame is there twice";
+  EXPECT_EQ(kept, expected.kept);
+}
+
+// Continues the store on `disk` from the registered set, saves one frame, and checks the folder;
+// with syncing, also as a power loss right then would leave it (what the restart mended stays).
+void CheckAfterRestart(MemoryFileSystem& disk, bool sync, const Expected& expected) {
+  Writer next(disk, sync, false);
+  next.loop.AdvanceBy(std::chrono::hours(3));
+  next.writer.SetFileSet(expected.registered.first, expected.registered.second);
+  next.writer.Prepare();
+  ASSERT_EQ(next.Save({"after the restart"}), 1);
+  CheckFolder(disk, expected);
+  if (sync) CheckFolder(*disk.AfterPowerLoss(), expected);
+}
+
+// A disk with an empty store folder on it, synced.
+std::unique_ptr<MemoryFileSystem> NewDisk() {
+  auto disk = std::make_unique<MemoryFileSystem>();
+  disk->Apply(FileMutation::CreateDirectory("/store"));
+  disk->Apply(FileMutation::SyncDirectory("/"));
+  return disk;
+}
+
+// Runs the workload on `files` over `memory`, calling `cut(expected, change)` as each change of
+// the files takes effect, and once more at the end with no change.
+using CutPoint = std::function<void(const Expected&, const FileMutation* change)>;
+
+void RunWorkload(MemoryFileSystem& memory, FileSystem& files, bool sync, bool fast,
+                 const CutPoint& cut) {
+  Writer w(files, sync, fast);
+  Expected expected;
+  memory.SetObserver([&](const FileMutation& change) {
+    expected.registered = w.registered;
+    cut(expected, &change);
+  });
+  w.writer.Prepare();
+  int frame = 0;
+  std::vector<std::string> pending;  // queued, in order
+  for (const Run& run : Workload()) {
+    w.loop.AdvanceBy(std::chrono::milliseconds(static_cast<int64_t>(run.advance_seconds * 1000)));
+    if (run.new_segment) w.writer.BeginNewSegment();
+    if (run.time_limit) w.writer.Settings().fileLimitType = 1;
+    if (run.recycle) {
+      // The host gives up the oldest set: its frames are gone once the next set takes its files.
+      w.writer.SetRecycleFile(kFolder + w.names.front());
+      for (const StoredFrame& f : testing::ReadFileSet(memory, kFolder + w.names.front())) {
+        std::erase(expected.kept, f.data);
+        expected.maybe.insert(f.data);
+      }
     }
-    auto sets = first.sets;  // the registered set: the last one begun before the cut
-    std::erase_if(sets, [&](const auto& set) { return std::get<2>(set) > kept; });
-    Writer next(*disk, log);
-    next.loop.AdvanceBy(std::chrono::hours(1));
-    next.writer.SetFileSet(std::get<0>(sets.back()), std::get<1>(sets.back()));
-    next.writer.Prepare();
-    ASSERT_EQ(next.Save({"after the restart"}), 1);
-    // Every frame acknowledged before the cut and the one saved after it, once each and in order.
-    std::vector<std::string> expected, stored;
-    for (const auto& [data, changes] : first.acknowledged)
-      if (changes <= kept) expected.push_back(data);
-    expected.push_back("after the restart");
-    for (const auto* begun : {&first.sets, &next.sets})
-      for (const auto& [name, time, changes] : *begun)
-        for (const auto& frame : testing::ReadFileSet(*disk, "/store/" + name))
-          if (std::ranges::count(expected, frame.data) > 0) stored.push_back(frame.data);
-    EXPECT_TRUE(stored == expected) << stored.size() << " of " << expected.size();
+    std::vector<std::string> frames;
+    for (int i = 0; i < run.frames; ++i) {
+      std::string data = "frame " + std::to_string(frame++) + " ";
+      data.resize(static_cast<size_t>(run.bytes), '.');
+      frames.push_back(data);
+    }
+    expected.maybe.insert(frames.begin(), frames.end());
+    pending.insert(pending.end(), frames.begin(), frames.end());
+    // The frames saved come first, then those of a failed run (lost, and counted so; whatever
+    // part of them reached the files may still be named there), then those still queued.
+    const size_t saved = static_cast<size_t>(w.Save(frames));
+    const size_t lost = pending.size() - saved - static_cast<size_t>(w.queue.Count());
+    for (size_t i = 0; i < saved; ++i) expected.maybe.erase(pending[i]);
+    expected.kept.insert(expected.kept.end(), pending.begin(), pending.begin() + saved);
+    pending.erase(pending.begin(), pending.begin() + saved + lost);
+    if (lost > 0) ++expected.failed_runs;
+  }
+  memory.SetObserver({});
+  expected.registered = w.registered;
+  cut(expected, nullptr);
+}
+
+struct Mode {
+  bool sync, fast;
+};
+const Mode kModes[] = {{true, false}, {true, true}, {false, false}, {false, true}};
+
+TEST(StoreCrashTest, PowerLossAndProcessDeathAtEveryChange) {
+  int cuts = 0;
+  for (const auto& [sync, fast] : kModes) {
+    const std::unique_ptr<MemoryFileSystem> disk = NewDisk();
+    MemoryFileSystem& memory = *disk;
+    std::unique_ptr<MemoryFileSystem> shadow = memory.Clone();  // the disk as the process left it
+    size_t changes = 0;
+    RunWorkload(
+        memory, memory, sync, fast, [&](const Expected& expected, const FileMutation* change) {
+          SCOPED_TRACE(std::string(sync ? "sync" : "no sync") + (fast ? ", fast" : "") +
+                       ", cut at change " + std::to_string(changes++));
+          // The process dies before the change, or halfway through a write.
+          CheckAfterRestart(*shadow->Clone(), sync, expected);
+          ++cuts;
+          if (change && change->kind == FileMutation::Kind::kWrite && change->data.size() >= 2) {
+            std::unique_ptr<MemoryFileSystem> torn = shadow->Clone();
+            FileMutation half = *change;
+            half.data.resize(half.data.size() / 2);
+            torn->Apply(half);
+            CheckAfterRestart(*torn, sync, expected);
+            ++cuts;
+          }
+          if (change) shadow->Apply(*change);
+          // The power goes after the change: with syncing, every frame counted as saved stays.
+          if (sync) {
+            CheckAfterRestart(*memory.AfterPowerLoss(), sync, expected);
+            ++cuts;
+          }
+        });
+  }
+  std::printf("cut points tried: %d\n", cuts);
+  EXPECT_GT(cuts, 2'000);
+}
+
+// A write or a sync fails (disk full, I/O error) at each point of the workload in turn and then
+// works again: only the run it hit fails, its frames are counted as lost, every other frame is
+// saved once and in order, and the folder reads as consistent.
+TEST(StoreCrashTest, AFailingWriteOrSyncLeavesTheStoreConsistent) {
+  int failures = 0;
+  for (const bool sync : {true, false}) {
+    for (const int32_t error : {ENOSPC, EIO, 0}) {  // 0: a failing sync (EIO)
+      if (error == 0 && !sync) continue;
+      for (int64_t nth = 1;; ++nth) {
+        SCOPED_TRACE(std::string(sync ? "sync" : "no sync") + ", failure " + std::to_string(error) +
+                     " at " + std::to_string(nth));
+        const std::unique_ptr<MemoryFileSystem> disk = NewDisk();
+        MemoryFileSystem& memory = *disk;
+        FaultInjectingFileSystem faulty(memory);
+        if (error == 0) {
+          faulty.FailNthSync(nth, EIO);
+        } else {
+          faulty.FailNthWrite(nth, error);
+        }
+        Expected at_end;
+        RunWorkload(memory, faulty, sync, false,
+                    [&](const Expected& expected, const FileMutation* change) {
+                      if (!change) at_end = expected;
+                    });
+        if ((error == 0 ? faulty.SyncsSeen() : faulty.WritesSeen()) < nth) break;  // never hit
+        ++failures;
+        EXPECT_LE(at_end.failed_runs, 1);
+        CheckAfterRestart(memory, sync, at_end);
+      }
+    }
+  }
+  std::printf("failures tried: %d\n", failures);
+}
+
+// The check the sweeps rely on does find damage: a store whose frames lost their records fails it.
+TEST(StoreCrashTest, VerifyFailsOnADamagedStore) {
+  const std::unique_ptr<MemoryFileSystem> disk = NewDisk();
+  std::string last_set;
+  RunWorkload(*disk, *disk, false, false, [&](const Expected& expected, const FileMutation*) {
+    last_set = expected.registered.first;
+  });
+  disk->Apply(FileMutation::Write(kFolder + last_set + ".idx", kIndexRecordBytes,
+                                  std::string(kIndexRecordBytes, '\0')));
+  StoreReader reader(*disk, kFolder);
+  std::vector<FileSetInfo> sets;
+  std::string error;
+  ASSERT_TRUE(reader.ListFileSets(sets, error));
+  for (const FileSetInfo& set : sets) {
+    EXPECT_EQ(cli::VerifyFileSet(*disk, cli::StoreFolder{kFolder, true, kFolder}, set).Sound(),
+              set.name != last_set)
+        << set.name;
   }
 }
 

@@ -34,8 +34,12 @@ class RandomAccessFile {
   // the bytes, where the file system can; otherwise fails (callers fall back
   // to SetSize).
   virtual int32_t Allocate(int64_t size, std::string& error) = 0;
-  // Makes every write so far durable.
+  // Makes every write so far durable (the data and the length; not the
+  // file's name: see FileSystem::SyncDirectory).
   virtual int32_t Sync(std::string& error) = 0;
+  // Whether the file still has a name: false once it was removed, or
+  // replaced by a rename onto its name (its folder removed included).
+  virtual int32_t IsLinked(bool& linked, std::string& error) = 0;
 };
 
 struct DirectoryEntry {
@@ -63,6 +67,9 @@ class FileSystem {
   // system's order.
   virtual int32_t List(const std::string& path, std::vector<DirectoryEntry>& entries,
                        std::string& error) = 0;
+  // Makes the folder's entries durable: files created in, renamed into or
+  // removed from `path` keep that state after a power loss.
+  virtual int32_t SyncDirectory(const std::string& path, std::string& error) = 0;
 };
 
 std::unique_ptr<FileSystem> NewPosixFileSystem();

@@ -128,6 +128,20 @@ class Korvid final {
   void SetBoundaryDiscovery(const bool& value);
   bool GetBoundaryDiscovery() const;
 
+  // When on (the default; "SyncWrites" = "0" turns it off), each save run
+  // makes its frames and their index records durable before it writes the
+  // segment record that names them, and that record after: a frame counted
+  // as saved survives a power loss. Off, a power loss may take the frames
+  // of the last seconds (whatever the system had not yet written back), and
+  // the set still reads as consistent after a restart.
+  void SetSyncWrites(const bool& value);
+  bool GetSyncWrites() const;
+
+  // The most megabytes of frames that wait for the next save
+  // ("SaveQueueMB", 1 to 1024; 64 by default); frames beyond it are dropped
+  // and reported as lost.
+  void SetSaveQueueMegabytes(const int32_t& value);
+
  private:
   struct Parts;  // the engine's parts and their wiring (src/engine/korvid_parts.h)
   std::unique_ptr<Parts> m_parts;

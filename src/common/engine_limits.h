@@ -69,6 +69,12 @@ inline constexpr int64_t kChunkSizeLimit = int64_t{1} << 40;
 // Frames waiting for a save run: about 10 s of a 30 fps source; a full queue
 // keeps the most valuable of its newest frame and the new one.
 inline constexpr int32_t kSaveQueueCapacity = 300;
+// The bytes those frames may hold: 64 MB is about 8 s of a 1080p source at
+// 25 fps (300 KB frames), so a save cadence of a few seconds loses nothing,
+// while a stalled disk cannot make 300 large frames take hundreds of MB.
+inline constexpr int32_t kDefaultSaveQueueMegabytes = 64;
+// A host may allow up to 1 GB per source.
+inline constexpr int32_t kMaxSaveQueueMegabytes = 1'024;
 // Frame numbers wrap to 1 after this: nine digits in every host's display.
 inline constexpr int32_t kMaxFrameNumber = 999'999'999;
 // The number of the placeholder frame a connection starts with; the next

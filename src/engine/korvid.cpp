@@ -193,6 +193,15 @@ void Korvid::SetRequestStyle(const RequestStyle& value) {
   m_parts->connection.Settings().requestStyle = value;
 }
 RequestStyle Korvid::GetRequestStyle() const { return m_parts->connection.Settings().requestStyle; }
+void Korvid::SetSyncWrites(const bool& value) { m_parts->store.Settings().syncWrites = value; }
+bool Korvid::GetSyncWrites() const { return m_parts->store.Settings().syncWrites; }
+
+void Korvid::SetSaveQueueMegabytes(const int32_t& value) {
+  if (value >= 1 && value <= kMaxSaveQueueMegabytes) {
+    m_parts->saveQueue.SetByteLimit(value * kMegabyte);
+  }
+}
+
 void Korvid::SetBoundaryDiscovery(const bool& value) {
   m_parts->connection.Settings().boundaryDiscovery = value;
 }

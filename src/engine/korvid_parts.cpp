@@ -1,5 +1,6 @@
 #include "engine/korvid_parts.h"
 
+#include "common/engine_limits.h"
 #include "common/hex_encoding.h"
 #include "common/number_encoding.h"
 #include "engine/source_settings.h"
@@ -41,6 +42,7 @@ void Korvid::Parts::ApplySettings(const std::string& key) {
   viewer.SetInterval(s.viewInterval);
   viewer.SetSchedule(s.schedule);  // evaluated from scratch at the next tick
   srcID = s.srcID;
+  saveQueue.SetByteLimit(s.saveQueueMegabytes * kMegabyte);
 }
 
 void Korvid::Parts::OnConnectionStarting() {

@@ -96,6 +96,7 @@ TEST_F(KorvidTest, SingleResponsesArePolledAtTheShorterOfViewAndSaveInterval) {
 }
 
 TEST_F(KorvidTest, ReleaseSavesTheOpenReceiptAndStopsEverything) {
+  engine_.UseFastPreallocation(true);
   StartRecording();
   // The first text joins the connection's placeholder, which has no stamp of
   // this hour: it is complete at once, and so is the next one.
@@ -123,6 +124,16 @@ TEST_F(KorvidTest, ReleaseSavesTheOpenReceiptAndStopsEverything) {
   const auto saved = testing::ReadFileSet(platform_->files(), "store/" + engine_.FileName());
   ASSERT_EQ(saved.size(), 3u);
   EXPECT_NE(saved[2].data.find("CAKE"), std::string::npos);
+  // The first text went into the unstamped placeholder; it is stored at the
+  // moment it came, 600 ms before the next, never at the zero date.
+  const auto ms = [](int32_t t) {
+    return t / 10'000'000 * 3'600'000 + t / 100'000 % 100 * 60'000 + t % 100'000;
+  };
+  EXPECT_EQ(saved[0].date, saved[1].date);
+  EXPECT_EQ(ms(saved[1].time) - ms(saved[0].time), 600);
+  // Fast preallocation gave the new data file its whole 10 MB at once.
+  EXPECT_EQ(platform_->files().Contents("store/" + engine_.FileName() + ".bin").size(),
+            10 * kMegabyte);
   // A released engine ticks no more, however long the host waits.
   const size_t logged = host_.events.size();
   platform_->AdvanceBy(std::chrono::minutes(5));

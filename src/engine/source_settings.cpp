@@ -48,6 +48,9 @@ SourceSettings ReadSourceSettings(RegUtils& registry, const std::string& key) {
   s.connection.requestStyle = static_cast<RequestStyle>(
       bounded("RequestStyle", "0", 0, static_cast<int32_t>(RequestStyle::kHttp11), 0));
   s.connection.boundaryDiscovery = get("BoundaryDiscovery", "0") == "1";
+  s.store.syncWrites = get("SyncWrites", "1") != "0";
+  s.saveQueueMegabytes = bounded("SaveQueueMB", std::to_string(kDefaultSaveQueueMegabytes).c_str(),
+                                 1, kMaxSaveQueueMegabytes, kDefaultSaveQueueMegabytes);
   return s;
 }
 

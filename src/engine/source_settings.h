@@ -24,6 +24,7 @@ struct SourceSettings {
   double fileTime = 0;   // its start ("FileTime"); 0 when missing or broken
   int32_t viewInterval = 0;
   int16_t srcID = 0;
+  int32_t saveQueueMegabytes = 0;  // the save queue's bound in bytes, in megabytes
   WeeklySchedule schedule;
 };
 

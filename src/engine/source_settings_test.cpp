@@ -23,7 +23,8 @@ std::string Summary(const SourceSettings& s) {
       << " dosave=" << s.store.doSave << " id=" << s.srcID << " time=" << s.fileTime
       << " sunday=" << int{ScheduleActionAt(s.schedule, 7, 30'000)}
       << " style=" << int{static_cast<uint8_t>(s.connection.requestStyle)}
-      << " discover=" << s.connection.boundaryDiscovery;
+      << " discover=" << s.connection.boundaryDiscovery << " sync=" << s.store.syncWrites
+      << " queue=" << s.saveQueueMegabytes;
   return out.str();
 }
 
@@ -38,19 +39,21 @@ TEST(SourceSettingsTest, EachValueIsReadOrFallsBackOnItsOwn) {
   const std::pair<std::string, std::string> cases[] = {
       {"",
        "port=80 streaming=1 user= save=500 view=500 limit=10 prealloc=1 type=0 dosave=0 id=0 "
-       "time=0 sunday=1 style=0 discover=0"},
+       "time=0 sunday=1 style=0 discover=0 sync=1 queue=64"},
       {"Port=8080;SaveInterval=10;ViewInterval= 60000 ;FileLimitValue=1999;PreAllocationBlock=0;"
        "FileLimitType=1;SrcID=30000;DoSave=no;UserName=admin;RequestStyle=2;BoundaryDiscovery=1;"
+       "SyncWrites=0;SaveQueueMB=1024;"
        "FileTime=" +
            StringToHex(DoubleToBytes(45000.5)) + ";Schedule=" + StringToHex(week),
        "port=8080 streaming=1 user=admin save=10 view=60000 limit=1999 prealloc=0 type=1 dosave=1 "
-       "id=30000 time=45000.5 sunday=3 style=2 discover=1"},
+       "id=30000 time=45000.5 sunday=3 style=2 discover=1 sync=0 queue=1024"},
       {"Port=70000;SaveInterval=5;ViewInterval=60001;FileLimitValue=2000;PreAllocationBlock=1000;"
        "FileLimitType=2;SrcID=abc;Streaming=yes;DoSave=;RequestStyle=3;BoundaryDiscovery=yes;"
+       "SyncWrites=no;SaveQueueMB=0;"
        "FileTime=000000000010F9E54;Schedule=" +
            StringToHex(week.substr(0, week.size() - 1)),  // Sunday a byte short
        "port=80 streaming=0 user= save=500 view=500 limit=600 prealloc=1 type=0 dosave=1 id=0 "
-       "time=0 sunday=1 style=0 discover=0"}};
+       "time=0 sunday=1 style=0 discover=0 sync=1 queue=64"}};
   const std::string key = SourceKey("Software\\Ravelon\\", "till 3");
   for (const auto& [values, expected] : cases) {
     std::unique_ptr<RegistryStore> store = NewMemoryRegistryStore();

@@ -1,5 +1,6 @@
 // The current frame: merging event text into the open event list,
 // finishing a frame and offering it to the save queue.
+#include "common/date_time.h"
 #include "common/number_encoding.h"
 #include "pipeline/frame_pipeline.h"
 
@@ -57,7 +58,9 @@ void FramePipeline::FinishCurrentFrame() {
 void FramePipeline::OfferToQueue(const std::shared_ptr<MediaFrame>& frame) {
   if (!m_owner.SavingAllowed()) return;
   if (frame->hasMark(kMarkNoStore) && !frame->hasMark(kMarkStoreAnyway)) return;
-  m_saveQueue.Offer(frame);
+  double date = 0, time = 0;
+  GetNowDateTime(m_clock, date, time);
+  m_saveQueue.Offer(frame, {date, time});
   frame->addFlags(kQueued);
 }
 

@@ -192,5 +192,31 @@ TEST(SaveQueueTest, AFullQueueKeepsTheMoreValuableOfItsNewestAndTheNewFrame) {
   }
 }
 
+// A queue bounded to 10 bytes: a frame that does not fit takes the newest frame's place when it
+// wins and fits there, else the newest frame stays; an empty queue takes any frame.
+TEST(SaveQueueTest, TheByteLimitBoundsTheQueue) {
+  using Offer = std::pair<uint8_t, std::string>;
+  // offers; the frames queued, frames lost and bytes afterwards
+  const std::tuple<std::vector<Offer>, std::string, int32_t, int64_t> cases[] = {
+      {{{kJpeg, "aa"}, {kJpeg, "bb"}, {kJpeg, "cccccccc"}}, "aa cccccccc ", 1, 10},
+      {{{kJpeg, "aa"}, {kJpeg, "bb"}, {kJpeg, "ccccccccc"}}, "aa bb ", 1, 4},
+      {{{kJpeg, "aa"}, {kText, "bb"}, {kText, "cccccc"}}, "aa bb cccccc ", 0, 10},
+      {{{kJpeg, "aa"}, {kText, "bb"}, {kText, "ccccccc"}}, "aa bb ", 1, 4},
+      {{{kJpeg, "aa"}, {kText, "bb"}, {kText, "cccccc"}, {kText, "d"}}, "aa bb cccccc ", 1, 10},
+      {{{kEventList, "a very long list"}}, "a very long list ", 0, 16},
+  };
+  for (const auto& [offers, queued, lost, bytes] : cases) {
+    SaveQueue queue;
+    queue.SetByteLimit(10);
+    for (const auto& [type, data] : offers) queue.Offer(Frame(type, data, 1));
+    EXPECT_EQ(std::tuple(queue.FramesLost(), queue.Bytes()), std::tuple(lost, bytes)) << queued;
+    std::string frames;
+    for (; !queue.IsEmpty(); queue.RemoveFront())
+      frames += queue.Front()->getDataBlock().Text() + " ";
+    EXPECT_EQ(frames, queued);
+    EXPECT_EQ(queue.Bytes(), 0);
+  }
+}
+
 }  // namespace
 }  // namespace ravelon

@@ -24,15 +24,44 @@ std::shared_ptr<MediaFrame> ChooseQueuedFrame(const std::shared_ptr<MediaFrame>&
 
 }  // namespace
 
-void SaveQueue::Offer(const std::shared_ptr<MediaFrame>& frame) {
-  if (m_frames.Count() < kSaveQueueCapacity) {
-    m_frames.Append(frame);
+void SaveQueue::Offer(const std::shared_ptr<MediaFrame>& frame, std::pair<double, double> arrival) {
+  const Entry entry{frame->getDataLength(), arrival};
+  if (m_frames.IsEmpty() ||
+      (m_frames.Count() < kSaveQueueCapacity && m_bytes + entry.bytes <= m_byteLimit)) {
+    Append(frame, entry);
     return;
   }
   std::shared_ptr<MediaFrame> taken = m_frames.TakeLast();
+  const Entry taken_entry = m_entries.back();
+  m_entries.pop_back();
+  m_bytes -= taken_entry.bytes;
   std::shared_ptr<MediaFrame> kept = ChooseQueuedFrame(taken, frame);
+  Entry kept_entry = kept == taken ? taken_entry : Entry{kept->getDataLength(), arrival};
+  if (kept != taken && m_bytes + kept_entry.bytes > m_byteLimit && !m_frames.IsEmpty()) {
+    kept = taken;  // the winner does not fit: the newest frame stays
+    kept_entry = taken_entry;
+  }
   if (kept == taken || kept == frame) ++m_framesLost;  // two texts joined lose nothing
-  m_frames.Append(std::move(kept));
+  Append(std::move(kept), kept_entry);
+}
+
+void SaveQueue::Append(std::shared_ptr<MediaFrame> frame, Entry entry) {
+  m_frames.Append(std::move(frame));
+  m_bytes += entry.bytes;
+  m_entries.push_back(entry);
+}
+
+void SaveQueue::RemoveFront() {
+  if (m_frames.IsEmpty()) return;
+  m_frames.RemoveFront();
+  m_bytes -= m_entries.front().bytes;
+  m_entries.pop_front();
+}
+
+void SaveQueue::Clear() {
+  m_frames.Clear();
+  m_entries.clear();
+  m_bytes = 0;
 }
 
 }  // namespace ravelon

@@ -98,6 +98,13 @@ class PosixFile final : public RandomAccessFile {
     return 0;
   }
 
+  int32_t IsLinked(bool& linked, std::string& error) override {
+    struct stat info;
+    if (fstat(fd_, &info) != 0) return Failure(errno, path_, error);
+    linked = info.st_nlink > 0;
+    return 0;
+  }
+
  private:
   const int fd_;
   const std::string path_;
@@ -157,6 +164,25 @@ class PosixFileSystem final : public FileSystem {
     }
     const int32_t status = errno == 0 ? 0 : Failure(errno, path, error);
     closedir(dir);
+    return status;
+  }
+
+  // An empty path is the working folder, as for the store's base names.
+  int32_t SyncDirectory(const std::string& path, std::string& error) override {
+    const std::string folder = path.empty() ? "." : path;
+    int fd;
+    do {
+      fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return Failure(errno, folder, error);
+    int32_t status = 0;
+    while (fsync(fd) != 0) {
+      if (errno != EINTR) {
+        status = Failure(errno, folder, error);
+        break;
+      }
+    }
+    close(fd);
     return status;
   }
 };

@@ -93,15 +93,20 @@ void StoreWriter::OpenStoreFiles(const std::string& baseName, std::string& error
   }
   Close();
   EnsureDBPath();
+  // A file made or renamed here has its name on the disk only once its
+  // folder is synced; until a sync of it works, every opening tries again.
   if (!m_files.FileExists(baseName + ".bin")) {
+    m_namesUnsynced = true;
     if (m_recycleFile.size() >= 2) {
       // The old set's files keep their length and content; the new set writes
       // over them from the start, and its fresh segment file says how far.
+      // The old segment file goes first: without it no frame of the old set
+      // is named, so a stop halfway leaves no set that names missing frames.
       m_owner.Debug(kDebugHousekeeping, "Recycling file: " + m_recycleFile + " -> " + baseName);
-      m_fsTools.RenameFile(m_recycleFile + ".bin", baseName + ".bin");
-      m_fsTools.RenameFile(m_recycleFile + ".idx", baseName + ".idx");
       std::string ignored;
       m_files.Remove(m_recycleFile + ".id2", ignored);
+      m_fsTools.RenameFile(m_recycleFile + ".bin", baseName + ".bin");
+      m_fsTools.RenameFile(m_recycleFile + ".idx", baseName + ".idx");
       m_recycleFile.clear();
     } else if (m_settings.useFastPreallocation) {
       const int32_t megabytes =
@@ -117,12 +122,19 @@ void StoreWriter::OpenStoreFiles(const std::string& baseName, std::string& error
                                             "ms. FileName:" + baseName);
     }
   }
+  if (!m_files.FileExists(baseName + ".idx") || !m_files.FileExists(baseName + ".id2")) {
+    m_namesUnsynced = true;
+  }
   int32_t code = 0;
   std::string description;
   m_binHandle = m_fsTools.OpenFile(baseName + ".bin", 0, code, description);
   if (m_binHandle > 0) m_idxHandle = m_fsTools.OpenFile(baseName + ".idx", 0, code, description);
   if (m_idxHandle > 0) m_id2Handle = m_fsTools.OpenFile(baseName + ".id2", 0, code, description);
-  if (m_id2Handle > 0) {
+  if (m_id2Handle > 0 && m_namesUnsynced && m_settings.syncWrites) {
+    code = m_files.SyncDirectory(m_fsTools.ExtractFilePath(baseName), description);
+    m_namesUnsynced = code != 0;
+  }
+  if (m_id2Handle > 0 && code == 0) {
     m_openFileName = baseName;
     status = 0;
     return;
@@ -146,9 +158,20 @@ void StoreWriter::Close() {
   }
 }
 
+// Folders made here are synced into their parents, up to the top, so that a
+// power loss does not take them, and the sets in them, away (rare: only when
+// the store folder was missing).
 void StoreWriter::EnsureDBPath() {
-  if (!m_settings.dbPath.empty() && !m_files.DirectoryExists(m_settings.dbPath)) {
-    m_fsTools.createPath(m_settings.dbPath);
+  if (m_settings.dbPath.empty() || m_files.DirectoryExists(m_settings.dbPath)) return;
+  m_fsTools.createPath(m_settings.dbPath);
+  if (!m_settings.syncWrites) return;
+  std::string folder = m_settings.dbPath;
+  std::string ignored;
+  for (;;) {
+    while (!folder.empty() && folder.back() == '/') folder.pop_back();
+    if (folder.empty()) break;
+    folder = m_fsTools.ExtractFilePath(folder);
+    m_files.SyncDirectory(folder.empty() ? "." : folder, ignored);
   }
 }
 

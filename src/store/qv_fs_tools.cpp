@@ -254,6 +254,20 @@ int32_t QvFsTools::WriteToOpenedFile(int16_t FileNumber, const std::string& Data
   return file == nullptr ? status : file->WriteAt(int64_t{offset} - 1, Data, ErrorText);
 }
 
+int32_t QvFsTools::SyncOpenedFile(int16_t FileNumber, std::string& ErrorText) {
+  int32_t status = 0;
+  RandomAccessFile* file = OpenedFile(FileNumber, status, ErrorText);
+  return file == nullptr ? status : file->Sync(ErrorText);
+}
+
+bool QvFsTools::OpenedFileIsNamed(int16_t FileNumber) {
+  int32_t status = 0;
+  std::string error;
+  bool linked = false;
+  RandomAccessFile* file = OpenedFile(FileNumber, status, error);
+  return file != nullptr && file->IsLinked(linked, error) == 0 && linked;
+}
+
 int32_t QvFsTools::AppendFilePreAlloc(const std::string& FileName, const std::string& Data,
                                       int32_t PreAlloc, int32_t MaxSize, std::string& ErrorText,
                                       int32_t& TotalDataSize) {

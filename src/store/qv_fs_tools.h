@@ -125,6 +125,12 @@ class QvFsTools {
                                   int32_t PreAlloc, int32_t MaxSize, std::string& ErrorText,
                                   int32_t& NewFileSize, int32_t& CurrentFileSize);
 
+  // Makes the writes to an open file durable (data and length).
+  int32_t SyncOpenedFile(int16_t FileNumber, std::string& ErrorText);
+  // Whether an open file still has its name (false once removed or replaced,
+  // its folder removed included). A bad file number counts as not named.
+  bool OpenedFileIsNamed(int16_t FileNumber);
+
   // Creates each missing folder of `strDirName`, from the top down; existing
   // files and folders are left alone. False at the first failure.
   bool createPath(const std::string& strDirName);

@@ -54,16 +54,47 @@ int32_t StoreWriter::ForcedSave(SaveQueue& queue, bool anyFrame) {
 
 // A failing disk must not flood the host: one report per 25.92 s at most.
 void StoreWriter::ReportStoreError(const std::string& text) {
+  m_storeFailing = true;
   const double now = PresentDateTime();
   if (now - m_lastErrorReport <= kErrorReportGapDays) return;
   m_lastErrorReport = now;
   m_owner.Debug(kDebugError, text);
 }
 
+StoreWriter::RunStart StoreWriter::TakeRunStart() const {
+  return {m_nextBinPos, m_nextFrameIndex, m_id2Index, m_segmentPending, m_id2Data};
+}
+
+void StoreWriter::RollBack(const RunStart& start) {
+  m_nextBinPos = start.nextBinPos;
+  m_nextFrameIndex = start.nextFrameIndex;
+  m_id2Index = start.id2Index;
+  m_segmentPending = start.segmentPending;
+  m_id2Data = start.id2Data;
+}
+
+bool StoreWriter::OpenFilesStillNamed() {
+  for (const int16_t handle : {m_binHandle, m_idxHandle, m_id2Handle}) {
+    if (!m_fsTools.OpenedFileIsNamed(handle)) return false;
+  }
+  return true;
+}
+
 int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
   // An empty queue with a segment in progress still runs, to move the
   // segment's end to now.
   if (queue.IsEmpty() && m_segmentPending) return 0;
+
+  // Files removed under an open set (the folder deleted, a file replaced):
+  // writing on would go into nothing, so the set ends here and the run goes
+  // into a new one, in a folder made again where needed.
+  if (!m_openFileName.empty() && !OpenFilesStillNamed()) {
+    m_owner.Debug(kDebugError, "Store files of " + m_openFileName +
+                                   " were removed. Saving goes on in a new file set.");
+    CreateNewDatabaseFile(-1.0);
+    if (queue.IsEmpty()) return 0;
+  }
+  const RunStart before = TakeRunStart();
 
   int32_t limit = -1;
   std::string index_bytes, segment_bytes;
@@ -73,6 +104,7 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
 
   double d = 0, t = 0;
   GetNowDateTime(m_clock, d, t);
+  const double now_date = d, now_time = t;
   const double elapsed = std::floor(d - m_lastTakenDate) * kSecondsPerDay + t - m_lastTakenTime;
   double spacing = 0;
   if (elapsed <= kRecentSeconds) {
@@ -116,6 +148,13 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
       }
     }
     if (m_segmentPending) skip = false;  // a segment always begins with a saved frame
+    // Never stamped (the zero date would hide it from every query): the
+    // moment it came, or else now.
+    if (frame->getDate() == 0) {
+      const auto [arrival_date, arrival_time] = queue.FrontArrival();
+      frame->setDate(arrival_date != 0 ? arrival_date : now_date);
+      frame->setTime(arrival_date != 0 ? arrival_time : now_time);
+    }
 
     if (!skip) {
       if (CompareStamps(m_lastTakenDate, m_lastTakenTime, frame->getDate(), frame->getTime()) !=
@@ -131,9 +170,13 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
       date_long = DateToLong(frame->getDate());
       time_long = TimeToLong(frame->getTime());
       limit = CheckFileLimit();
-      // A frame larger than the whole size limit goes alone into a set of
-      // its own rather than blocking the queue for ever.
-      if (limit == 0 && m_nextFrameIndex == 0) limit = -1;
+      // A set without a frame cannot end: a frame larger than the whole size
+      // limit goes alone into a set of its own, and a time limit met by a
+      // new set moves its start onto the grid.
+      if (limit != -1 && m_nextFrameIndex == 0) {
+        if (limit == 1) m_owner.OnNewFileSet(m_fileName, m_fileTime);
+        limit = -1;
+      }
       if (limit != -1) break;  // the frame stays first in the queue, for the next set
 
       m_saveBuffer += frame->getDataBlock().Text();
@@ -197,7 +240,10 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
   std::string error;
   int32_t status = 0;
   OpenStoreFiles(base, error, status);
+  // A failed run leaves the set as it was before it: the next run writes
+  // over whatever part of this one reached the files.
   const auto failed = [&](const std::string& what) {
+    RollBack(before);
     queue.CountLost(saved);
     ReportStoreError(what + " Error: Number=" + std::to_string(status) + ", Description=" + error);
     return 0;
@@ -228,9 +274,25 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
       m_owner.Debug(kDebugStore, "Preallocation completed. New file size=" +
                                      std::to_string(new_size) + " bytes. - " + m_fileName + ".idx");
     }
+    // Group commit: the frames and their records are on the disk before the
+    // segment record that names them is written.
+    if (m_settings.syncWrites) {
+      status = m_fsTools.SyncOpenedFile(m_binHandle, error);
+      if (status != 0) return failed("DBSync " + base + ".bin");
+      status = m_fsTools.SyncOpenedFile(m_idxHandle, error);
+      if (status != 0) return failed("DBSync " + base + ".idx");
+    }
   }
   status = m_fsTools.WriteToOpenedFile(m_id2Handle, segment_bytes, segment_pos, error);
   if (status != 0) return failed("DBWrite " + base + ".id2");
+  if (m_settings.syncWrites) {
+    status = m_fsTools.SyncOpenedFile(m_id2Handle, error);
+    if (status != 0) return failed("DBSync " + base + ".id2");
+  }
+  if (m_storeFailing) {
+    m_storeFailing = false;
+    m_owner.Debug(kDebugStore, "Saving into " + base + " works again.");
+  }
 
   if (limit != -1) {
     m_runReachedLimit = true;

@@ -34,6 +34,10 @@ struct StoreSettings {
   uint8_t fileLimitType = 0;      // 0 size, 1 time
   int16_t preAllocationSize = 0;  // MB the data file grows by
   bool useFastPreallocation = false;
+  // Each save run makes its frames durable (fdatasync of data and index)
+  // before writing the segment record that names them, and the record after;
+  // the folder is synced after a file is created or renamed in it.
+  bool syncWrites = true;
 };
 
 class StoreWriterOwner {
@@ -89,6 +93,20 @@ class StoreWriter {
   const ID2Data& CurrentSegment() const { return m_id2Data; }
 
  private:
+  // What a save run may change in the set, so that a failed run can leave
+  // the set exactly as it was.
+  struct RunStart {
+    int32_t nextBinPos;
+    int32_t nextFrameIndex;
+    int32_t id2Index;
+    bool segmentPending;
+    ID2Data id2Data;
+  };
+  RunStart TakeRunStart() const;
+  void RollBack(const RunStart& start);
+  // False when a file of the open set lost its name (removed, replaced).
+  bool OpenFilesStillNamed();
+
   int32_t SaveFrame(SaveQueue& queue);
   void ReportStoreError(const std::string& text);
   void CreateNewDatabaseFile(double startTime);
@@ -98,7 +116,12 @@ class StoreWriter {
   void EnsureDBPath();
   std::string NewFileSetName() const;
   void CheckStoreFiles();
-  int32_t FindLastValidIndexRecord(const std::string& indexFileName, IndexRecord& record);
+  int32_t FindLastValidIndexRecord(const std::string& indexFileName, int32_t first, int64_t last,
+                                   IndexRecord& record);
+  // Writes `segment` over the last record of the set's .id2 (`id2Length` bytes).
+  void RewriteLastSegment(const std::string& base, const ID2Record& segment, int64_t id2Length);
+  // Cuts the file to `length` bytes (synced when writes are); false on failure.
+  bool CutFile(const std::string& path, int64_t length);
   int64_t StoreFileLength(const std::string& path) const;
   double PresentDateTime() const;
 
@@ -128,6 +151,8 @@ class StoreWriter {
   double m_saveCredit = 0;
   double m_lastErrorReport = 0;
   bool m_runReachedLimit = false;  // the last save run ended at a file-set limit
+  bool m_storeFailing = false;     // the last save run failed; said again once it works
+  bool m_namesUnsynced = false;    // files were made or renamed since the folder's last sync
   ID2Data m_id2Data;
 };
 

@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <functional>
 #include <tuple>
 
 #include "common/engine_limits.h"
 #include "pipeline/save_queue.h"
+#include "ravelon/store_reader.h"
 #include "ravelon/testing/fault_injecting_file_system.h"
 #include "ravelon/testing/memory_file_system.h"
 #include "ravelon/testing/simulated_loop.h"
@@ -100,6 +102,12 @@ TEST(StoreWriterTest, ThinsImagesToTheSaveIntervalAndSpreadsStamps) {
       {100, 1000, 1, -1, kJpeg, true, {1}},         // a segment begins with a saved frame
       {2000, 1000, 10, 50, kText, false, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},  // texts: all
       {1000, kMinIntervalMs, 5, -1, kJpeg, false, {1, 2, 3, 4, 5}},  // the shortest interval: all
+      {19000, 100, 1, -1, kJpeg, false, {1}},  // 19 s of credit, kept as ten intervals only...
+      {200, 100, 20, -1, kJpeg, false, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 20}},
+      // a burst 1 ms apart saves all and runs the credit 20 s short...
+      {20, 1000, 20, -1, kJpeg, false, {1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                                        11, 12, 13, 14, 15, 16, 17, 18, 19, 20}},
+      {12000, 1000, 12, -1, kJpeg, false, {12}},  // ...but owes ten intervals at most
   };
   Store s;
   s.writer.Prepare();
@@ -188,6 +196,10 @@ TEST(StoreWriterTest, TimeLimitRollsOverOnAGridOfPeriods) {
       {2, 5, 4, 5000, "4 File time limit exceeded by time."},
       {1, 0.5, 0, 5000, nullptr},
       {24, 1, 0, static_cast<int32_t>(kTimeLimitSizeCap / 2),
+       "4 File size limit exceeded by size."},
+      // The cap ends the set, and the new set, which keeps the old start, is
+      // already a period old at its first frame: the start moves on the grid.
+      {1, 1.5, 1, static_cast<int32_t>(kTimeLimitSizeCap / 2),
        "4 File size limit exceeded by size."}};
   for (const auto& [hours, hours_ago, new_start_hours, step, message] : rows) {
     Store s(1, hours);
@@ -198,6 +210,7 @@ TEST(StoreWriterTest, TimeLimitRollsOverOnAGridOfPeriods) {
     s.Queue(kText, "next");
     EXPECT_EQ(s.Save(), 1);
     EXPECT_EQ(s.Count(message ? message : "limit exceeded"), message ? 1 : 0);
+    EXPECT_EQ(s.Count("10 "), 0);
     EXPECT_EQ(s.writer.FileName() == kOldName, !message);
     EXPECT_EQ(s.Frames("/store/" + s.writer.FileName()).back().data, "next");
     EXPECT_NEAR(s.writer.FileTime(), start + new_start_hours / 24, 1e-9);
@@ -245,68 +258,140 @@ TEST(StoreWriterTest, GivesNewDataFilesTheirSpace) {
   }
 }
 
-// A failing disk is reported at most once per gap; the frames of a failed run
-// count as lost, and saving resumes once the disk recovers.
-TEST(StoreWriterTest, ReportsFailedWritesOncePerGapAndCountsTheirFrames) {
-  Store s;
-  s.writer.Prepare();
-  // Saves one frame `advance_ms` later; the reports so far.
-  const auto lose = [&](int advance_ms) {
-    s.loop.AdvanceBy(milliseconds(advance_ms));
-    s.Queue(kText, "lost");
-    EXPECT_EQ(s.Save(), 0);
-    EXPECT_EQ(s.lines.back(), "4 1 frames lost.");
-    return s.Count("10 DBWrite " + kFirst);
+// Faults under an open set, or a new one: each is reported at level 10 at most
+// once per gap (not once per frame); a failed run's frames count as lost and
+// the set reads as before it; files removed under the set end it, and the run
+// goes into a new one. Saving resumes by itself at the next run once the
+// fault is gone, and says so.
+TEST(StoreWriterTest, SurvivesFullDisksFailingFilesAndRemovedFolders) {
+  struct Row {
+    const char* fault;
+    bool on_new_set;  // the fault meets the set's first save
+    std::function<void(Store&)> begin, end;
+    std::string message;
+    bool saves_through;  // the runs during the fault save their frames elsewhere
+    const char* stored;  // what the store folder holds at the end
   };
-  s.faulty.SetFreeSpace(0);
-  EXPECT_EQ(lose(1), 1);
-  EXPECT_NE(s.lines.end()[-2].find(".bin Error: Number=28, Description="), std::string::npos);
-  EXPECT_EQ(lose(static_cast<int>(std::lround(kErrorReportGapDays * 86'400'000)) - 1), 1);
-  s.faulty.RemoveSpaceLimit();
-  s.faulty.FailNthWrite(2, EIO);  // the index write
-  EXPECT_EQ(lose(2), 2);
-  EXPECT_NE(s.lines.end()[-2].find(".idx Error: Number=5, Description="), std::string::npos);
-  s.Queue(kText, "saved again");
-  EXPECT_EQ(s.Save(), 1);
-  EXPECT_EQ(s.Frames(kFirst).back().data, "saved again");
+  const Row rows[] = {
+      {"full disk", false, [](Store& s) { s.faulty.SetFreeSpace(0); },
+       [](Store& s) { s.faulty.RemoveSpaceLimit(); }, ".bin Error: Number=28, Description=", false,
+       "before after "},
+      {"index write", false, [](Store& s) { s.faulty.FailNthWrite(2, EIO); }, nullptr,
+       ".idx Error: Number=5, Description=", false, "before after "},
+      {"segment write", false, [](Store& s) { s.faulty.FailNthWrite(3, ENOSPC); }, nullptr,
+       ".id2 Error: Number=28, Description=", false, "before after "},
+      {"data sync", false, [](Store& s) { s.faulty.FailNthSync(1, EIO); }, nullptr,
+       "10 DBSync /store/260105100000.bin Error: Number=5", false, "before after "},
+      {"set cannot open", true, [](Store& s) { s.faulty.FailOpen(kFirst + ".id2", EACCES); },
+       [](Store& s) { s.faulty.ClearOpenFailures(); },
+       "10 SaveFrame: OpendDBFiles failed. " + kFirst + " Error: Number=13", false, "after "},
+      {"folder removed", false,
+       [](Store& s) {
+         std::string ignored;
+         for (const char* extension : {".bin", ".idx", ".id2"})
+           s.memory.Remove(kFirst + extension, ignored);
+         s.memory.Rename("/store", "/gone", ignored);
+       },
+       nullptr, "10 Store files of " + kFirst + " were removed. Saving goes on in a new file set.",
+       true, "during during after "},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.fault);
+    Store s;
+    s.writer.Prepare();
+    if (!row.on_new_set) {
+      s.Queue(kText, "before");
+      ASSERT_EQ(s.Save(), 1);
+    }
+    row.begin(s);
+    // A lasting fault meets two runs, the second within the report gap; a
+    // one-time fault (no end) one.
+    const int runs = row.end || row.saves_through ? 2 : 1;
+    for (int run = 0; run < runs; ++run) {
+      s.loop.AdvanceBy(milliseconds(500));
+      s.Queue(kText, "during");
+      EXPECT_EQ(s.Save(), row.saves_through ? 1 : 0);
+      EXPECT_EQ(s.lines.back() == "4 1 frames lost.", !row.saves_through);
+    }
+    EXPECT_EQ(s.Count(row.message), 1);
+    EXPECT_EQ(s.Count("10 "), 1);
+    if (row.end) row.end(s);
+    s.Queue(kText, "after");
+    EXPECT_EQ(s.Save(), 1);
+    EXPECT_EQ(s.Count("Saving into"), row.saves_through ? 0 : 1);
+    std::string stored;
+    for (const std::string& set : s.sets) {
+      bool sound = true;
+      for (const auto& f : testing::ReadFileSet(s.memory, set, &sound)) stored += f.data + " ";
+      EXPECT_TRUE(sound || !s.memory.FileExists(set + ".id2")) << set;
+    }
+    EXPECT_EQ(stored, row.stored);
+    EXPECT_EQ(s.memory.OpenFileCount(), 3);
+  }
 }
 
 // A sound registered set is continued after its last frame (41, 5,000 bytes at
-// 200,001) in a new segment. Any damage begins a new set; a last run cut short
-// (index records `written` + 1 to 41 never written) is repaired, and reported,
-// when that leaves the last segment a frame after its first.
-TEST(StoreOpeningTest, ContinuesASoundSetAndNeverADamagedOne) {
-  // segment start, last index record written, .id2 cut to (bytes), .idx cut to
-  // (records); the segment's end afterwards (-1: not read)
-  const std::tuple<int32_t, int32_t, int, int, int32_t> rows[] = {
-      {0, 41, -1, -1, 41},  {30, 37, -1, -1, 37}, {0, 20, -1, -1, 20}, {0, 1, -1, -1, 1},
-      {38, 37, -1, -1, 41}, {0, 41, 30, -1, -1},  {0, 41, 0, -1, -1},  {0, 41, -1, 41, 41}};
-  for (const auto& [start, written, id2_bytes, idx_records, end] : rows) {
+// 200,001) in a new segment, also past a hole a failed run left in its index
+// and after a torn segment record is cut off. A last run cut short (records
+// `written` + 1 to 41 never written) is repaired so that the set reads as
+// consistent: its last segment ends at its last written frame, searched only
+// within the segment (old records of a recycled index beyond it do not
+// count), or goes when none of its frames was written; then a new set begins.
+TEST(StoreOpeningTest, ContinuesASoundSetAndRepairsADamagedOne) {
+  // segment start, last record written, a hole at, stale records after 41,
+  // .id2 cut to (bytes), .idx cut to (records); segment records afterwards,
+  // the last one's end, frames lost (-1: no message), continued
+  const std::tuple<int32_t, int32_t, int32_t, int, int, int, int, int32_t, int, bool> rows[] = {
+      {0, 41, -1, 0, -1, -1, 1, 41, -1, true},  {0, 41, 20, 0, -1, -1, 1, 41, -1, true},
+      {0, 41, -1, 0, 30, -1, 1, 41, -1, true},  {41, 41, -1, 0, -1, -1, 1, 41, -1, true},
+      {30, 37, -1, 0, -1, -1, 1, 37, 4, false}, {0, 1, -1, 0, -1, -1, 1, 1, 40, false},
+      {0, 0, -1, 0, -1, -1, 1, 0, 41, false},   {0, 20, -1, 9, -1, -1, 1, 20, 21, false},
+      {38, 37, -1, 0, -1, -1, 0, -1, 4, false}, {0, 41, -1, 0, -1, 41, 1, 40, 1, false},
+      {0, 41, -1, 0, 0, -1, 0, -1, -1, false},  {0, 41, -1, 0, 27, -1, 0, -1, -1, false},
+  };
+  for (const auto& [start, written, hole, stale, id2_bytes, idx_records, segments, end, lost,
+                    continued] : rows) {
     Store s;
     s.WriteSet(kOld, start, 41, written);
+    for (int n = 42; n < 42 + stale; ++n)  // an older set's records, as a recycled index holds
+      s.memory.Apply(FileMutation::Write(kOld + ".idx", n * kIndexRecordBytes,
+                                         IndexRecord{n, 1, 0, 20250101, 0, kJpeg}.Encode()));
+    if (hole >= 0)
+      s.memory.Apply(FileMutation::Write(kOld + ".idx", hole * kIndexRecordBytes,
+                                         std::string(kIndexRecordBytes, '\0')));
     if (id2_bytes >= 0) s.memory.Apply(FileMutation::SetSize(kOld + ".id2", id2_bytes));
     if (idx_records >= 0)
       s.memory.Apply(FileMutation::SetSize(kOld + ".idx", idx_records * kIndexRecordBytes));
     s.writer.SetFileSet(kOldName, kDay - 4);
     s.writer.Prepare();
+    SCOPED_TRACE(std::to_string(start) + " " + std::to_string(written));
     EXPECT_EQ(s.memory.OpenFileCount(), 0);  // the repair closes what it opened
-    const std::string id2 = s.memory.Contents(kOld + ".id2");
-    // Repaired: the segment ends at the last frame written, at its time, and its frames read back.
-    const bool repaired = end >= 0 && end < 41;
+    std::string id2 = s.memory.Contents(kOld + ".id2");
+    EXPECT_EQ(id2.size(), size_t{kID2RecordBytes} * segments);
+    if (end >= 0) {
+      EXPECT_EQ(LittleEndianAt(id2, 16), end);
+      EXPECT_EQ(LittleEndianAt(id2, 20), 120000000 + (end < 41 ? end : 41));
+    }
     EXPECT_EQ(s.Count("10 File /store/260101120000 was corrupted. Data repaired. " +
-                      std::to_string(41 - end) + " frames lost."),
-              repaired ? 1 : 0);
-    EXPECT_TRUE(end < 0 || LittleEndianAt(id2, 16) == end) << LittleEndianAt(id2, 16);
-    EXPECT_TRUE(!repaired || (LittleEndianAt(id2, 20) == 120000000 + end &&
-                              s.Frames(kOld).size() == static_cast<size_t>(end - start + 1)));
-    const bool sound = start == 0 && written == 41 && id2_bytes < 0 && idx_records < 0;
-    EXPECT_EQ(s.writer.FileName() == kOldName, sound);
-    if (!sound) continue;
+                      std::to_string(lost) + " frames lost."),
+              lost >= 0 ? 1 : 0);
+    EXPECT_EQ(s.Count("corrupted"), lost >= 0 ? 1 : 0);
+    std::string error;
+    FrameWalkCounts counts;
+    StoreReader(s.memory, "/store/")
+        .ForEachFrame(
+            kOldName, [](auto&) { return true; }, counts, error);
+    EXPECT_EQ(counts.frames, segments ? end - start + 1 - (hole >= 0) : 0);
+    EXPECT_EQ(counts.bad_records + counts.missing_records + counts.bad_segments, hole >= 0);
+    EXPECT_EQ(s.writer.FileName() == kOldName, continued);
+    if (!continued) continue;
     s.Queue(kJpeg, "frame 42");
     EXPECT_EQ(s.Save(), 1);
     EXPECT_EQ(LittleEndianAt(s.memory.Contents(kOld + ".idx"), 42 * kIndexRecordBytes), 205'001);
-    // The new segment starts at frame 42.
-    EXPECT_EQ(LittleEndianAt(s.memory.Contents(kOld + ".id2"), kID2RecordBytes + 4), 42);
+    // The new segment starts at frame 42, right after the last whole record.
+    id2 = s.memory.Contents(kOld + ".id2");
+    EXPECT_EQ(id2.size(), 2u * kID2RecordBytes);
+    EXPECT_EQ(LittleEndianAt(id2, kID2RecordBytes + 4), 42);
     const ID2Data& segment = s.writer.CurrentSegment();
     EXPECT_EQ(
         std::tuple(segment.StartFrame, segment.EndFrame, segment.FileName, segment.FileSize),

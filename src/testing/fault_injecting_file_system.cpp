@@ -26,7 +26,12 @@ class FaultInjectingFileSystem::File final : public RandomAccessFile {
   int32_t SetSize(int64_t size, std::string& error) override {
     return target_->SetSize(size, error);
   }
-  int32_t Sync(std::string& error) override { return target_->Sync(error); }
+  int32_t Sync(std::string& error) override {
+    return fs_.SyncFails() ? Injected(fs_.sync_error_, error) : target_->Sync(error);
+  }
+  int32_t IsLinked(bool& linked, std::string& error) override {
+    return target_->IsLinked(linked, error);
+  }
 
   int32_t WriteAt(int64_t offset, std::string_view data, std::string& error) override {
     ++fs_.writes_seen_;
@@ -76,6 +81,15 @@ class FaultInjectingFileSystem::File final : public RandomAccessFile {
   FaultInjectingFileSystem& fs_;
   const std::unique_ptr<RandomAccessFile> target_;
 };
+
+bool FaultInjectingFileSystem::SyncFails() {
+  ++syncs_seen_;
+  return syncs_until_failure_ > 0 && --syncs_until_failure_ == 0;
+}
+
+int32_t FaultInjectingFileSystem::SyncDirectory(const std::string& path, std::string& error) {
+  return SyncFails() ? Injected(sync_error_, error) : target_.SyncDirectory(path, error);
+}
 
 int32_t FaultInjectingFileSystem::Open(const std::string& path, OpenMode mode,
                                        std::unique_ptr<RandomAccessFile>& file,

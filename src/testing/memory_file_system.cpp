@@ -37,6 +37,12 @@ void PrintTo(const FileMutation& mutation, std::ostream* os) {
     case FileMutation::Kind::kCreateDirectory:
       *os << "CreateDirectory(" << mutation.path << ")";
       return;
+    case FileMutation::Kind::kSync:
+      *os << "Sync(" << mutation.path << ")";
+      return;
+    case FileMutation::Kind::kSyncDirectory:
+      *os << "SyncDirectory(" << mutation.path << ")";
+      return;
   }
 }
 
@@ -78,14 +84,26 @@ class MemoryFileSystem::File final : public RandomAccessFile {
     return SetSize(size, error);
   }
 
-  int32_t Sync(std::string& /*error*/) override { return 0; }
+  int32_t Sync(std::string& /*error*/) override {
+    inode_->synced = inode_->data;
+    if (!inode_->path.empty()) fs_.Report(FileMutation::Sync(inode_->path));
+    return 0;
+  }
+
+  int32_t IsLinked(bool& linked, std::string& /*error*/) override {
+    linked = !inode_->path.empty();
+    return 0;
+  }
 
  private:
   MemoryFileSystem& fs_;
   const std::shared_ptr<Inode> inode_;
 };
 
-MemoryFileSystem::MemoryFileSystem() { nodes_["/"] = Node{}; }
+MemoryFileSystem::MemoryFileSystem() {
+  nodes_["/"] = Node{};
+  durable_["/"] = Node{};
+}
 
 MemoryFileSystem::~MemoryFileSystem() = default;
 
@@ -126,7 +144,7 @@ int32_t MemoryFileSystem::FindOrCreate(const std::string& path, std::shared_ptr<
     return 0;
   }
   if (const int32_t status = CheckParent(path); status != 0) return status;
-  inode = std::make_shared<Inode>(Inode{"", path});
+  inode = std::make_shared<Inode>(Inode{"", path, ""});
   nodes_[path] = Node{inode};
   Report(FileMutation::SetSize(path, 0));
   return 0;
@@ -257,6 +275,22 @@ int32_t MemoryFileSystem::List(const std::string& path, std::vector<DirectoryEnt
   return 0;
 }
 
+int32_t MemoryFileSystem::SyncDirectory(const std::string& path, std::string& error) {
+  const std::string name = Normalize(path);
+  const auto found = nodes_.find(name);
+  if (found == nodes_.end()) return Failure(ENOENT, path, error);
+  if (found->second.file) return Failure(ENOTDIR, path, error);
+  const auto in_folder = [&](const std::string& entry) {
+    return entry != name && Parent(entry) == name;
+  };
+  std::erase_if(durable_, [&](const auto& entry) { return in_folder(entry.first); });
+  for (const auto& [entry, node] : nodes_) {
+    if (in_folder(entry)) durable_[entry] = node;
+  }
+  Report(FileMutation::SyncDirectory(name));
+  return 0;
+}
+
 int32_t MemoryFileSystem::Apply(const FileMutation& mutation) {
   std::string error;
   std::shared_ptr<Inode> inode;
@@ -280,15 +314,43 @@ int32_t MemoryFileSystem::Apply(const FileMutation& mutation) {
       return Remove(mutation.path, error);
     case FileMutation::Kind::kCreateDirectory:
       return CreateDirectory(mutation.path, error);
+    case FileMutation::Kind::kSync: {
+      const auto found = nodes_.find(Normalize(mutation.path));
+      if (found == nodes_.end() || !found->second.file) return ENOENT;
+      found->second.file->synced = found->second.file->data;
+      Report(mutation);
+      return 0;
+    }
+    case FileMutation::Kind::kSyncDirectory:
+      return SyncDirectory(mutation.path, error);
   }
   return EINVAL;
 }
 
+void MemoryFileSystem::CopyNodes(const std::map<std::string, Node>& from, bool syncedOnly,
+                                 MemoryFileSystem& copy) {
+  for (const auto& [name, node] : from) {
+    // A name survives only under a folder that survives.
+    if (name != "/" && !copy.DirectoryExists(Parent(name))) continue;
+    Node& made = copy.nodes_[name];
+    if (node.file) {
+      const std::string& bytes = syncedOnly ? node.file->synced : node.file->data;
+      made.file = std::make_shared<Inode>(Inode{bytes, name, bytes});
+    }
+  }
+  copy.durable_ = copy.nodes_;
+}
+
 std::unique_ptr<MemoryFileSystem> MemoryFileSystem::Clone() const {
   auto copy = std::make_unique<MemoryFileSystem>();
-  for (const auto& [name, node] : nodes_) {
-    copy->nodes_[name] = Node{node.file ? std::make_shared<Inode>(*node.file) : nullptr};
-  }
+  CopyNodes(nodes_, false, *copy);
+  copy->allocate_supported_ = allocate_supported_;
+  return copy;
+}
+
+std::unique_ptr<MemoryFileSystem> MemoryFileSystem::AfterPowerLoss() const {
+  auto copy = std::make_unique<MemoryFileSystem>();
+  CopyNodes(durable_, true, *copy);
   copy->allocate_supported_ = allocate_supported_;
   return copy;
 }

@@ -47,6 +47,10 @@ constexpr SourceValueInfo kSourceValues[] = {
      "User-Agent lines"},
     {"BoundaryDiscovery", "find-boundary", kSwitch, 0, 0, false, "",
      "take the boundary from the stream's first \"--\" line when the response names none"},
+    {"SyncWrites", "sync", kSwitch, 0, 0, false, "",
+     "make each save run durable (fdatasync) before it counts as saved (on unless turned off)"},
+    {"SaveQueueMB", "save-queue-mb", kNumber, 1, 1'024, false, "",
+     "megabytes of frames that may wait for saving (64 unless set)"},
 };
 
 std::string CheckNumber(const SourceValueInfo& info, const std::string& text,

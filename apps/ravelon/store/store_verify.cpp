@@ -64,18 +64,22 @@ class SetChecker {
     ++verdict_.problem_count;
   }
 
+  // A frame is saved once a segment record names it: a set whose .id2 is
+  // missing or holds no whole record names no frame (the engine stopped while
+  // making it or handing its files to a new set), so the other files are not
+  // needed.
   bool CheckFiles() {
-    const std::pair<const char*, int64_t> files[] = {
-        {".bin", set_.bin_bytes}, {".idx", set_.idx_bytes}, {".id2", set_.id2_bytes}};
-    bool all = true;
-    for (const auto& [extension, bytes] : files) {
-      if (bytes < 0) Add(-1, -1, std::string(extension) + " is missing");
-      all = all && bytes >= 0;
-    }
-    if (all && set_.id2_bytes % kSegmentRecordBytes != 0) {
+    if (set_.id2_bytes > 0 && set_.id2_bytes % kSegmentRecordBytes != 0) {
       Add(-1, -1,
           ".id2 ends with a partial segment record of " +
               std::to_string(set_.id2_bytes % kSegmentRecordBytes) + " bytes");
+    }
+    if (set_.id2_bytes < kSegmentRecordBytes) return false;
+    bool all = true;
+    for (const auto& [extension, bytes] :
+         {std::pair{".bin", set_.bin_bytes}, {".idx", set_.idx_bytes}}) {
+      if (bytes < 0) Add(-1, -1, std::string(extension) + " is missing");
+      all = all && bytes >= 0;
     }
     return all;
   }

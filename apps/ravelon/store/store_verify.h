@@ -1,6 +1,8 @@
 // `store verify`: checks the file sets of a store and says what is wrong and
 // where. A set is sound when
-//   - its three files exist and .id2 holds whole records;
+//   - .id2 holds whole records; when it holds any, .bin and .idx exist (a set
+//     without .id2 names no frame: the engine stopped while making it or
+//     while handing its files to a new set);
 //   - each segment starts at frame 0 or later, ends no earlier than the
 //     frame before its start (an empty segment is allowed), and names no
 //     frame an earlier segment named;

@@ -6,6 +6,8 @@
 //   free space lets writes succeed again;
 // - a short write: only the first k bytes of the next write land, then it
 //   fails with EIO;
+// - the Nth sync from now (of a file or a folder) fails (EIO), making
+//   nothing durable;
 // - opens of a given path fail.
 // Free space is used up by the bytes that writes and allocations add at the
 // end of a file; SetSize passes (a real extension is sparse) and cuts give no
@@ -35,6 +37,12 @@ class FaultInjectingFileSystem : public FileSystem {
     writes_until_failure_ = n;
     write_error_ = error;
   }
+  // Sync number `n` from now (files and folders; 1 = the next) fails with
+  // `error`.
+  void FailNthSync(int64_t n, int32_t error) {
+    syncs_until_failure_ = n;
+    sync_error_ = error;
+  }
   // Files may grow by `bytes` more in all; no limit until this is called.
   void SetFreeSpace(int64_t bytes) { free_space_ = bytes; }
   void RemoveSpaceLimit() { free_space_.reset(); }
@@ -48,6 +56,7 @@ class FaultInjectingFileSystem : public FileSystem {
   // WriteAt calls seen, failed ones included, and how many of them failed.
   int64_t WritesSeen() const { return writes_seen_; }
   int64_t WritesFailed() const { return writes_failed_; }
+  int64_t SyncsSeen() const { return syncs_seen_; }
 
   int32_t Open(const std::string& path, OpenMode mode, std::unique_ptr<RandomAccessFile>& file,
                std::string& error) override;
@@ -66,6 +75,7 @@ class FaultInjectingFileSystem : public FileSystem {
                std::string& error) override {
     return target_.List(path, entries, error);
   }
+  int32_t SyncDirectory(const std::string& path, std::string& error) override;
 
  private:
   class File;
@@ -76,6 +86,12 @@ class FaultInjectingFileSystem : public FileSystem {
   std::optional<int64_t> free_space_;
   std::optional<size_t> short_write_;
   std::map<std::string, int32_t> failing_opens_;
+  // Counts a sync; true when it is the one planned to fail.
+  bool SyncFails();
+
+  int64_t syncs_until_failure_ = 0;  // 0 = no failure planned
+  int32_t sync_error_ = 0;
+  int64_t syncs_seen_ = 0;
   int64_t writes_seen_ = 0;
   int64_t writes_failed_ = 0;
 };

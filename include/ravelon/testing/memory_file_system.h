@@ -6,12 +6,19 @@
 // Crash tests: every change is reported as a FileMutation to an optional
 // observer, in order, and can be re-applied to another instance with Apply.
 // Clone() takes a snapshot, so a test can replay any prefix of the changes
-// (or a torn part of one write) onto the state before them:
+// (or a torn part of one write) onto the state before them (a process that
+// died, its writes all reached the disk):
 //
 //   auto before = fs.Clone();
 //   fs.SetObserver([&](const FileMutation& m) { log.push_back(m); });
 //   ... run the store ...
 //   for (k ...) { auto crashed = before->Clone(); replay log[0..k) ... }
+//
+// Power loss: the file system keeps what was synced apart from what was only
+// written. A file's bytes and length last synced with Sync, and a folder's
+// entries last synced with SyncDirectory (a new file or folder, a rename, a
+// remove), are what AfterPowerLoss() gives; everything else is gone. A
+// snapshot (Clone) starts fully synced.
 //
 // Paths are taken as absolute ("a/b" is "/a/b"); "." and ".." components and
 // repeated or trailing "/" are resolved by their text. Single-threaded; the
@@ -39,6 +46,8 @@ struct FileMutation {
     kRename,           // `path` moves to `to`, replacing a file there
     kRemove,           // file `path` is removed
     kCreateDirectory,  // folder `path` is created
+    kSync,             // file `path` is made durable
+    kSyncDirectory,    // the entries of folder `path` are made durable
   };
   Kind kind = Kind::kWrite;
   std::string path;
@@ -66,6 +75,10 @@ struct FileMutation {
   static FileMutation Remove(std::string path) { return Of(Kind::kRemove, std::move(path)); }
   static FileMutation CreateDirectory(std::string path) {
     return Of(Kind::kCreateDirectory, std::move(path));
+  }
+  static FileMutation Sync(std::string path) { return Of(Kind::kSync, std::move(path)); }
+  static FileMutation SyncDirectory(std::string path) {
+    return Of(Kind::kSyncDirectory, std::move(path));
   }
 
   bool operator==(const FileMutation&) const = default;
@@ -101,14 +114,18 @@ class MemoryFileSystem : public FileSystem {
   // Entries in name order (bytewise), after "." and "..".
   int32_t List(const std::string& path, std::vector<DirectoryEntry>& entries,
                std::string& error) override;
+  int32_t SyncDirectory(const std::string& path, std::string& error) override;
 
   // Receives every later change, after it took effect; empty = none.
   void SetObserver(Observer observer) { observer_ = std::move(observer); }
   // Makes the change again (it is reported to this instance's observer).
   // Returns 0 or the failure number the operation itself would give.
   int32_t Apply(const FileMutation& mutation);
-  // A copy of the files and folders; no observer, no open files.
+  // A copy of the files and folders, all of it synced; no observer, no open
+  // files.
   std::unique_ptr<MemoryFileSystem> Clone() const;
+  // What a power loss now would leave: only synced bytes under synced names.
+  std::unique_ptr<MemoryFileSystem> AfterPowerLoss() const;
 
   // The whole content of file `path`; empty when there is none.
   std::string Contents(const std::string& path) const;
@@ -120,10 +137,12 @@ class MemoryFileSystem : public FileSystem {
 
  private:
   class File;
-  // A file's bytes; `path` is its current name, empty once removed.
+  // A file's bytes, and those last synced; `path` is its current name,
+  // empty once removed.
   struct Inode {
     std::string data;
     std::string path;
+    std::string synced;
   };
   // A folder has no inode.
   struct Node {
@@ -140,7 +159,14 @@ class MemoryFileSystem : public FileSystem {
   void Resize(Inode& inode, int64_t size);
   void Report(const FileMutation& mutation);
 
+  // Copies the nodes that lie under surviving folders into `copy`, each file
+  // with its current or its synced bytes; in the copy all of it is synced.
+  static void CopyNodes(const std::map<std::string, Node>& from, bool syncedOnly,
+                        MemoryFileSystem& copy);
+
   std::map<std::string, Node> nodes_;  // by normalized path; "/" always there
+  // The names a power loss would leave, as of each folder's last sync.
+  std::map<std::string, Node> durable_;
   Observer observer_;
   bool allocate_supported_ = true;
   int open_files_ = 0;
