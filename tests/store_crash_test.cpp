@@ -135,13 +135,8 @@ void CheckAfterRestart(MemoryFileSystem& disk, bool sync, const Expected& expect
   if (sync) CheckFolder(*disk.AfterPowerLoss(), expected);
 }
 
-// A disk with an empty store folder on it, synced.
-std::unique_ptr<MemoryFileSystem> NewDisk() {
-  auto disk = std::make_unique<MemoryFileSystem>();
-  disk->Apply(FileMutation::CreateDirectory("/store"));
-  disk->Apply(FileMutation::SyncDirectory("/"));
-  return disk;
-}
+// An empty disk: the writer makes the store folder (and syncs it into its parent).
+std::unique_ptr<MemoryFileSystem> NewDisk() { return std::make_unique<MemoryFileSystem>(); }
 
 // Runs the workload on `files` over `memory`, calling `cut(expected, change)` as each change of
 // the files takes effect, and once more at the end with no change.

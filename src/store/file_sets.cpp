@@ -95,8 +95,10 @@ void StoreWriter::OpenStoreFiles(const std::string& baseName, std::string& error
   EnsureDBPath();
   // A file made or renamed here has its name on the disk only once its
   // folder is synced; until a sync of it works, every opening tries again.
+  for (const char* extension : {".bin", ".idx", ".id2"}) {
+    if (!m_files.FileExists(baseName + extension)) m_namesUnsynced = true;
+  }
   if (!m_files.FileExists(baseName + ".bin")) {
-    m_namesUnsynced = true;
     if (m_recycleFile.size() >= 2) {
       // The old set's files keep their length and content; the new set writes
       // over them from the start, and its fresh segment file says how far.
@@ -122,18 +124,12 @@ void StoreWriter::OpenStoreFiles(const std::string& baseName, std::string& error
                                             "ms. FileName:" + baseName);
     }
   }
-  if (!m_files.FileExists(baseName + ".idx") || !m_files.FileExists(baseName + ".id2")) {
-    m_namesUnsynced = true;
-  }
   int32_t code = 0;
   std::string description;
   m_binHandle = m_fsTools.OpenFile(baseName + ".bin", 0, code, description);
   if (m_binHandle > 0) m_idxHandle = m_fsTools.OpenFile(baseName + ".idx", 0, code, description);
   if (m_idxHandle > 0) m_id2Handle = m_fsTools.OpenFile(baseName + ".id2", 0, code, description);
-  if (m_id2Handle > 0 && m_namesUnsynced && m_settings.syncWrites) {
-    code = m_files.SyncDirectory(m_fsTools.ExtractFilePath(baseName), description);
-    m_namesUnsynced = code != 0;
-  }
+  if (m_id2Handle > 0) code = SyncNewNames(m_fsTools.ExtractFilePath(baseName), description);
   if (m_id2Handle > 0 && code == 0) {
     m_openFileName = baseName;
     status = 0;
@@ -158,21 +154,35 @@ void StoreWriter::Close() {
   }
 }
 
-// Folders made here are synced into their parents, up to the top, so that a
-// power loss does not take them, and the sets in them, away (rare: only when
-// the store folder was missing).
 void StoreWriter::EnsureDBPath() {
-  if (m_settings.dbPath.empty() || m_files.DirectoryExists(m_settings.dbPath)) return;
-  m_fsTools.createPath(m_settings.dbPath);
-  if (!m_settings.syncWrites) return;
-  std::string folder = m_settings.dbPath;
-  std::string ignored;
-  for (;;) {
-    while (!folder.empty() && folder.back() == '/') folder.pop_back();
-    if (folder.empty()) break;
-    folder = m_fsTools.ExtractFilePath(folder);
-    m_files.SyncDirectory(folder.empty() ? "." : folder, ignored);
+  if (!m_settings.dbPath.empty() && !m_files.DirectoryExists(m_settings.dbPath)) {
+    m_fsTools.createPath(m_settings.dbPath);
+    m_folderUnsynced = true;
   }
+}
+
+// Makes the names made since the last sync durable: a store folder made by
+// EnsureDBPath in each folder above it, up to the top (rare: only when the
+// store folder was missing), and new or renamed files in `folder`. 0 or the
+// failure of the first sync that failed, which the next opening tries again.
+int32_t StoreWriter::SyncNewNames(const std::string& folder, std::string& error) {
+  if (!m_settings.syncWrites) return 0;
+  for (std::string above = m_settings.dbPath; m_folderUnsynced;) {
+    while (!above.empty() && above.back() == '/') above.pop_back();
+    if (above.empty()) {
+      m_folderUnsynced = false;
+      break;
+    }
+    above = m_fsTools.ExtractFilePath(above);
+    if (const int32_t status = m_files.SyncDirectory(above.empty() ? "." : above, error)) {
+      return status;
+    }
+  }
+  if (m_namesUnsynced) {
+    if (const int32_t status = m_files.SyncDirectory(folder, error)) return status;
+    m_namesUnsynced = false;
+  }
+  return 0;
 }
 
 }  // namespace ravelon

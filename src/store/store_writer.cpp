@@ -18,9 +18,11 @@
 namespace ravelon {
 namespace {
 
-// Adds seconds to a stamp, carrying whole days (counted toward zero) into the date.
+// Adds seconds to a stamp, carrying whole days (counted toward zero) into the date. The sum is
+// taken to the microsecond: added spacings drift just below whole seconds (86399.6 + 0.4 gives
+// 86399.99999999), which would stay on the day and encode as 23:59:60.000.
 void AddSecondsToStamp(double& date, double& time, double seconds) {
-  time += seconds;
+  time = std::round((time + seconds) * 1e6) / 1e6;
   const double days = std::trunc(time / kSecondsPerDay);
   time -= kSecondsPerDay * days;
   date += days;

@@ -114,6 +114,7 @@ class StoreWriter {
   int32_t CheckFileLimit();
   void OpenStoreFiles(const std::string& baseName, std::string& errorText, int32_t& status);
   void EnsureDBPath();
+  int32_t SyncNewNames(const std::string& folder, std::string& error);
   std::string NewFileSetName() const;
   void CheckStoreFiles();
   int32_t FindLastValidIndexRecord(const std::string& indexFileName, int32_t first, int64_t last,
@@ -153,6 +154,7 @@ class StoreWriter {
   bool m_runReachedLimit = false;  // the last save run ended at a file-set limit
   bool m_storeFailing = false;     // the last save run failed; said again once it works
   bool m_namesUnsynced = false;    // files were made or renamed since the folder's last sync
+  bool m_folderUnsynced = false;   // the store folder was made since its parent's last sync
   ID2Data m_id2Data;
 };
 

@@ -65,15 +65,16 @@ struct Store final : StoreWriterOwner {
   }
   // Set `base` with one segment of frames `start` to `end`, index records 0 to
   // `written` written and the rest 0. Frame 0 is empty, frame n > 0 is `step`
-  // bytes at step (n - 1) + 1; at most a megabyte of data is written.
+  // bytes at step (n - 1) + 1; at most a megabyte of data is written. Frame n
+  // is stamped 12:00:00.n on 31 Dec 2025; the segment ends at 12:00:00.999.
   void WriteSet(const std::string& base, int32_t start, int32_t end, int32_t written,
                 int32_t step = 5000) {
     std::string idx;
     for (int32_t n = 0; n <= end; ++n) {
       const int32_t position = n > written ? 0 : std::max(1, step * (n - 1) + 1);
-      idx += IndexRecord{position, n ? step : 0, 120000000 + n, 20260101, 0, kJpeg}.Encode();
+      idx += IndexRecord{position, n ? step : 0, 120000000 + n, 20251231, 0, kJpeg}.Encode();
     }
-    const ID2Record segment{500, start, 120000000, 20260101, end, 120000041, 20260101};
+    const ID2Record segment{500, start, 120000000, 20251231, end, 120000999, 20251231};
     memory.Apply(FileMutation::Write(base + ".idx", 0, idx));
     memory.Apply(FileMutation::Write(base + ".id2", 0, segment.Encode()));
     memory.Apply(FileMutation::Write(
@@ -159,6 +160,20 @@ TEST(StoreWriterTest, KeepsStampsStrictlyIncreasing) {
   EXPECT_EQ(stored,
             "20260105 100000000, 20260105 100010000, 20260105 100020000, 20260105 235959999, "
             "20260106 0, 20260106 1, 20260106 2, 20260106 5000, ");
+
+  // Frames spread back over midnight take the day before it.
+  Store night;
+  night.writer.Prepare();
+  night.loop.AdvanceBy(milliseconds(((13 * 60 + 59) * 60 + 59) * 1000 + 200));  // 23:59:59.200
+  night.Queue(kText, "before");
+  night.Save();
+  night.loop.AdvanceBy(milliseconds(1200));
+  for (int i = 0; i < 3; ++i) night.Queue(kText, "spread");
+  ASSERT_EQ(night.Save(), 3);
+  stored.clear();
+  for (const auto& f : night.Frames(kFirst))
+    stored += std::to_string(f.date) + " " + std::to_string(f.time) + ", ";
+  EXPECT_EQ(stored, "20260105 235959200, 20260105 235959600, 20260106 0, 20260106 400, ");
 }
 
 // One save goes on across roll-overs: a frame that ends exactly at the 1 MB
@@ -370,7 +385,7 @@ TEST(StoreOpeningTest, ContinuesASoundSetAndRepairsADamagedOne) {
     EXPECT_EQ(id2.size(), size_t{kID2RecordBytes} * segments);
     if (end >= 0) {
       EXPECT_EQ(LittleEndianAt(id2, 16), end);
-      EXPECT_EQ(LittleEndianAt(id2, 20), 120000000 + (end < 41 ? end : 41));
+      EXPECT_EQ(LittleEndianAt(id2, 20), end < 41 ? 120000000 + end : 120000999);
     }
     EXPECT_EQ(s.Count("10 File /store/260101120000 was corrupted. Data repaired. " +
                       std::to_string(lost) + " frames lost."),
