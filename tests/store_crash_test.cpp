@@ -10,10 +10,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <map>
 #include <set>
 
-#include "common/engine_limits.h"
 #include "pipeline/save_queue.h"
 #include "ravelon/testing/fault_injecting_file_system.h"
 #include "ravelon/testing/memory_file_system.h"
