@@ -60,6 +60,9 @@ TEST(DigestChallengeTest, ReadsOrRefuses) {
       // Other schemes before: a token68, a scheme alone.
       {{"Negotiate a/b+c==, Basic YWJj==, Basic dXNlcjpwYXNz=, Basic, Digest realm=\"r\", nonce=n"},
        "realm=r nonce=n"},
+      // A token68 that ends the value with its padding; a name with no value at the end.
+      {{"Digest realm=r, nonce=n, Basic YWJj="}, "realm=r nonce=n"},
+      {{"Digest realm=r, nonce=n, opaque="}, "realm=r nonce=n"},
       // The first Digest challenge the engine can answer is taken.
       {{"Digest realm=\"r\", nonce=\"n1\", algorithm=SHA-512-256, Digest realm=\"r\", "
         "nonce=\"n2\""},

@@ -87,6 +87,9 @@ TEST(RegUtilsTest, ReadsWritesAndListsKeysClosingEveryKeyItOpens) {
   for (const auto& [section, name, value] : reads)
     EXPECT_EQ(reg.Registry_Get(section, name, "dflt"), value) << section << "/" << name;
 
+  EXPECT_EQ(std::pair(reg.keyExists("SRC\\Alpha"), reg.keyExists("Src\\Gamma")),
+            std::pair(true, false));
+
   // Subkeys are listed after a leading "".
   std::vector<std::string> keys = {"old"};
   reg.RegEnumerateKey("src", keys);
