@@ -111,6 +111,10 @@ TEST_F(QvFsToolsTest, MembersTheEngineDoesNotCall) {
   EXPECT_EQ(memory.Contents("/s/log"), LongToBytes(140) + "  " + QvFsTools::kLogHeaderText +
                                            "\r\n0123456789" + std::string(40, 'z') + "X");
   EXPECT_EQ(memory.OpenFileCount(), 0);
+  std::string volumes;
+  for (const char* name : {"C:", "c", "/Data/x", "//", "rel/x", ""})
+    volumes += tools.GetFileVolume(name) + ",";
+  EXPECT_EQ(volumes, "c,,d,,,,");
 }
 
 // Blocks by 1-based offset (below 1: from the start) and length (below 0: to
