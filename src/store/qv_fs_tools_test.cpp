@@ -115,6 +115,9 @@ TEST_F(QvFsToolsTest, MembersTheEngineDoesNotCall) {
   for (const char* name : {"C:", "c", "/Data/x", "//", "rel/x", ""})
     volumes += tools.GetFileVolume(name) + ",";
   EXPECT_EQ(volumes, "c,,d,,,,");
+  EXPECT_EQ(tools.ExtractFileName("/s/ab.c") + "|" + tools.ExtractFileName("/s/ab.c", true) + "|" +
+                tools.ExtractFileExtension("x.y/z") + "|" + tools.ExtractFilePath("/s/ab"),
+            "ab.c|ab|y/z|/s/");
 }
 
 // Blocks by 1-based offset (below 1: from the start) and length (below 0: to
