@@ -44,6 +44,22 @@ inline constexpr int32_t kInputBufferLimit = 10'000'000;
 inline constexpr int32_t kIdlePartsBeforeReduction = 500;
 // A boundary shorter than this would match inside every image.
 inline constexpr int32_t kMinBoundaryLength = 2;
+// MIME allows 70 characters; servers seen use up to about 60. A longer one
+// (not counting its leading "--") is no boundary but a stream out of step,
+// and every search for it would cost its length again.
+inline constexpr int32_t kMaxBoundaryLength = 256;
+// An arrival taken from the socket at once. The socket stops reading while
+// this much waits, so a fast source cannot make the backlog outgrow the
+// input buffer, and no single arrival is dropped whole at the input limit.
+inline constexpr int32_t kMaxSocketBacklogBytes = 1'048'576;
+
+// --- A part's header lines (bytes) ---
+// A camera sends two to five header lines of a few dozen bytes each. A head
+// larger than this, with that many lines or a line that long, is no part
+// head: the stream is taken as broken and the connection made again.
+inline constexpr int32_t kMaxPartHeaderBytes = 16'384;
+inline constexpr int32_t kMaxPartHeaderLines = 100;
+inline constexpr int32_t kMaxHeaderLineBytes = 8'192;
 
 // --- An HTTP response head (bytes) ---
 // A response that starts with a status line is held until its blank line, so
@@ -75,6 +91,13 @@ inline constexpr int32_t kSaveQueueCapacity = 300;
 inline constexpr int32_t kDefaultSaveQueueMegabytes = 64;
 // A host may allow up to 1 GB per source.
 inline constexpr int32_t kMaxSaveQueueMegabytes = 1'024;
+// An open event list (a receipt whose paper cut has not come) is closed and
+// saved when it grows past this: a busy till prints far less in an hour, and
+// a printer feed that never cuts must not take the machine's memory.
+inline constexpr int32_t kMaxEventListBytes = 4'194'304;
+// Two texts taken from a full save queue are joined only up to this; a text
+// that would make the joined frame larger is counted as lost.
+inline constexpr int32_t kMaxTextJoinBytes = 4'194'304;
 // Frame numbers wrap to 1 after this: nine digits in every host's display.
 inline constexpr int32_t kMaxFrameNumber = 999'999'999;
 // The number of the placeholder frame a connection starts with; the next

@@ -109,6 +109,7 @@ class Connection final : private TcpSocketObserver {
   // that can be answered, else after the normal reconnect delay.
   void OnRefused();
   void OnBrokenBody();
+  void OnBrokenStream();
   void ArmTimeoutTimer(int32_t milliseconds);
   void TimeoutTimer_Timer();
 

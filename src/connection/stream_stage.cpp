@@ -89,7 +89,10 @@ void Connection::RunStage() {
 
 void Connection::ProcessResponseHeader() {
   // Without a usable boundary the header timeout ends this attempt.
-  if (!m_reader.TakeResponseHeader(m_settings.boundaryDiscovery)) return;
+  if (!m_reader.TakeResponseHeader(m_settings.boundaryDiscovery)) {
+    if (!m_reader.BrokenReason().empty()) OnBrokenStream();
+    return;
+  }
   m_timeoutTimer->SetEnabled(false);
   m_connectionState = kReadingParts;
   m_timeoutTimer->SetInterval(kPartTimeoutMs);
@@ -104,6 +107,7 @@ void Connection::ProcessParts() {
     std::shared_ptr<MediaFrame> frame;
     const StreamReader::PartKind kind = m_reader.TakePart(frame);
     if (kind == StreamReader::kNoPart) return;
+    if (kind == StreamReader::kBroken) return OnBrokenStream();
     // Stopping and starting the timer restarts the part timeout; it does
     // not run while the frame is handled.
     m_timeoutTimer->SetEnabled(false);
@@ -115,6 +119,16 @@ void Connection::ProcessParts() {
     m_timeoutTimer->SetEnabled(true);
     if (m_inDataArrival >= kParseAgain) return;
   }
+}
+
+// The stream passed one of the reader's limits: it is out of step or hostile.
+// Its connection is dropped and made again after the delay of a break, so a
+// source that does it every time cannot keep the loop busy reconnecting.
+void Connection::OnBrokenStream() {
+  m_owner.Debug(kDebugError, "Stream broken: " + m_reader.BrokenReason() + ". Reconnecting");
+  m_reader.Clear();
+  m_owner.OnConnectionLost();
+  ScheduleReconnect(kReconnectAfterBreakMs);
 }
 
 // Single-response mode, called when the source has closed.

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <vector>
 
 namespace ravelon {
 namespace {
@@ -30,11 +31,25 @@ bool EqualIgnoringCase(const char* a, const char* b, size_t n) {
   return true;
 }
 
-// A needle made only of letters has no case-free anchor; such needles are
-// short header words searched in short header lines, so a plain scan serves.
-size_t FindLettersIgnoringCase(std::string_view haystack, std::string_view needle) {
-  for (size_t i = 0; i + needle.size() <= haystack.size(); ++i) {
-    if (EqualIgnoringCase(haystack.data() + i, needle.data(), needle.size())) return i;
+// Knuth-Morris-Pratt, on case-folded bytes when the case does not matter:
+// linear in the haystack whatever it holds, at a few cycles per byte.
+size_t FindLinear(std::string_view haystack, std::string_view needle, bool ignore_case,
+                  size_t from) {
+  const auto fold = [ignore_case](char c) {
+    return ignore_case ? kLower[static_cast<unsigned char>(c)] : c;
+  };
+  const size_t n = needle.size();
+  // border[i]: the length of the longest proper border of needle[0, i].
+  std::vector<size_t> border(n + 1, 0);
+  for (size_t i = 1, k = 0; i < n; ++i) {
+    while (k > 0 && fold(needle[i]) != fold(needle[k])) k = border[k];
+    if (fold(needle[i]) == fold(needle[k])) ++k;
+    border[i + 1] = k;
+  }
+  for (size_t i = from, k = 0; i < haystack.size(); ++i) {
+    while (k > 0 && fold(haystack[i]) != fold(needle[k])) k = border[k];
+    if (fold(haystack[i]) == fold(needle[k])) ++k;
+    if (k == n) return i + 1 - n;
   }
   return std::string_view::npos;
 }
@@ -48,16 +63,21 @@ size_t FindBytes(std::string_view haystack, std::string_view needle, bool ignore
   if (n == 0) return 0;
   if (n > haystack.size()) return std::string_view::npos;
 
-  // The anchor is the first byte whose case does not matter.
+  // The anchor is the first byte whose case does not matter. A needle of
+  // letters only has none: the short header words searched in header lines.
   size_t anchor = 0;
   if (ignore_case) {
     while (anchor < n && IsLetter(needle[anchor])) ++anchor;
-    if (anchor == n) return FindLettersIgnoringCase(haystack, needle);
+    if (anchor == n) return FindLinear(haystack, needle, ignore_case, 0);
   }
   const char* const begin = haystack.data();
   const char* const last_start = begin + (haystack.size() - n);  // last place a match fits
   const char* scan = begin + anchor;
   const char* const scan_end = last_start + anchor + 1;
+  // Bytes the comparisons may cost before the search changes method: a few
+  // times what was crossed, plus a start so short searches never switch.
+  size_t compared = 0;
+  constexpr size_t kCompareAllowance = 4'096;
   while (scan < scan_end) {
     const void* hit = std::memchr(scan, needle[anchor], static_cast<size_t>(scan_end - scan));
     if (hit == nullptr) break;
@@ -66,6 +86,10 @@ size_t FindBytes(std::string_view haystack, std::string_view needle, bool ignore
                                    : std::memcmp(start, needle.data(), n) == 0;
     if (match) return static_cast<size_t>(start - begin);
     scan = static_cast<const char*>(hit) + 1;
+    compared += n;
+    if (compared > kCompareAllowance + 4 * static_cast<size_t>(scan - begin)) {
+      return FindLinear(haystack, needle, ignore_case, static_cast<size_t>(start + 1 - begin));
+    }
   }
   return std::string_view::npos;
 }

@@ -29,25 +29,63 @@ StreamReader::PartKind StreamReader::TakePart(std::shared_ptr<MediaFrame>& frame
   if (end == 0) {
     // Resume where an end could have begun to arrive: its line end and boundary.
     m_partEndSearchPos = m_inputLength - (boundary_length + 2);
-    return kNoPart;
+    return HeadOutgrowsLimit(opening) ? Broken("part header", kMaxPartHeaderBytes, "bytes")
+                                      : kNoPart;
   }
   m_boundaryPos = 0;
   m_partEndSearchPos = 0;
   const std::string_view line_end = line_end_length == 2 ? "\r\n" : "\n";
-  const int32_t header_end =
-      Find(opening, line_end_length == 2 ? "\r\n\r\n" : "\n\n", kBinaryCompare);
-  // A header without its blank line before the end: the part stays, and
-  // parsing stays here until the part timeout or the input limit.
-  if (header_end == 0 || header_end > end) return kNoPart;
+  // The blank line is looked for only up to the part's end and the head limit.
+  const int32_t header_end = Find(opening, line_end_length == 2 ? "\r\n\r\n" : "\n\n",
+                                  kBinaryCompare, std::min(end, opening + kMaxPartHeaderBytes));
+  if (header_end == 0) {
+    if (end - opening > kMaxPartHeaderBytes) return Broken("part header", kMaxPartHeaderBytes, "bytes");
+    // A small header without its blank line before the end: the part stays,
+    // and parsing stays here until the part timeout or the input limit.
+    return kNoPart;
+  }
+  const std::string_view head(InputData() + opening - 1, header_end - opening);
+  if (std::count(head.begin(), head.end(), '\n') >= kMaxPartHeaderLines) {
+    return Broken("part header", kMaxPartHeaderLines, "lines");
+  }
+  if (LongestLine(head) > kMaxHeaderLineBytes) {
+    return Broken("part header line", kMaxHeaderLineBytes, "bytes");
+  }
 
   m_bufferIdleParts = std::min(m_bufferIdleParts + 1, kIdlePartsBeforeReduction);
-  std::string content_type =
-      ParsePartHeaders(std::string_view(InputData() + opening - 1, header_end - opening), line_end);
+  std::string content_type = ParsePartHeaders(head, line_end);
   std::transform(content_type.begin(), content_type.end(), content_type.begin(), AsciiLower);
   const int32_t body_start = header_end + 2 * line_end_length;
   const PartKind kind = MakePartFrame(content_type, body_start, end - body_start, frame);
   DiscardHead(end - 1);  // the part is consumed whatever happens next
+  m_headFitsFor = 0;
   return kind;
+}
+
+// True when the part that opens at `opening` has, before its end has come,
+// already more than kMaxPartHeaderBytes of head with no blank line (of either
+// line-end style) in them. Decided only once that many bytes and a whole
+// boundary after them are held, so that the same stream cut into other
+// arrivals breaks at the same part; looked at once per part.
+bool StreamReader::HeadOutgrowsLimit(int32_t opening) {
+  const int32_t boundary_length = static_cast<int32_t>(m_boundary.size());
+  if (m_headFitsFor == opening ||
+      m_inputLength - opening < kMaxPartHeaderBytes + boundary_length + 4) {
+    return false;
+  }
+  const int32_t last_start = opening + kMaxPartHeaderBytes;
+  if (Find(opening, "\n\n", kBinaryCompare, last_start) == 0 &&
+      Find(opening, "\n\r\n", kBinaryCompare, last_start) == 0) {
+    return true;
+  }
+  m_headFitsFor = opening;
+  return false;
+}
+
+StreamReader::PartKind StreamReader::Broken(const std::string& what, int32_t limit,
+                                            const char* unit) {
+  m_brokenReason = what + " over " + std::to_string(limit) + " " + unit;
+  return kBroken;
 }
 
 // Position of the current part's end at or after `from`, or 0; sets the
@@ -96,6 +134,16 @@ int32_t StreamReader::FindPartEnd(int32_t from, int32_t& lineEndLength) {
   remember(m_lfEndMemo);
   lineEndLength = 2;
   return first_bare_end;
+}
+
+size_t StreamReader::LongestLine(std::string_view text) {
+  size_t longest = 0;
+  for (size_t start = 0; start <= text.size();) {
+    const size_t lf = std::min(text.find('\n', start), text.size());
+    longest = std::max(longest, lf - start);
+    start = lf + 1;
+  }
+  return longest;
 }
 
 std::string StreamReader::ParsePartHeaders(std::string_view headerBlock, std::string_view lineEnd) {

@@ -70,12 +70,18 @@ void StreamReader::Clear() {
   m_bufferIdleParts = 0;
   m_boundaryPos = 0;
   m_partEndSearchPos = 0;
+  m_headFitsFor = 0;
   m_crlfEndMemo = m_lfEndMemo = SearchMemo{};
+  m_headerSearch = HeaderSearch{};
+  m_brokenReason.clear();
 }
 
-int32_t StreamReader::Find(int32_t start, std::string_view text, CompareMode mode) const {
-  if (start < 1 || start > m_inputLength) return 0;
-  const std::string_view data(InputData() + start - 1, m_inputLength - start + 1);
+int32_t StreamReader::Find(int32_t start, std::string_view text, CompareMode mode,
+                           int32_t lastStart) const {
+  if (start < 1 || start > m_inputLength || lastStart < start) return 0;
+  const int64_t last_byte =
+      std::min<int64_t>(m_inputLength, int64_t{lastStart} + static_cast<int64_t>(text.size()) - 1);
+  const std::string_view data(InputData() + start - 1, static_cast<size_t>(last_byte - start + 1));
   const size_t found = FindBytes(data, text, mode == kTextCompare);
   return found == std::string_view::npos ? 0 : start + static_cast<int32_t>(found);
 }

@@ -14,6 +14,7 @@
 // Positions inside are 1-based over the buffered data (0 = not found).
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -41,6 +42,7 @@ class StreamReader {
     kNoPart,     // no complete part (yet): wait for more bytes
     kKeepAlive,  // a keep-alive part, consumed
     kFramePart,  // a data part, consumed; `frame` is nullptr for a type that carries no frame
+    kBroken,     // the part's head passed a limit: BrokenReason() says which
   };
 
   StreamReader();
@@ -60,9 +62,14 @@ class StreamReader {
   // boundary. The body starts at once when the response begins with "--"
   // (after blank lines: the source sent no header), else after the header's
   // blank line; everything before the boundary line is consumed.
+  // A boundary longer than kMaxBoundaryLength, or a content-type line longer
+  // than kMaxHeaderLineBytes, is refused for good: false, with BrokenReason().
   bool TakeResponseHeader(bool discoverBoundary = false);
 
-  // Streaming: the next complete part, consumed from the buffer.
+  // Streaming: the next complete part, consumed from the buffer. A part whose
+  // head is larger than kMaxPartHeaderBytes, has more than kMaxPartHeaderLines
+  // lines or a line longer than kMaxHeaderLineBytes is kBroken: the stream is
+  // out of step or hostile, and the owner connects again.
   PartKind TakePart(std::shared_ptr<MediaFrame>& frame);
 
   // Single response, once the source has closed: false while no header ends
@@ -78,6 +85,9 @@ class StreamReader {
   std::string_view Data() const { return {InputData(), static_cast<size_t>(m_inputLength)}; }
   // Parts parsed at low use since the capacity last changed.
   int32_t IdleParts() const { return m_bufferIdleParts; }
+  // What was too large, once the stream broke a limit; "" before. Clear
+  // forgets it.
+  const std::string& BrokenReason() const { return m_brokenReason; }
 
  private:
   enum CompareMode { kBinaryCompare, kTextCompare };
@@ -88,15 +98,33 @@ class StreamReader {
     int32_t to = 0;
   };
 
+  // Where the response-header stage stopped looking, so that each arrival
+  // only costs its own bytes. Positions are 1-based, offsets 0-based.
+  struct HeaderSearch {
+    int32_t contentType = 0;  // the "Content-Type" name, once found
+    int32_t scanFrom = 0;     // where the search for it, then for its line end, goes on
+    enum Stage { kLeadingLineEnds, kHeaderLines, kBodyLines };
+    Stage discoverStage = kLeadingLineEnds;
+    size_t discoverAt = 0;    // the offset the discovery stage goes on from
+    size_t discoverScan = 0;  // the offset the search for a body line's end goes on from
+  };
+
   const char* InputData() const { return m_inputBuffer.data() + m_inputHead; }
-  int32_t Find(int32_t start, std::string_view text, CompareMode mode) const;
+  // The first `text` that begins at or after `start`, no later than
+  // `lastStart`, and lies wholly in the data.
+  int32_t Find(int32_t start, std::string_view text, CompareMode mode,
+               int32_t lastStart = INT32_MAX) const;
   void KeepTail(int32_t n);
   void DiscardHead(int32_t n);
   void Reduce();
   void Compact();
   // The "Content-Type" line of the response: its position and line end, or false.
-  bool FindContentTypeLine(int32_t& start, int32_t& end, std::string_view& lineEnd) const;
+  bool FindContentTypeLine(int32_t& start, int32_t& end, std::string_view& lineEnd);
+  bool AcceptableBoundary(size_t length);
   bool DiscoverBoundary();
+  PartKind Broken(const std::string& what, int32_t limit, const char* unit);
+  bool HeadOutgrowsLimit(int32_t opening);
+  static size_t LongestLine(std::string_view text);
   void SetBoundary(std::string boundary, int32_t consumed);
   int32_t FindPartEnd(int32_t from, int32_t& lineEndLength);
   std::string ParsePartHeaders(std::string_view headerBlock, std::string_view lineEnd);
@@ -112,9 +140,12 @@ class StreamReader {
   int32_t m_bufferIdleParts = 0;
   int32_t m_boundaryPos = 0;
   int32_t m_partEndSearchPos = 0;
+  int32_t m_headFitsFor = 0;  // the opening of a part whose head was seen to fit
   SearchMemo m_crlfEndMemo;  // no CR LF + boundary part end here
   SearchMemo m_lfEndMemo;    // no LF + boundary part end here
+  HeaderSearch m_headerSearch;
   std::string m_boundary;
+  std::string m_brokenReason;
   ParameterList m_partHeaders;
 };
 

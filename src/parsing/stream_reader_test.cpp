@@ -266,6 +266,17 @@ TEST(ByteSearchTest, AgreesWithAPlainSearchEverywhere) {
       }
     }
   }
+  // Long runs of the anchor byte make the search change method midway; it
+  // must go on from where it was and still find the first match.
+  for (const std::string& needle : {std::string(300, '-') + "X", "--" + std::string(40, 'a') + "-b"}) {
+    for (const size_t at : {size_t{0}, size_t{5'000}, size_t{19'000}, std::string::npos}) {
+      std::string text(20'000, needle[0]);
+      for (size_t i = 3; i < text.size(); i += 7) text[i] = needle[needle.size() / 2];
+      if (at != std::string::npos) text.replace(at, needle.size(), needle);
+      EXPECT_EQ(FindBytes(text, needle, false), text.find(needle)) << at;
+      EXPECT_EQ(FindBytes(text, needle, true), Folded(text).find(Folded(needle))) << at;
+    }
+  }
   EXPECT_EQ(FindBytes("abc", "", true), 0u);
   EXPECT_EQ(FindBytes("\xc4\xe4", "\xe4", true), 1u);
 }

@@ -1,6 +1,7 @@
 // The current frame: merging event text into the open event list,
 // finishing a frame and offering it to the save queue.
 #include "common/date_time.h"
+#include "common/engine_limits.h"
 #include "common/number_encoding.h"
 #include "pipeline/frame_pipeline.h"
 
@@ -20,16 +21,17 @@ constexpr int32_t kEventHeaderBytes = 16;
 
 // An open frame (printer text without its cut yet) is appended to the current
 // frame while that is still open, so one receipt becomes one event list. An
-// event is turned into a one-event list either way. True when the frame was
-// absorbed and is not to become a frame of its own.
-bool FramePipeline::MergeIntoCurrentFrame(std::shared_ptr<MediaFrame>& frame) {
+// event is turned into a one-event list either way. kMerged when the frame was
+// absorbed and is not to become a frame of its own; kListFull when the open
+// list cannot take it within kMaxEventListBytes.
+FramePipeline::Merge FramePipeline::MergeIntoCurrentFrame(std::shared_ptr<MediaFrame>& frame) {
   const std::shared_ptr<MediaFrame>& current = m_currentFrame;
-  if (!frame || !frame->hasFlag(kOpen)) return false;
+  if (!frame || !frame->hasFlag(kOpen)) return kNotMerged;
   if (frame->getDataType() == kEvent) {
     std::string text;
     if (!frame->getDataChunk().ToText(text)) {
       frame = nullptr;
-      return false;
+      return kNotMerged;
     }
     const bool has_text = !text.empty();
     std::string record = LongToBytes(static_cast<int32_t>(text.size()) + kEventHeaderBytes);
@@ -37,16 +39,21 @@ bool FramePipeline::MergeIntoCurrentFrame(std::shared_ptr<MediaFrame>& frame) {
     record += DoubleToBytes(frame->getTime());
     record += text;
     frame->SetData(kEventList, std::move(record));
-    if (!current || current->hasFlag(kComplete)) return false;
-    if (has_text) current->getDataBlock().AppendText(frame->getDataBlock().Text());
+    if (!current || current->hasFlag(kComplete)) return kNotMerged;
+    if (has_text) {
+      if (int64_t{current->getDataLength()} + frame->getDataLength() > kMaxEventListBytes) {
+        return kListFull;
+      }
+      current->getDataBlock().AppendText(frame->getDataBlock().Text());
+    }
   } else if (!current) {
-    return false;
+    return kNotMerged;
   }
   // The merged frame's number and flags pass on: a cut in the new event
   // completes the list it joined. The list keeps the stamp of its first event.
   current->setFrameId(frame->getFrameId());
   current->addFlags(frame->getFlags());
-  return true;
+  return kMerged;
 }
 
 void FramePipeline::FinishCurrentFrame() {

@@ -76,11 +76,19 @@ bool FramePipeline::HandleNewFrame(std::shared_ptr<MediaFrame>& frame) {
     }
   }
 
-  if (!MergeIntoCurrentFrame(frame)) {
+  const Merge merge = MergeIntoCurrentFrame(frame);
+  if (merge != kMerged) {
     FinishCurrentFrame();
     m_currentFrame = frame;
   }
   if (m_currentFrame && m_currentFrame->hasFlag(kComplete)) OfferToQueue(m_currentFrame);
+  if (merge == kListFull) {
+    // A feed that never cuts its receipts: what came is saved, and the
+    // source is taken as broken.
+    m_owner.Debug(kDebugError, "Event list over " + std::to_string(kMaxEventListBytes) +
+                                   " bytes. It is closed; the next event begins a new one.");
+    return false;
+  }
   return true;
 }
 

@@ -41,8 +41,10 @@ class FramePipeline {
 
   // Handles one new frame. nullptr (a part that carries no frame) is
   // accepted and changes nothing. False when the frame cannot be handled (an
-  // event list that does not parse, event text that is not text): the
-  // stream it came from is then taken as broken.
+  // event list that does not parse, event text that is not text) or an open
+  // event list would grow past kMaxEventListBytes (that list is then closed
+  // and queued, and the new event begins the next one): the stream it came
+  // from is then taken as broken.
   bool HandleNewFrame(std::shared_ptr<MediaFrame>& frame);
 
   // Event text from another process: an event frame stamped now. An arrival
@@ -80,7 +82,8 @@ class FramePipeline {
   static void AdvanceStamp(double& date, double& time, double lastDate, double lastTime);
 
  private:
-  bool MergeIntoCurrentFrame(std::shared_ptr<MediaFrame>& frame);
+  enum Merge { kNotMerged, kMerged, kListFull };
+  Merge MergeIntoCurrentFrame(std::shared_ptr<MediaFrame>& frame);
   void OfferToQueue(const std::shared_ptr<MediaFrame>& frame);
 
   const Clock& m_clock;

@@ -26,7 +26,8 @@ class SaveQueue {
   // event list wins over any other type, text over any type but an event
   // list; of two frames of the same other type the new one wins, and two
   // texts are joined so no text is lost, as long as the winner fits in the
-  // byte limit; otherwise the newest frame stays. An empty queue takes any
+  // byte limit and a joined text in kMaxTextJoinBytes; otherwise the newest
+  // frame stays. An empty queue takes any
   // frame, so no bound stops saving altogether. `arrival` is the moment the
   // frame came (date and time of day; zero when unknown): a frame left
   // without a stamp of its own is saved at that moment.

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/engine_limits.h"
 #include "platform/connect_race.h"
 #include "platform/name_lookup.h"
 #include "platform/socket_errors.h"
@@ -17,10 +18,6 @@ namespace ravelon {
 namespace {
 
 using asio::ip::tcp;
-
-// Reading pauses while this many received bytes wait to be taken, so a host
-// that stops taking data cannot make the socket buffer without bound.
-constexpr size_t kMaxPendingBytes = 16 * 1024 * 1024;
 
 // The socket's state, shared with Asio's completion handlers and the name
 // lookup. Every handler carries the generation it was started in; Close and a
@@ -105,7 +102,12 @@ struct Core : std::enable_shared_from_this<Core> {
   }
 
   void StartRead() {
-    if (reading || state != TcpSocket::kConnected || pending.size() >= kMaxPendingBytes) return;
+    // Reading pauses while the bytes waiting to be taken could not take one
+    // more read: a host that stops taking data holds at most the backlog.
+    if (reading || state != TcpSocket::kConnected ||
+        pending.size() + read_buffer.size() > static_cast<size_t>(kMaxSocketBacklogBytes)) {
+      return;
+    }
     reading = true;
     socket.async_read_some(asio::buffer(read_buffer), [self = shared_from_this(), g = generation](
                                                           std::error_code ec, size_t n) {
