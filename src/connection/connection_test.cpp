@@ -145,6 +145,18 @@ TEST(ConnectionTest, EachStallBreakOrRefusalHasItsMessageFlushAndWaitForEver) {
       {"10 Broken chunked response: A chunk-size line does not start with a hexadecimal size. "
        "Reconnecting.",
        kAccept, 0, 1, kReconnectAfterBreakMs, sends(chunked), false},
+      // A stream past one of the reader's limits.
+      {"10 Stream broken: boundary over 256 characters. Reconnecting", kAccept, 0, 1,
+       kReconnectAfterBreakMs,
+       sends("HTTP/1.0 200 OK\r\nContent-Type: multipart/x;boundary=" + std::string(257, 'b') +
+             "\r\n\r\n")},
+      {"10 Stream broken: part header over 100 lines. Reconnecting", kAccept, 0, 1,
+       kReconnectAfterBreakMs,
+       [](ScriptedConnection& c) {
+         std::string stream = kHeader + "--bnd";
+         for (int i = 0; i < 100; ++i) stream += "\r\nX: v";
+         c.Send(stream + "\r\n\r\n\r\n--bnd");
+       }},
   };
   for (const auto& [line, answer, at_ms, losses, wait_ms, on_accept, streaming] : cases) {
     SCOPED_TRACE(line);

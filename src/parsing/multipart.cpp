@@ -39,7 +39,8 @@ StreamReader::PartKind StreamReader::TakePart(std::shared_ptr<MediaFrame>& frame
   const int32_t header_end = Find(opening, line_end_length == 2 ? "\r\n\r\n" : "\n\n",
                                   kBinaryCompare, std::min(end, opening + kMaxPartHeaderBytes));
   if (header_end == 0) {
-    if (end - opening > kMaxPartHeaderBytes) return Broken("part header", kMaxPartHeaderBytes, "bytes");
+    if (end - opening > kMaxPartHeaderBytes)
+      return Broken("part header", kMaxPartHeaderBytes, "bytes");
     // A small header without its blank line before the end: the part stays,
     // and parsing stays here until the part timeout or the input limit.
     return kNoPart;

@@ -35,8 +35,7 @@ std::string BoundaryOf(std::string_view line) {
 
 // The first line end after the name sets the style of the whole header. The
 // header arrives in pieces: each search goes on from where the last stopped.
-bool StreamReader::FindContentTypeLine(int32_t& start, int32_t& end,
-                                       std::string_view& lineEnd) {
+bool StreamReader::FindContentTypeLine(int32_t& start, int32_t& end, std::string_view& lineEnd) {
   constexpr std::string_view kName = "Content-Type";
   HeaderSearch& search = m_headerSearch;
   if (search.contentType == 0) {
@@ -54,7 +53,8 @@ bool StreamReader::FindContentTypeLine(int32_t& start, int32_t& end,
   if (lf == 0) {
     search.scanFrom = m_inputLength + 1;
     if (m_inputLength - start + 1 > kMaxHeaderLineBytes) {
-      m_brokenReason = "response header line over " + std::to_string(kMaxHeaderLineBytes) + " bytes";
+      m_brokenReason =
+          "response header line over " + std::to_string(kMaxHeaderLineBytes) + " bytes";
     }
     return false;
   }

@@ -141,8 +141,8 @@ class StreamReader {
   int32_t m_boundaryPos = 0;
   int32_t m_partEndSearchPos = 0;
   int32_t m_headFitsFor = 0;  // the opening of a part whose head was seen to fit
-  SearchMemo m_crlfEndMemo;  // no CR LF + boundary part end here
-  SearchMemo m_lfEndMemo;    // no LF + boundary part end here
+  SearchMemo m_crlfEndMemo;   // no CR LF + boundary part end here
+  SearchMemo m_lfEndMemo;     // no LF + boundary part end here
   HeaderSearch m_headerSearch;
   std::string m_boundary;
   std::string m_brokenReason;

@@ -42,9 +42,17 @@ Parts Feed(const std::vector<std::string>& arrivals, StreamReader* reader = null
   bool streaming = false;
   for (const std::string& arrival : arrivals) {
     reader->Append(arrival);
-    if (!streaming && !(streaming = reader->TakeResponseHeader(discover))) continue;
+    if (!streaming && !(streaming = reader->TakeResponseHeader(discover))) {
+      if (reader->BrokenReason().empty()) continue;
+      parts.push_back("broken: " + reader->BrokenReason());
+      return parts;
+    }
     std::shared_ptr<MediaFrame> frame;
     for (StreamReader::PartKind kind; (kind = reader->TakePart(frame)) != StreamReader::kNoPart;) {
+      if (kind == StreamReader::kBroken) {
+        parts.push_back("broken: " + reader->BrokenReason());
+        return parts;
+      }
       parts.push_back(kind == StreamReader::kKeepAlive ? "keepalive"
                       : frame ? Frame(frame->getDataType(), frame->getDataBlock().Text())
                               : "none");
@@ -176,6 +184,61 @@ TEST(StreamReaderTest, ContentTypesMapExactlyAndArrivalsCutAnywhereGiveTheSamePa
   }
 }
 
+// A boundary, a content-type line or a part's head past its limit breaks the stream, at the same
+// part however the stream is cut into arrivals; at the limit it is read as usual. A small head
+// without its blank line holds the stream where it is.
+TEST(StreamReaderTest, HeadsPastTheirLimitsBreakTheStream) {
+  const auto header = [](const std::string& boundary) {
+    return "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=" + boundary +
+           "\r\n\r\n";
+  };
+  // A text part whose head holds `lines` lines of `length` bytes after its content type.
+  const auto part = [](int lines, size_t length, const std::string& body = "T") {
+    std::string head = "--myboundary\r\nContent-Type: text/plain";
+    for (int i = 0; i < lines; ++i) head += "\r\nX: " + std::string(length - 3, 'v');
+    return head + "\r\n\r\n" + body + "\r\n";
+  };
+  const std::string at_limit(kMaxBoundaryLength, 'b'), past_limit = at_limit + "b";
+  const std::string first = Part("image/jpeg", "J1"), end = "--myboundary";
+  const std::string text = Frame(kText, "T"), jpeg = Frame(kJpeg, "J1");
+  const auto broken = [](const std::string& what) { return "broken: " + what; };
+  const std::tuple<std::string, bool, Parts> cases[] = {
+      {header(at_limit) + "--" + at_limit + "\r\n\r\nx\r\n--" + at_limit, false, {"none"}},
+      {header(past_limit) + "--" + past_limit, false, {broken("boundary over 256 characters")}},
+      {"--" + past_limit + "\r\n\r\n", true, {broken("boundary over 256 characters")}},
+      {"HTTP/1.0 200 OK\r\nContent-Type: " + std::string(kMaxHeaderLineBytes, 'x'),
+       false,
+       {broken("response header line over 8192 bytes")}},
+      {kHeader + first + part(98, 10) + end, false, {jpeg, text}},
+      {kHeader + first + part(99, 10) + end, false, {jpeg, broken("part header over 100 lines")}},
+      {kHeader + first + part(1, kMaxHeaderLineBytes) + end, false, {jpeg, text}},
+      {kHeader + first + part(1, kMaxHeaderLineBytes + 1) + end,
+       false,
+       {jpeg, broken("part header line over 8192 bytes")}},
+      {kHeader + first + part(3, 6'000) + end,
+       false,
+       {jpeg, broken("part header over 16384 bytes")}},
+      // No blank line: a small head waits, a large one breaks before its part has ended.
+      {kHeader + first + "--myboundary\r\nContent-Type: text/plain\r\nT\r\n" + first + end,
+       false,
+       {jpeg}},
+      {kHeader + first + "--myboundary\r\n" + std::string(kMaxPartHeaderBytes + 300, 'h'),
+       false,
+       {jpeg, broken("part header over 16384 bytes")}},
+  };
+  for (const auto& [stream, discover, parts] : cases) {
+    for (size_t cut = 0; cut <= stream.size(); cut += 997) {
+      StreamReader reader;
+      ASSERT_EQ(Feed({stream.substr(0, cut), stream.substr(cut)}, &reader, discover), parts)
+          << stream.substr(0, 80) << " cut at " << cut;
+      if (parts.back().starts_with("broken")) {
+        reader.Clear();
+        EXPECT_EQ(reader.BrokenReason(), "");
+      }
+    }
+  }
+}
+
 TEST(StreamReaderTest, SingleResponseIsTheBodyLessTwoBytes) {
   // A whole response and what it gives: a frame, "no frame", or "wait".
   const std::pair<std::string, std::string> cases[] = {
@@ -268,7 +331,8 @@ TEST(ByteSearchTest, AgreesWithAPlainSearchEverywhere) {
   }
   // Long runs of the anchor byte make the search change method midway; it
   // must go on from where it was and still find the first match.
-  for (const std::string& needle : {std::string(300, '-') + "X", "--" + std::string(40, 'a') + "-b"}) {
+  for (const std::string& needle :
+       {std::string(300, '-') + "X", "--" + std::string(40, 'a') + "-b"}) {
     for (const size_t at : {size_t{0}, size_t{5'000}, size_t{19'000}, std::string::npos}) {
       std::string text(20'000, needle[0]);
       for (size_t i = 3; i < text.size(); i += 7) text[i] = needle[needle.size() / 2];

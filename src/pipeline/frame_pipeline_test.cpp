@@ -102,6 +102,22 @@ TEST_F(FramePipelineTest, EventsJoinOneListUntilAPrinterCutOrAnotherHour) {
   EXPECT_EQ(queue_.Count(), 3);
 }
 
+// A feed that never cuts: the open list is closed and queued before it passes its limit, the
+// event that did not fit begins the next one, and a stream that brought it is taken as broken.
+TEST_F(FramePipelineTest, AnOpenListIsClosedAtItsLimit) {
+  const std::string quarter(kMaxEventListBytes / 4, 'e');
+  for (int i = 0; i < 3; ++i) Handle(kEvent, quarter);
+  EXPECT_EQ(EventsInCurrentFrame(), 3);
+  Handle(kEvent, quarter, /*expect=*/false);
+  EXPECT_EQ(log_.back(),
+            "10 Event list over 4194304 bytes. It is closed; the next event begins a new one.");
+  EXPECT_EQ(queue_.Count(), 1);
+  EXPECT_EQ(EventsInCurrentFrame(), 1);
+  EXPECT_TRUE(Open());
+  pipeline_.HandleEventText(quarter);  // text from another process joins the new list
+  EXPECT_EQ(EventsInCurrentFrame(), 2);
+}
+
 // A list moves as a whole so that its last event falls on the clock; each event is rounded to the
 // millisecond and kept 2 ms after the one before; the frame takes the first event's stamp. An open
 // receipt is finished by a frame of another kind, and dropped by an unreadable list, which is
@@ -190,6 +206,25 @@ TEST(SaveQueueTest, AFullQueueKeepsTheMoreValuableOfItsNewestAndTheNewFrame) {
         << int{queued_type} << " then " << int{new_type};
     EXPECT_EQ(queued->getDataBlock().Text(), "abc");  // the queued frame itself is unchanged
   }
+}
+
+// Texts that keep meeting a full queue join into one frame, copied once from the text that the
+// current frame may still show, up to their own limit; a text past it is lost.
+TEST(SaveQueueTest, JoinedTextsGrowUpToTheirLimit) {
+  SaveQueue queue;
+  queue.SetByteLimit(int64_t{2} * kMaxTextJoinBytes);
+  for (int i = 1; i < kSaveQueueCapacity; ++i) queue.Offer(Frame(kJpeg, "old", -i));
+  const auto shown = Frame(kText, "abc", 1);
+  queue.Offer(shown);
+  const std::string piece(kMaxTextJoinBytes / 4, 't');
+  for (int id = 2; id <= 5; ++id) queue.Offer(Frame(kText, piece, id));
+  EXPECT_EQ(queue.FramesLost(), 1);
+  EXPECT_EQ(shown->getDataBlock().Text(), "abc");
+  const int64_t joined = 3 + 3 * static_cast<int64_t>(piece.size());
+  EXPECT_EQ(queue.Bytes(), (kSaveQueueCapacity - 1) * 3 + joined);
+  for (int i = 1; i < kSaveQueueCapacity; ++i) queue.RemoveFront();
+  EXPECT_EQ(queue.Front()->getDataLength(), joined);
+  EXPECT_EQ(queue.Front()->getFrameId(), 4);
 }
 
 // A queue bounded to 10 bytes: a frame that does not fit takes the newest frame's place when it

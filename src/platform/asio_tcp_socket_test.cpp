@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <asio/ip/tcp.hpp>
 #include <asio/ip/v6_only.hpp>
+#include <asio/write.hpp>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -16,6 +17,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "common/engine_limits.h"
 #include "platform/asio_loop.h"
 #include "platform/connect_race.h"
 #include "platform/name_lookup.h"
@@ -182,6 +184,41 @@ TEST(AsioTcpSocketTest, EachAddressOfANameGetsItsTurnWithinTheConnectTimeout) {
     EXPECT_TRUE(testing::RunUntil(
         *platform, [&] { return OpenFiles() == files_before; }, std::chrono::milliseconds(1'000)));
   }
+}
+
+// A host that stops taking data holds at most the backlog, below the input
+// limit: reading pauses when one more read would not fit, and goes on as soon
+// as the bytes are taken.
+TEST(AsioTcpSocketTest, ReadingPausesWhileTheBacklogIsFull) {
+  auto platform = NewRealPlatform();
+  auto& loop = dynamic_cast<AsioLoop&>(platform->Loop());
+  Servers servers(loop.Context(), "127.0.0.1");
+  auto socket = NewAsioTcpSocket(loop.Context(), SystemResolve);
+  struct Backlog final : TcpSocketObserver {
+    void OnConnect() override {}
+    void OnDataArrival(int32_t total) override { most = std::max(most, total); }
+    void OnClose() override {}
+    void OnError(int16_t, const std::string&) override {}
+    int32_t most = 0;
+  } backlog;
+  socket->SetObserver(&backlog);
+  socket->Connect("127.0.0.1", servers.port);
+  ASSERT_TRUE(testing::RunUntil(*platform, [&] {
+    return !servers.peers.empty() && socket->State() == TcpSocket::kConnected;
+  }));
+  const std::string sent(4 * kMaxSocketBacklogBytes, 'x');
+  asio::async_write(servers.peers.front(), asio::buffer(sent), [](std::error_code, size_t) {});
+  ASSERT_TRUE(
+      testing::RunUntil(*platform, [&] { return backlog.most > kMaxSocketBacklogBytes / 2; }));
+  testing::RunUntil(
+      *platform, [] { return false; }, std::chrono::milliseconds(50));
+  EXPECT_LE(backlog.most, kMaxSocketBacklogBytes);
+  size_t taken = 0;
+  EXPECT_TRUE(testing::RunUntil(*platform, [&] {
+    std::string data;
+    socket->GetData(data);
+    return (taken += data.size()) == sent.size();
+  }));
 }
 
 // A lookup that hangs holds up neither Close nor the destruction of the socket
