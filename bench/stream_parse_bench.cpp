@@ -8,6 +8,8 @@
 // also goes through the frame pipeline (number, stamp from the real clock,
 // rate count, current frame, save queue), and the queue is emptied once per
 // cycle as a save run would.
+//
+// BM_HostileStream: the cost of a stream made to slow the boundary search.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/engine_limits.h"
 #include "parsing/stream_reader.h"
 #include "pipeline/frame_pipeline.h"
 #include "pipeline/save_queue.h"
@@ -106,6 +109,30 @@ BENCHMARK(BM_StreamParse)
     ->ArgNames({"arrival", "part", "pipeline"})
     ->ArgsProduct({{65536, 1460}, {50'000, 280'000}, {0, 1}})
     ->Unit(benchmark::kMillisecond);
+
+// A hostile source: the longest boundary accepted, made of dashes but for its
+// last byte, and a body of dashes, so that every byte is a place where the
+// boundary could begin. The reader must cross it in linear time; the input
+// limit clears the buffer every 10 MB.
+void BM_HostileStream(benchmark::State& state) {
+  const std::string boundary = std::string(ravelon::kMaxBoundaryLength - 1, '-') + "X";
+  const std::string arrival(65'536, '-');
+  ravelon::StreamReader reader;
+  reader.Append("Content-Type: multipart/x; boundary=" + boundary + "\r\n");
+  if (!reader.TakeResponseHeader()) {
+    state.SkipWithError("the response header was not accepted");
+    return;
+  }
+  reader.Append("--" + boundary + "\r\n\r\n");
+  std::shared_ptr<ravelon::MediaFrame> frame;
+  for (auto _ : state) {
+    reader.Append(arrival);
+    benchmark::DoNotOptimize(reader.TakePart(frame));
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(arrival.size()));
+}
+
+BENCHMARK(BM_HostileStream);
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace ravelon {
@@ -33,25 +34,31 @@ bool EqualIgnoringCase(const char* a, const char* b, size_t n) {
 
 // Knuth-Morris-Pratt, on case-folded bytes when the case does not matter:
 // linear in the haystack whatever it holds, at a few cycles per byte.
-size_t FindLinear(std::string_view haystack, std::string_view needle, bool ignore_case,
-                  size_t from) {
-  const auto fold = [ignore_case](char c) {
-    return ignore_case ? kLower[static_cast<unsigned char>(c)] : c;
-  };
+template <bool kIgnoreCase>
+size_t FindLinear(std::string_view haystack, std::string_view needle, size_t from) {
+  const auto fold = [](char c) { return kIgnoreCase ? kLower[static_cast<unsigned char>(c)] : c; };
   const size_t n = needle.size();
-  // border[i]: the length of the longest proper border of needle[0, i].
+  std::string folded(n, '\0');
+  for (size_t i = 0; i < n; ++i) folded[i] = fold(needle[i]);
+  // border[i]: the length of the longest proper border of folded[0, i].
   std::vector<size_t> border(n + 1, 0);
   for (size_t i = 1, k = 0; i < n; ++i) {
-    while (k > 0 && fold(needle[i]) != fold(needle[k])) k = border[k];
-    if (fold(needle[i]) == fold(needle[k])) ++k;
+    while (k > 0 && folded[i] != folded[k]) k = border[k];
+    if (folded[i] == folded[k]) ++k;
     border[i + 1] = k;
   }
   for (size_t i = from, k = 0; i < haystack.size(); ++i) {
-    while (k > 0 && fold(haystack[i]) != fold(needle[k])) k = border[k];
-    if (fold(haystack[i]) == fold(needle[k])) ++k;
-    if (k == n) return i + 1 - n;
+    const char c = fold(haystack[i]);
+    while (k > 0 && c != folded[k]) k = border[k];
+    if (c == folded[k] && ++k == n) return i + 1 - n;
   }
   return std::string_view::npos;
+}
+
+size_t FindLinear(std::string_view haystack, std::string_view needle, bool ignore_case,
+                  size_t from) {
+  return ignore_case ? FindLinear<true>(haystack, needle, from)
+                     : FindLinear<false>(haystack, needle, from);
 }
 
 }  // namespace
