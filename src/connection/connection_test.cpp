@@ -251,6 +251,17 @@ TEST(ConnectionTest, WhatHandlersRunByTheConnectEventDoStands) {
     EXPECT_EQ(rig.Attempts(), 2);
     EXPECT_EQ(rig.camera.LastConnection()->Received(), close ? "" : "GET /video.cgi\r\n\r\n");
   }
+  // A source that answers before it is asked: the start of its head, held by the gate while the
+  // connect event runs the loop, is not lost.
+  Rig eager;
+  eager.owner.on_session = [&eager] {
+    eager.camera.LastConnection()->Send(kHeader.substr(0, kHeader.size() - 2));
+    eager.camera.LastConnection()->Send("\r\n--bnd\r\nContent-Type: text/plain\r\n\r\nJ\r\n--bnd",
+                                        milliseconds(1));
+  };
+  eager.Connect();
+  eager.Advance(2);
+  EXPECT_EQ(eager.owner.frames, Lines{"J"});
   // A session starts the rate period (no path: nothing is requested, and no timeout restarts the
   // session before the period has run).
   Rig quiet;

@@ -26,6 +26,10 @@ void Connection::OnConnect() {
   }
   m_timeoutTimer->SetEnabled(false);
   if (m_settings.streaming) m_owner.Debug(kDebugConnection, "Connected. Sending URL...");
+  // A source may answer before it is asked: what arrives while the loop runs
+  // below already goes through a fresh gate, so a head it holds is kept.
+  m_gate.Reset();
+  m_bodyBroken = false;
   const uint64_t attempt = m_attempt;
   m_loop.ProcessPendingEventsOnce();
   // A handler that ran meanwhile may have ended this attempt (the source
@@ -33,8 +37,6 @@ void Connection::OnConnect() {
   // one of them closes the socket, and its outcome stands.
   if (attempt != m_attempt) return;
   m_connectionState = kAwaitingResponse;
-  m_gate.Reset();
-  m_bodyBroken = false;
 
   std::string request;
   if (!m_settings.url.empty()) {
