@@ -295,7 +295,8 @@ TEST_F(NamedIpcPortTest, DefaultFolderCannotBeTakenFirst) {
     ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0) << folder;
   ASSERT_EQ(::chmod((prefix + "open").c_str(), 0755), 0);
   // Only root can plant a folder as another user; else this one goes.
-  if (::chown((prefix + "planted").c_str(), 65534, 65534) != 0) fs::remove(prefix + "planted");
+  if (::chown((prefix + "planted").c_str(), ::geteuid() + 1, ::getegid()) != 0)
+    fs::remove(prefix + "planted");
   std::ofstream(prefix + "file") << "x";
   std::string made, again, error;
   ASSERT_EQ(MakePortFolder(folder_, made, error), 0) << error;
