@@ -28,7 +28,7 @@ bool IpcFraming::Next(std::string& message) {
   whole_ = false;
   // The next message may already be among the unread bytes.
   unread_start_ += Parse(std::string_view(unread_).substr(unread_start_));
-  if (broken_ || unread_start_ == unread_.size()) {
+  if (unread_start_ == unread_.size()) {
     unread_ = std::string();  // gives the memory back
     unread_start_ = 0;
   }
