@@ -143,4 +143,23 @@ inline constexpr int32_t kMaxChallengeValueLength = 4'096;
 // credentials and waits for the reconnect like any other.
 inline constexpr int32_t kMaxStaleRetries = 3;
 
+// --- The inter-process port ---
+// (The largest message, kMaxMessageBytes, is in include/ravelon/named_port.h,
+// where senders see it.)
+// A connection silent this long is closed: senders write at once, so it is
+// stuck or hostile, and must not keep a slot.
+inline constexpr int32_t kNamedPortIdleTimeoutMs = 30'000;
+// Connections one listening port holds at once. When all are taken, the one
+// silent the longest is closed to make room for a new one.
+inline constexpr int32_t kMaxNamedPortConnections = 64;
+// Bytes read from a connection at a time, into one buffer the port shares,
+// so that a connection holds only what it has been sent.
+inline constexpr int32_t kNamedPortReadBytes = 65'536;
+// A failed accept (out of file descriptors, say) is tried again after this
+// pause: trying at once would spin the engine's loop.
+inline constexpr int32_t kNamedPortAcceptRetryMs = 100;
+// Bounds each blocking step of a sender (connect, send, answer): a stalled
+// listener cannot hang the program that sends.
+inline constexpr int32_t kNamedPortSendTimeoutMs = 10'000;
+
 }  // namespace ravelon

@@ -27,6 +27,7 @@ class AsioLoop final : public EventLoop {
 
   std::unique_ptr<Alarm> NewAlarm(Task on_fire);
   asio::io_context& Context() { return context_; }
+  const Clock& GetClock() const { return clock_; }
 
  private:
   const Clock& clock_;

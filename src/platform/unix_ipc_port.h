@@ -18,20 +18,26 @@
 // already linked to a third port. Connecting contacts no other process:
 // processes find a port by its name alone.
 //
-// Where names live: the socket <folder>/<name>.sock. The folder is
-// $XDG_RUNTIME_DIR/ravelon when that variable holds an absolute path, else
-// /tmp/ravelon-<uid>; Listen creates it (not its parents) with mode 0700.
-// Both sides refuse a folder that is not a real folder owned by the user or
-// that group or others may enter: nobody else can then plant a socket there,
-// or reach this one. The listener also checks each peer's user (SO_PEERCRED)
-// and closes connections of any other user unread.
+// Where names live: the socket <folder>/<name>.sock, in the folder that
+// platform/named_port_folder.h describes unless the host names one. Listen
+// creates the folder (not its parents) with mode 0700. Both sides refuse a
+// folder that is not a real folder owned by the user or that group or others
+// may enter: nobody else can then plant a socket there, or reach this one.
+// The listener also checks each peer's user (SO_PEERCRED) and closes
+// connections of any other user unread.
 //
-// Wire format (several messages may follow each other on one connection):
-//   length   4 bytes, signed 32-bit little-endian, 0 to kMaxMessageBytes
-//   payload  `length` bytes, the block exactly as sent
-// The listener answers every whole message with one byte, kAckHandedOn or
-// kAckNotConnected, before it reads the next one. A length out of range ends
-// the connection without an answer.
+// Wire format: the messages of platform/ipc_framing.h, several of them one
+// after another on one connection. The listener answers every whole message
+// with one byte, kAckHandedOn or kAckNotConnected, before it reads the next
+// one. When it ends a connection itself it first writes one byte that says
+// why (kBye...), so that the sender can tell its user what happened.
+//
+// Hostile or broken peers: a message's memory grows with the bytes that
+// arrive, never with the length it declares; a connection silent for
+// kNamedPortIdleTimeoutMs is closed; when all kMaxNamedPortConnections slots
+// are taken, a new connection still gets in and the connection silent the
+// longest is closed to make room. Idle peers therefore cannot keep a sender
+// out, nor take memory they have not filled.
 //
 // Threading: a NamedIpcPort lives on the real platform's loop; accepting,
 // reading and answering are handlers of that loop, so they never overlap the
@@ -47,6 +53,7 @@
 #include <system_error>
 
 #include "components/in_process_ipc_port.h"
+#include "platform/periodic_timer.h"
 #include "ravelon/named_port.h"
 
 namespace ravelon {
@@ -57,14 +64,19 @@ class AsioLoop;
 inline constexpr uint8_t kAckHandedOn = 0;
 // ... or dropped, as the port was not connected to another one.
 inline constexpr uint8_t kAckNotConnected = 1;
-// Connections one listener holds at once; more are closed unread.
-inline constexpr int kMaxNamedPortConnections = 64;
+// Why the listener ends a connection, its last byte on it.
+inline constexpr uint8_t kByeOtherUser = 2;   // the peer is another user
+inline constexpr uint8_t kByeIdle = 3;        // silent for kNamedPortIdleTimeoutMs
+inline constexpr uint8_t kByeMadeRoom = 4;    // closed to make room: all slots were taken
+inline constexpr uint8_t kByeBadLength = 5;   // a length out of range
+inline constexpr uint8_t kByePortClosed = 6;  // the port stopped listening
 
 // What a listening port has seen, for the host's reports.
 struct NamedIpcPortCounts {
   uint64_t accepted = 0;       // connections of the owning user
   uint64_t refused_peers = 0;  // connections of another user, closed unread
-  uint64_t refused_busy = 0;   // connections over kMaxNamedPortConnections
+  uint64_t made_room = 0;      // connections closed for a new one, all slots taken
+  uint64_t idle = 0;           // connections closed for their silence
   uint64_t messages = 0;       // whole messages received
   uint64_t dropped = 0;        // of those, received while not connected
   uint64_t bad_lengths = 0;    // connections ended for a length out of range
@@ -76,6 +88,11 @@ class NamedIpcPort final : public InProcessIpcPort {
   // std::make_shared, as a listening port hands its handlers a weak
   // reference.
   explicit NamedIpcPort(AsioLoop& loop);
+  // The same, with silence measured on `idle_clock` and the idle check woken
+  // by `make_alarm`'s alarms: tests pass a simulated loop's, so that no test
+  // waits for the idle limit.
+  NamedIpcPort(AsioLoop& loop, const Clock& idle_clock,
+               const PeriodicTimer::AlarmFactory& make_alarm);
   ~NamedIpcPort() override;
 
   // Starts listening as `name` in `folder` ("" for the default folder; tests
@@ -102,22 +119,30 @@ class NamedIpcPort final : public InProcessIpcPort {
  private:
   struct Listener;
   struct Connection;
+  using ConnectionPtr = std::shared_ptr<Connection>;
 
   void StopListening();
   void Accept();
-  void OnAccept(const std::error_code& error, std::shared_ptr<Connection> connection);
-  template <typename Buffer>
-  void ReadThen(const std::shared_ptr<Connection>& connection, Buffer buffer,
-                void (NamedIpcPort::*next)(const std::shared_ptr<Connection>&));
-  void ReadHeader(const std::shared_ptr<Connection>& connection);
-  void OnHeader(const std::shared_ptr<Connection>& connection);
-  void OnBody(const std::shared_ptr<Connection>& connection);
+  void OnAccept(const std::error_code& error, const ConnectionPtr& connection);
+  void WaitForBytes(const ConnectionPtr& connection);
+  void OnReadable(const ConnectionPtr& connection);
+  // Hands on the next whole message the connection has sent and answers it;
+  // waits for more bytes when there is none.
+  void Serve(const ConnectionPtr& connection);
+  // Closes the connections silent for the idle limit, then wakes again when
+  // the next one would reach it.
+  void CloseIdle();
+  void ArmIdleAlarm();
   // False once the connection is dropped or the port stopped listening: a
   // handler that completes after that does nothing.
-  bool Holds(const std::shared_ptr<Connection>& connection) const;
-  void Drop(const std::shared_ptr<Connection>& connection);
+  bool Holds(const ConnectionPtr& connection) const;
+  // Writes `why` as the connection's last byte, if it fits at once, and drops it.
+  void SayByeAndDrop(const ConnectionPtr& connection, uint8_t why);
+  void Drop(const ConnectionPtr& connection);
 
   AsioLoop& asio_loop_;
+  const Clock& idle_clock_;
+  std::unique_ptr<Alarm> idle_alarm_;
   std::unique_ptr<Listener> listener_;  // while listening
   NamedIpcPortCounts counts_;
 };

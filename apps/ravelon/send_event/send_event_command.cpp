@@ -79,7 +79,8 @@ void AddSendEventCommand(CLI::App& app, Action& action) {
       "named port of a running host");
   command->add_option("--port", options->port, "name of the port the host listens on")->required();
   command->add_option("--folder", options->folder,
-                      "folder of the port's socket (default: " + DefaultNamedPortFolder() + ")");
+                      "folder of the port's socket (default: $XDG_RUNTIME_DIR/ravelon, else the "
+                      "user's private /tmp/ravelon-<uid>-* folders)");
   CLI::Option* file = command->add_option("--file", options->file, "send the bytes of this file");
   CLI::Option* text =
       command->add_option("text", options->text, "the event text, or - to send standard input");
