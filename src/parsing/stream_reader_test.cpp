@@ -71,6 +71,7 @@ TEST(StreamReaderTest, ResponseHeaderYieldsTheBoundaryAndIsConsumedUpToIt) {
       {"Content-Type: multipart/x; boundary=ab; charset=x\r\n", "--ab; charset=x"},
       {"Content-Type: multipart/x; boundary=x\r\n", ""},
       {"Content-Type: multipart/x; boundary=\"x\"\r\n", ""},
+      {"Content-Type: multipart/x; boundary=\"\"\r\n", ""},
       {"Content-Type: multipart/x; boundary=abc", ""},  // the line has not ended
       {"Content-Type: image/jpeg; boundary=abc\r\n", ""},
       {"Content-Type: multipart/x; boundary abc\r\n", ""},
@@ -202,6 +203,7 @@ TEST(StreamReaderTest, HeadsPastTheirLimitsBreakTheStream) {
   const std::string first = Part("image/jpeg", "J1"), end = "--myboundary";
   const std::string text = Frame(kText, "T"), jpeg = Frame(kJpeg, "J1");
   const auto broken = [](const std::string& what) { return "broken: " + what; };
+  const std::string big(2 * kMaxPartHeaderBytes, 'j');
   const std::tuple<std::string, bool, Parts> cases[] = {
       {header(at_limit) + "--" + at_limit + "\r\n\r\nx\r\n--" + at_limit, false, {"none"}},
       {header(past_limit) + "--" + past_limit, false, {broken("boundary over 256 characters")}},
@@ -210,6 +212,8 @@ TEST(StreamReaderTest, HeadsPastTheirLimitsBreakTheStream) {
        false,
        {broken("response header line over 8192 bytes")}},
       {kHeader + first + part(98, 10) + end, false, {jpeg, text}},
+      // A body far larger than a head's limit, in arrivals, is no head.
+      {kHeader + first + part(1, 10, big) + end, false, {jpeg, Frame(kText, big)}},
       {kHeader + first + part(99, 10) + end, false, {jpeg, broken("part header over 100 lines")}},
       {kHeader + first + part(1, kMaxHeaderLineBytes) + end, false, {jpeg, text}},
       {kHeader + first + part(1, kMaxHeaderLineBytes + 1) + end,
