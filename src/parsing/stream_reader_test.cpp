@@ -100,6 +100,8 @@ TEST(StreamReaderTest, DiscoveryTakesTheBoundaryFromTheFirstBodyLine) {
       {"\r\n\r\n" + parts, frames},
       {"HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n" + parts, frames},
       {"HTTP/1.0 200 OK\nServer: x\n\npreamble\n-\n\n" + parts, frames},
+      {"HTTP/1.0 200 OK\n\n" + parts, frames},
+      {"HTTP/1.0 200 OK\r\n--not-a-boundary: x\r\n\r\n" + parts, frames},
       {"HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace\r\n\r\n\r\n" + parts, frames},
       {kHeader + parts, frames},
       // Trailing blanks are no part of the boundary; "--" alone is no boundary.

@@ -192,7 +192,7 @@ TEST(SaveQueueTest, AFullQueueKeepsTheMoreValuableOfItsNewestAndTheNewFrame) {
       {kJpeg, kJpeg, {2, "def", 1}},      {kEventList, kJpeg, {1, "abc", 1}},
       {kJpeg, kEventList, {2, "def", 1}}, {kText, kJpeg, {1, "abc", 1}},
       {kJpeg, kText, {2, "def", 1}},      {kEventList, kEventList, {2, "def", 1}},
-      {kText, kText, {2, "abcdef", 0}}};
+      {kText, kEventList, {2, "def", 1}}, {kText, kText, {2, "abcdef", 0}}};
   for (const auto& [queued_type, new_type, kept] : cases) {
     SaveQueue queue;
     for (int i = 1; i < kSaveQueueCapacity; ++i) queue.Offer(Frame(kJpeg, "old", -i));
