@@ -1,32 +1,43 @@
-// Arbitrary bytes as a chunked body, fed whole and fed in two pieces: where
-// an arrival is cut must change nothing, so both give the same status, data
-// and error, and a body that is not broken is read to the same byte. Neither
-// gives out more data than went in, and only a broken decoder has an error.
+// Arbitrary bytes as a chunked body, fed whole and fed in arrivals cut where
+// the input says: where an arrival is cut must change nothing, so both give
+// the same status, data and error, and a body that is not broken is read to
+// the same byte. Neither gives out more data than went in, and only a broken
+// decoder has an error.
 //
-// Input: two bytes (little-endian) choosing the cut, modulo the body's length
-// plus one, then the body.
+// Input: a cut count byte (low four bits), two bytes per cut (its offset,
+// modulo the body's length plus one), then the body.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <vector>
 
+#include "finding.h"
+#include "fuzz_input.h"
 #include "parsing/chunked_decoder.h"
 
 using ravelon::ChunkedDecoder;
+using ravelon::fuzz::Require;
 
 namespace {
 
 // Status, data out, error, and bytes consumed (0 when broken).
-std::tuple<ChunkedDecoder::Status, std::string, std::string, size_t> Feed(std::string_view first,
-                                                                          std::string_view second) {
+using Decoding = std::tuple<ChunkedDecoder::Status, std::string, std::string, size_t>;
+
+// Decodes `body` arriving in pieces that end at `cuts` (ascending).
+Decoding Decode(std::string_view body, std::vector<size_t> cuts) {
+  cuts.push_back(body.size());
   ChunkedDecoder decoder;
   std::string out;
-  ChunkedDecoder::Status status = decoder.Decode(first, out);
-  size_t consumed = decoder.Consumed();
-  status = decoder.Decode(second, out);
-  consumed += decoder.Consumed();
+  ChunkedDecoder::Status status = ChunkedDecoder::Status::kMore;
+  size_t consumed = 0, from = 0;
+  for (const size_t cut : cuts) {
+    status = decoder.Decode(body.substr(from, cut - from), out);
+    consumed += decoder.Consumed();
+    from = cut;
+  }
   if (status == ChunkedDecoder::Status::kBroken) consumed = 0;
   return {status, out, decoder.Error(), consumed};
 }
@@ -34,15 +45,20 @@ std::tuple<ChunkedDecoder::Status, std::string, std::string, size_t> Feed(std::s
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
-  const std::string_view body(reinterpret_cast<const char*>(data) + 2, size - 2);
-  const size_t cut = (data[0] | size_t{data[1]} << 8) % (body.size() + 1);
-  const auto whole = Feed(body, {});
+  ravelon::fuzz::FuzzInput input(data, size);
+  std::vector<size_t> cuts(input.Byte() % 16);
+  for (size_t& cut : cuts) cut = input.Short();
+  const std::string_view body = input.Rest();
+  for (size_t& cut : cuts) cut %= body.size() + 1;
+  std::sort(cuts.begin(), cuts.end());
+
+  const Decoding whole = Decode(body, {});
   const auto& [status, out, error, consumed] = whole;
-  if (Feed(body.substr(0, cut), body.substr(cut)) != whole || out.size() > body.size() ||
-      error.empty() == (status == ChunkedDecoder::Status::kBroken) ||
-      (status == ChunkedDecoder::Status::kMore && consumed != body.size())) {
-    std::abort();
-  }
+  Require(Decode(body, cuts) == whole, "cuts change nothing");
+  Require(out.size() <= body.size(), "no more data out than in");
+  Require(error.empty() != (status == ChunkedDecoder::Status::kBroken),
+          "only a broken body has an error");
+  Require(status != ChunkedDecoder::Status::kMore || consumed == body.size(),
+          "an unfinished body is read whole");
   return 0;
 }

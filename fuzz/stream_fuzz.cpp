@@ -6,7 +6,8 @@
 // then every complete part; or, for a single response, the whole once all is
 // in. After every step the buffer must be sound; a frame's body must be the
 // bytes fed just before those the reader keeps (for a single response, all
-// but the last two); no more parts may come out than boundaries went in.
+// but the last two); no more parts may come out than boundaries went in. A
+// part kind other than keep-alive or frame (a broken stream) ends the reading.
 //
 // Input: a flags byte (1 single response, 2 a valid response header first,
 // 4 LF line ends, 8 huge arrivals, 16 through the gate, and then a chunked
@@ -50,7 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return fed.size() >= kept + body.size() &&
            fed.compare(fed.size() - kept - body.size(), body.size(), body) == 0;
   };
+  bool broken = false;
   const auto arrive = [&](const std::string& raw) {
+    if (broken) return;
     std::string arrival = raw;
     if (flags & 16) {
       if (gate_closed) return;
@@ -81,6 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     counted_to = std::max(counted_to, fed.size() + 1 - std::min(fed.size() + 1, boundary.size()));
     std::shared_ptr<ravelon::MediaFrame> frame;
     for (StreamReader::PartKind kind; (kind = reader.TakePart(frame)) != StreamReader::kNoPart;) {
+      broken = kind != StreamReader::kKeepAlive && kind != StreamReader::kFramePart;
+      if (broken) return;  // the owner drops a broken stream
       check(++parts <= boundaries && (kind == StreamReader::kFramePart || !frame) &&
             fed_before(frame, reader.Length()));
     }
