@@ -81,6 +81,11 @@ Reading Read(std::string_view stream, std::vector<size_t> cuts, Mode mode) {
     if (!reading.streaming) {
       reading.streaming = reader.TakeResponseHeader(mode == kDiscoveredHeader);
       reading.header_at = cut;
+      // A refused header (its boundary or line too long) breaks the stream.
+      if (!reading.streaming && !reader.BrokenReason().empty()) {
+        reading.broken = true;
+        break;
+      }
     }
     if (reading.streaming && !TakeParts(reader, reading)) break;
   }
@@ -97,12 +102,13 @@ Reading Read(std::string_view stream, std::vector<size_t> cuts, Mode mode) {
 //   the first LF + boundary, else at the first boundary alone; a stream whose
 //   boundaries follow more than one of these ends its parts where cuts allow;
 // - with discovery, a "Content-Type" line that names a boundary (anywhere in
-//   the bytes buffered) wins over a discovered one only when it has arrived
-//   by the time the discovered line is complete.
+//   the bytes buffered), or one too long to be taken, wins over a discovered
+//   one only when it has arrived by the time the discovered line is complete.
 bool CutsMatterByDesign(std::string_view stream, Mode mode, const Reading& split,
                         const Reading& whole) {
-  if (mode == kDiscoveredHeader && split.streaming && Read(stream, {}, kHeader).streaming &&
-      !Read(stream.substr(0, split.header_at), {}, kHeader).streaming) {
+  const auto decides = [](const Reading& reading) { return reading.streaming || reading.broken; };
+  if (mode == kDiscoveredHeader && split.streaming && decides(Read(stream, {}, kHeader)) &&
+      !decides(Read(stream.substr(0, split.header_at), {}, kHeader))) {
     return true;
   }
   if (split.boundary != whole.boundary) return false;
