@@ -103,11 +103,12 @@ Reading Read(std::string_view stream, std::vector<size_t> cuts, Mode mode) {
 //   boundaries follow more than one of these ends its parts where cuts allow;
 // - with discovery, a "Content-Type" line that names a boundary (anywhere in
 //   the bytes buffered), or one too long to be taken, wins over a discovered
-//   one only when it has arrived by the time the discovered line is complete.
+//   line (taken, or too long) only when it has arrived by the time the
+//   discovered line is complete.
 bool CutsMatterByDesign(std::string_view stream, Mode mode, const Reading& split,
                         const Reading& whole) {
   const auto decides = [](const Reading& reading) { return reading.streaming || reading.broken; };
-  if (mode == kDiscoveredHeader && split.streaming && decides(Read(stream, {}, kHeader)) &&
+  if (mode == kDiscoveredHeader && decides(split) && decides(Read(stream, {}, kHeader)) &&
       !decides(Read(stream.substr(0, split.header_at), {}, kHeader))) {
     return true;
   }
