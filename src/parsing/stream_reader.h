@@ -14,7 +14,6 @@
 // Positions inside are 1-based over the buffered data (0 = not found).
 #pragma once
 
-#include <climits>
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
 #include "pipeline/save_queue.h"
 
-#include <climits>
+#include <cstdint>
 
 #include "common/engine_limits.h"
 
