@@ -268,18 +268,25 @@ void NamedIpcPort::OnAccept(const std::error_code& error, const ConnectionPtr& c
   Accept();
 }
 
-void NamedIpcPort::WaitForBytes(const ConnectionPtr& connection) {
+// A completion handler for `connection`: unless the port or the connection
+// has gone meanwhile, an error drops the connection, else `next` goes on.
+std::function<void(std::error_code)> NamedIpcPort::OnConnectionDone(
+    const ConnectionPtr& connection, void (NamedIpcPort::*next)(const ConnectionPtr&)) {
   std::weak_ptr<InProcessIpcPort> weak = weak_from_this();
+  return [weak, connection, next](std::error_code error) {
+    auto port = std::static_pointer_cast<NamedIpcPort>(weak.lock());
+    if (port == nullptr || !port->Holds(connection)) return;
+    if (error) {
+      port->Drop(connection);
+    } else {
+      ((*port).*next)(connection);
+    }
+  };
+}
+
+void NamedIpcPort::WaitForBytes(const ConnectionPtr& connection) {
   connection->socket.async_wait(stream_protocol::socket::wait_read,
-                                [weak, connection](std::error_code error) {
-                                  auto port = std::static_pointer_cast<NamedIpcPort>(weak.lock());
-                                  if (port == nullptr || !port->Holds(connection)) return;
-                                  if (error) {
-                                    port->Drop(connection);
-                                  } else {
-                                    port->OnReadable(connection);
-                                  }
-                                });
+                                OnConnectionDone(connection, &NamedIpcPort::OnReadable));
 }
 
 void NamedIpcPort::OnReadable(const ConnectionPtr& connection) {
@@ -317,17 +324,9 @@ void NamedIpcPort::Serve(const ConnectionPtr& connection) {
   connection->answer = handed_on ? kAckHandedOn : kAckNotConnected;
   // Nothing more is read until the answer is out: a peer that sends without
   // reading answers stalls its own connection, nothing else.
-  std::weak_ptr<InProcessIpcPort> weak = weak_from_this();
   asio::async_write(connection->socket, asio::buffer(&connection->answer, 1),
-                    [weak, connection](std::error_code error, size_t) {
-                      auto port = std::static_pointer_cast<NamedIpcPort>(weak.lock());
-                      if (port == nullptr || !port->Holds(connection)) return;
-                      if (error) {
-                        port->Drop(connection);
-                      } else {
-                        port->Serve(connection);
-                      }
-                    });
+                    [done = OnConnectionDone(connection, &NamedIpcPort::Serve)](
+                        std::error_code error, size_t) { done(error); });
 }
 
 void NamedIpcPort::CloseIdle() {

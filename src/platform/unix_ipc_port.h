@@ -47,6 +47,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -124,6 +125,8 @@ class NamedIpcPort final : public InProcessIpcPort {
   void StopListening();
   void Accept();
   void OnAccept(const std::error_code& error, const ConnectionPtr& connection);
+  std::function<void(std::error_code)> OnConnectionDone(
+      const ConnectionPtr& connection, void (NamedIpcPort::*next)(const ConnectionPtr&));
   void WaitForBytes(const ConnectionPtr& connection);
   void OnReadable(const ConnectionPtr& connection);
   // Hands on the next whole message the connection has sent and answers it;

@@ -9,22 +9,26 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace ravelon::testing {
 
+// Makes `listener` listen on a free port of 127.0.0.1; returns the port.
+inline uint16_t ListenOnLoopback(int listener) {
+  sockaddr_in address{
+      .sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+  socklen_t length = sizeof address;
+  bind(listener, reinterpret_cast<sockaddr*>(&address), length);
+  listen(listener, 16);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  return ntohs(address.sin_port);
+}
+
 class LoopbackServer {
  public:
-  LoopbackServer() {
-    sockaddr_in address{
-        .sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
-    socklen_t length = sizeof address;
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
-    listen(listener_, 16);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-  }
+  LoopbackServer() { port = ListenOnLoopback(listener_); }
   ~LoopbackServer() {
     for (const Client& c : clients_) close(c.fd);
     close(listener_);

@@ -6,7 +6,6 @@
 // goes.
 #pragma once
 
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback_server.h"
+
 namespace ravelon::testing {
 
 inline constexpr int64_t kForever = std::numeric_limits<int64_t>::max();
@@ -35,13 +36,7 @@ struct StreamPiece {
 class SourceThread {
  public:
   explicit SourceThread(std::vector<StreamPiece> stream) : stream_(std::move(stream)) {
-    sockaddr_in address{
-        .sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
-    socklen_t length = sizeof address;
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), length);
-    listen(listener_, 16);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
+    port = ListenOnLoopback(listener_);
     acceptor_ = std::thread([this] { Accept(); });
   }
   ~SourceThread() {
