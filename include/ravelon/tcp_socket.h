@@ -18,7 +18,8 @@ class TcpSocketObserver {
   virtual ~TcpSocketObserver() = default;
   // The connection is up; State() is kConnected.
   virtual void OnConnect() = 0;
-  // Bytes arrived; `bytes_total` is how many are waiting in GetData.
+  // Bytes arrived; `bytes_total` is how many are waiting to be taken, counted
+  // up to the socket's backlog bound.
   virtual void OnDataArrival(int32_t bytes_total) = 0;
   // The peer closed the connection; State() is kClosing until Close().
   virtual void OnClose() = 0;
@@ -73,8 +74,26 @@ class TcpSocket {
   // string sends nothing.
   virtual void SendData(const std::string& data) = 0;
 
+  // Moves up to `capacity` of the bytes received and not yet taken into
+  // `destination`, in order, and returns how many it moved (0 when none
+  // wait). A socket may read them from the system straight into
+  // `destination`, so a caller that takes the bytes of each data arrival at
+  // once copies them no more. Bytes not taken during their arrival event stay
+  // with the socket, which holds a bounded backlog of them and stops reading
+  // while it is full.
+  virtual int32_t Receive(char* destination, int32_t capacity) = 0;
+
   // Replaces `data` with every byte received and not yet taken.
-  virtual void GetData(std::string& data) = 0;
+  void GetData(std::string& data) {
+    constexpr int32_t kStep = 64 * 1024;
+    data.clear();
+    for (int32_t got = kStep; got == kStep;) {
+      const size_t filled = data.size();
+      data.resize(filled + kStep);
+      got = Receive(data.data() + filled, kStep);
+      data.resize(filled + static_cast<size_t>(got));
+    }
+  }
 };
 
 }  // namespace ravelon

@@ -49,8 +49,8 @@ inline constexpr int32_t kMinBoundaryLength = 2;
 // and every search for it would cost its length again.
 inline constexpr int32_t kMaxBoundaryLength = 256;
 // An arrival taken from the socket at once. The socket stops reading while
-// this much waits, so a fast source cannot make the backlog outgrow the
-// input buffer, and no single arrival is dropped whole at the input limit.
+// this much waits untaken, so a fast source cannot make the backlog outgrow
+// the input buffer, and no single arrival is dropped whole at the input limit.
 inline constexpr int32_t kMaxSocketBacklogBytes = 1'048'576;
 
 // --- A part's header lines (bytes) ---

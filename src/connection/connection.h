@@ -27,6 +27,7 @@
 #include "connection/connection_state.h"
 #include "connection/digest_auth.h"
 #include "parsing/http_response_gate.h"
+#include "parsing/stream_reader.h"
 #include "ravelon/event_loop.h"
 #include "ravelon/media_frame.h"
 #include "ravelon/request_style.h"
@@ -35,7 +36,6 @@
 namespace ravelon {
 
 class RateStatistics;
-class StreamReader;
 
 struct ConnectionSettings {
   std::string address;  // "" runs the engine in virtual mode: no socket at all
@@ -112,6 +112,8 @@ class Connection final : private TcpSocketObserver {
   void OnBrokenStream();
   void ArmTimeoutTimer(int32_t milliseconds);
   void TimeoutTimer_Timer();
+
+  bool ReceiveIntoReader(int32_t bytesTotal, StreamReader::AppendOutcome& appended);
 
   // The stages of a response.
   void RunStage();

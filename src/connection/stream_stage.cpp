@@ -6,6 +6,7 @@
 // during parsing, so a second arrival can come in before the first returns.
 // That one only appends its bytes and flags the running parse, which loops
 // once more: parsing is never entered twice.
+#include <algorithm>
 #include <utility>
 
 #include "common/engine_limits.h"
@@ -21,23 +22,24 @@ constexpr uint8_t kParseAgain = 2;
 
 }  // namespace
 
-void Connection::OnDataArrival(int32_t /*bytes_total*/) {
+void Connection::OnDataArrival(int32_t bytes_total) {
   if (m_socket->State() != TcpSocket::kConnected) return;  // the bytes stay with the socket
-  m_socket->GetData(m_arrival);
-  if (m_arrival.empty()) return;
-
-  // The gate holds an HTTP head until it is complete and de-chunks a chunked
-  // body; other responses reach the reader as they arrive.
-  std::string_view bytes = m_arrival;
-  if (!m_gate.PassingThrough()) {
+  StreamReader::AppendOutcome appended = StreamReader::kAppended;
+  if (m_gate.PassingThrough()) {
+    if (!ReceiveIntoReader(bytes_total, appended)) return;
+  } else {
+    // The gate holds an HTTP head until it is complete and de-chunks a
+    // chunked body.
+    m_socket->GetData(m_arrival);
+    if (m_arrival.empty()) return;
     m_unwrapped.clear();
     const HttpResponseGate::Outcome gate = m_gate.Feed(m_arrival, m_unwrapped);
     if (gate == HttpResponseGate::kRefused) return OnRefused();
     // The parts completed before a broken chunk are still taken first.
     m_bodyBroken = m_bodyBroken || gate == HttpResponseGate::kBroken;
-    bytes = m_unwrapped;
+    appended = m_reader.Append(m_unwrapped);
   }
-  switch (m_reader.Append(bytes)) {
+  switch (appended) {
     case StreamReader::kCleared:
       m_owner.Debug(kDebugError, "Input buffer exceeds limit. Buffer cleared.");
       break;
@@ -64,6 +66,17 @@ void Connection::OnDataArrival(int32_t /*bytes_total*/) {
   m_inDataArrival = 0;
   // Unless handling a frame already ended the attempt.
   if (std::exchange(m_bodyBroken, false) && attempt == m_attempt) OnBrokenBody();
+}
+
+// The socket writes the arrival straight into the reader's buffer: the path
+// of every byte of an unchunked body. False when nothing arrived.
+bool Connection::ReceiveIntoReader(int32_t bytesTotal, StreamReader::AppendOutcome& appended) {
+  const int32_t wanted = std::clamp(bytesTotal, 1, kMaxSocketBacklogBytes);
+  char* destination = nullptr;
+  const StreamReader::AppendOutcome prepared = m_reader.PrepareAppend(wanted, destination);
+  const int32_t received = destination != nullptr ? m_socket->Receive(destination, wanted) : 0;
+  appended = m_reader.CommitAppend(received, prepared);
+  return received > 0 || appended != StreamReader::kAppended;
 }
 
 void Connection::RunStage() {

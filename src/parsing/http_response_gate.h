@@ -40,9 +40,10 @@ class HttpResponseGate {
   // kBroken, and after the last chunk, nothing more passes until Reset().
   Outcome Feed(std::string_view arrival, std::string& out);
 
-  // True while every byte passes untouched: the owner may then hand the
-  // arrival to the reader itself instead of calling Feed.
-  bool PassingThrough() const { return m_state == State::kPassThrough; }
+  // True while every byte passes untouched (a response without an HTTP head,
+  // or the plain body after one): the owner may then hand the arrival to the
+  // reader itself instead of calling Feed.
+  bool PassingThrough() const { return m_state == State::kPassThrough || m_state == State::kBody; }
 
   // Of a refused response: its status code, "404 Not Found" (the status line
   // without its protocol version), and the values of its "WWW-Authenticate"

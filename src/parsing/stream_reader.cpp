@@ -16,6 +16,16 @@ StreamReader::StreamReader() { m_inputBuffer.assign(kInitialInputCapacity, ' ');
 StreamReader::AppendOutcome StreamReader::Append(std::string_view bytes) {
   const int32_t n = static_cast<int32_t>(std::min<size_t>(bytes.size(), INT32_MAX));
   if (n < 1) return kAppended;
+  char* destination = nullptr;
+  const AppendOutcome prepared = PrepareAppend(n, destination);
+  if (destination == nullptr) return prepared;
+  std::memcpy(destination, bytes.data(), n);
+  return CommitAppend(n, prepared);
+}
+
+StreamReader::AppendOutcome StreamReader::PrepareAppend(int32_t n, char*& destination) {
+  destination = nullptr;
+  if (n < 1) return kAppended;
   AppendOutcome outcome = kAppended;
   if (static_cast<int64_t>(m_inputLength) + n > kInputBufferLimit) {
     outcome = kCleared;
@@ -33,18 +43,21 @@ StreamReader::AppendOutcome StreamReader::Append(std::string_view bytes) {
   } else if (m_inputHead + needed > Capacity()) {
     Compact();
   }
-  std::memcpy(m_inputBuffer.data() + m_inputHead + m_inputLength, bytes.data(), n);
-  m_inputLength = needed;
+  destination = m_inputBuffer.data() + m_inputHead + m_inputLength;
+  return outcome;
+}
 
+StreamReader::AppendOutcome StreamReader::CommitAppend(int32_t count, AppendOutcome prepared) {
+  m_inputLength += std::max(count, 0);
   if (m_inputLength > Capacity() * 7 / 10) {
     m_bufferIdleParts = 0;
-    return outcome;
+    return prepared;
   }
   if (m_bufferIdleParts >= kIdlePartsBeforeReduction) {
-    outcome = kReduced;
     Reduce();
+    return kReduced;
   }
-  return outcome;
+  return prepared;
 }
 
 void StreamReader::Reduce() {

@@ -50,6 +50,14 @@ class StreamReader {
   // first clears the buffer (one larger than the limit is dropped too).
   AppendOutcome Append(std::string_view bytes);
 
+  // Append in two halves, for an owner that has the bytes written straight
+  // into the buffer: PrepareAppend makes room for an arrival of `n` bytes as
+  // Append does and sets `destination` to where they go (nullptr when an
+  // arrival that large is dropped whole); CommitAppend then adds the `count`
+  // bytes (at most n) written there and gives the outcome of the whole append.
+  AppendOutcome PrepareAppend(int32_t n, char*& destination);
+  AppendOutcome CommitAppend(int32_t count, AppendOutcome prepared);
+
   // Forgets the buffered data and the part positions; the capacity stays.
   void Clear();
 

@@ -1,9 +1,10 @@
 #include "platform/asio_tcp_socket.h"
 
-#include <array>
+#include <algorithm>
 #include <asio/ip/tcp.hpp>
 #include <asio/post.hpp>
 #include <asio/write.hpp>
+#include <cstring>
 #include <deque>
 #include <string>
 #include <utility>
@@ -35,9 +36,10 @@ struct Core : std::enable_shared_from_this<Core> {
   TcpSocketObserver* observer = nullptr;
   int state = TcpSocket::kClosed;
   uint64_t generation = 0;
-  std::string pending;
-  std::array<char, 64 * 1024> read_buffer;
-  bool reading = false;
+  std::string pending;      // bytes read but not yet taken
+  bool waiting = false;     // for the socket to become readable
+  bool taken = false;       // the owner took bytes during the arrival event
+  std::error_code failure;  // met by Receive, reported by the next event
   std::deque<std::string> write_queue;
 
   bool Current(uint64_t g) const { return g == generation; }
@@ -58,7 +60,8 @@ struct Core : std::enable_shared_from_this<Core> {
     socket.close(ignored);
     pending.clear();
     write_queue.clear();
-    reading = false;
+    waiting = false;
+    failure.clear();
   }
 
   void PostError(int16_t number, std::string description) {
@@ -95,45 +98,98 @@ struct Core : std::enable_shared_from_this<Core> {
           self->socket = std::move(connected);
           std::error_code ignored;
           self->socket.set_option(tcp::no_delay(true), ignored);
+          self->socket.non_blocking(true, ignored);
           self->state = TcpSocket::kConnected;
-          self->StartRead();
+          self->StartWait();
           if (self->observer) self->observer->OnConnect();
         });
   }
 
-  void StartRead() {
-    // Reading pauses while the bytes waiting to be taken could not take one
-    // more read: a host that stops taking data holds at most the backlog.
-    if (reading || state != TcpSocket::kConnected ||
-        pending.size() + read_buffer.size() > static_cast<size_t>(kMaxSocketBacklogBytes)) {
-      return;
-    }
-    reading = true;
-    socket.async_read_some(asio::buffer(read_buffer), [self = shared_from_this(), g = generation](
-                                                          std::error_code ec, size_t n) {
-      if (!self->Current(g)) return;
-      self->reading = false;
-      self->OnRead(ec, n);
-    });
+  // Waits for the socket to become readable rather than reading into a
+  // buffer of its own: the owner then takes the bytes with Receive straight
+  // into its memory. Bytes the owner leaves during the event are read into
+  // `pending`, so the peer's close is still seen, up to the backlog bound.
+  void StartWait() {
+    if (waiting || state != TcpSocket::kConnected || BacklogFull()) return;
+    waiting = true;
+    socket.async_wait(tcp::socket::wait_read,
+                      [self = shared_from_this(), g = generation](std::error_code ec) {
+                        if (!self->Current(g)) return;
+                        self->waiting = false;
+                        self->OnReadable(ec);
+                      });
   }
 
-  void OnRead(const std::error_code& ec, size_t n) {
-    if (n > 0) pending.append(read_buffer.data(), n);
-    if (ec == asio::error::eof) {
-      state = TcpSocket::kClosing;
-      if (n > 0 && observer) observer->OnDataArrival(static_cast<int32_t>(pending.size()));
-      if (observer) observer->OnClose();
-      return;
+  bool BacklogFull() const { return pending.size() >= static_cast<size_t>(kMaxSocketBacklogBytes); }
+
+  void OnReadable(std::error_code ec) {
+    if (ec) return Fail(SocketErrorNumber(ec), ec.message());
+    const size_t in_system = socket.available(ec);
+    if (ec) return Fail(SocketErrorNumber(ec), ec.message());
+    // Nothing to read while readable: the peer closed, or an error waits.
+    if (in_system == 0 || failure) return ReadIntoBacklog(pending.size());
+    const uint64_t g = generation;
+    const size_t before = pending.size() + in_system;
+    taken = false;
+    if (observer) {
+      observer->OnDataArrival(
+          static_cast<int32_t>(std::min(before, static_cast<size_t>(kMaxSocketBacklogBytes))));
     }
-    if (ec) {
-      if (state == TcpSocket::kConnected) Fail(SocketErrorNumber(ec), ec.message());
-      return;
-    }
-    // Read on before telling the observer: its handler may close the socket.
-    StartRead();
-    if (observer) observer->OnDataArrival(static_cast<int32_t>(pending.size()));
+    if (!Current(g) || state != TcpSocket::kConnected) return;
+    taken ? StartWait() : ReadIntoBacklog(before);
   }
 
+  // Reads what the system holds into `pending`, up to the backlog bound, and
+  // reports the peer's close or an error found on the way. The bytes beyond
+  // the `announced` ones are reported as an arrival.
+  void ReadIntoBacklog(size_t announced) {
+    const uint64_t g = generation;
+    while (!BacklogFull()) {
+      constexpr size_t kReadStep = 64 * 1024;
+      const size_t filled = pending.size();
+      pending.resize(std::min(filled + kReadStep, static_cast<size_t>(kMaxSocketBacklogBytes)));
+      std::error_code ec = std::exchange(failure, {});
+      const size_t n =
+          ec ? 0
+             : socket.read_some(asio::buffer(pending.data() + filled, pending.size() - filled), ec);
+      pending.resize(filled + n);
+      if (ec == asio::error::would_block) break;
+      if (ec == asio::error::eof) {
+        state = TcpSocket::kClosing;
+        AnnounceBeyond(announced);
+        if (Current(g) && observer) observer->OnClose();
+        return;
+      }
+      if (ec) return Fail(SocketErrorNumber(ec), ec.message());
+    }
+    AnnounceBeyond(announced);
+    if (Current(g)) StartWait();
+  }
+
+  void AnnounceBeyond(size_t announced) {
+    if (pending.size() > announced && observer) {
+      observer->OnDataArrival(static_cast<int32_t>(pending.size()));
+    }
+  }
+
+  int32_t Receive(char* destination, int32_t capacity) {
+    taken = true;
+    const size_t from_backlog = std::min(pending.size(), static_cast<size_t>(capacity));
+    std::memcpy(destination, pending.data(), from_backlog);
+    pending.erase(0, from_backlog);
+    size_t received = from_backlog;
+    if (received < static_cast<size_t>(capacity) && state == TcpSocket::kConnected) {
+      std::error_code ec;
+      received += socket.read_some(
+          asio::buffer(destination + received, static_cast<size_t>(capacity) - received), ec);
+      // A close or an error is reported by the next readiness event, never
+      // from inside the owner's call; the system tells an error only once.
+      if (ec && ec != asio::error::would_block && ec != asio::error::eof) failure = ec;
+    }
+    if (pending.empty()) std::string().swap(pending);  // a backlog's memory goes back at once
+    StartWait();                                       // resumes a wait paused by a full backlog
+    return static_cast<int32_t>(received);
+  }
   void StartWrite() {
     asio::async_write(socket, asio::buffer(write_queue.front()),
                       [self = shared_from_this(), g = generation](std::error_code ec, size_t) {
@@ -189,10 +245,8 @@ class AsioTcpSocket final : public TcpSocket {
     if (core_->write_queue.size() == 1) core_->StartWrite();
   }
 
-  void GetData(std::string& data) override {
-    data.swap(core_->pending);
-    core_->pending.clear();
-    core_->StartRead();  // resumes a read paused by a full backlog
+  int32_t Receive(char* destination, int32_t capacity) override {
+    return capacity > 0 ? core_->Receive(destination, capacity) : 0;
   }
 
  private:

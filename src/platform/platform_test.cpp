@@ -253,5 +253,28 @@ TYPED_TEST(PlatformTest, SocketClosedInItsDataHandlerReportsNothingMore) {
   EXPECT_EQ(data, "");
 }
 
+// An observer that takes a little of each arrival straight into its own
+// memory is told again of what it left: every byte comes, in order, and the
+// peer's close only after the last of them.
+TYPED_TEST(PlatformTest, BytesLeftByReceiveAreReportedAgain) {
+  TcpSocket& socket = *this->socket_;
+  this->h_.Connect(socket);
+  ASSERT_TRUE(this->RunUntil([&] { return this->h_.Peer() && !this->client_.events.empty(); }));
+  std::string sent(300'000, '\0');
+  for (size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>(i * 7 / 5);
+  std::string taken;
+  this->client_.on_data = [&] {
+    char piece[4'096];
+    taken.append(piece, static_cast<size_t>(socket.Receive(piece, sizeof piece)));
+  };
+  this->h_.SendAndClose(sent);
+  ASSERT_TRUE(this->RunUntil([&] { return this->client_.events.back() == "close"; }));
+  EXPECT_EQ(taken.size(), sent.size());
+  EXPECT_TRUE(taken == sent);
+  std::string rest = "old";
+  socket.GetData(rest);
+  EXPECT_EQ(rest, "");
+}
+
 }  // namespace
 }  // namespace ravelon

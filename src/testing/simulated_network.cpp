@@ -1,5 +1,8 @@
 #include "ravelon/testing/simulated_network.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace ravelon {
 
 // The client socket's state, shared with the tasks that deliver its events so
@@ -9,6 +12,7 @@ struct SimulatedSocketCore {
   int state = TcpSocket::kClosed;
   uint64_t generation = 0;
   std::string pending;
+  bool reporting_rest = false;  // an event for bytes left by the observer is on its way
   std::shared_ptr<ScriptedConnection> connection;
 };
 
@@ -89,9 +93,11 @@ class SimulatedTcpSocket final : public TcpSocket {
     core_->connection->received_ += data;
   }
 
-  void GetData(std::string& data) override {
-    data.swap(core_->pending);
-    core_->pending.clear();
+  int32_t Receive(char* destination, int32_t capacity) override {
+    const size_t n = std::min(core_->pending.size(), static_cast<size_t>(std::max(capacity, 0)));
+    std::memcpy(destination, core_->pending.data(), n);
+    core_->pending.erase(0, n);
+    return static_cast<int32_t>(n);
   }
 
  private:
@@ -133,16 +139,44 @@ void ScriptedConnection::AtClient(Duration after,
   });
 }
 
+namespace {
+
+// Reports the waiting bytes; when the observer takes some but not all, as a
+// real socket does, the rest is reported again by an event of its own.
+void AnnounceWaiting(SimulatedLoop& loop, const std::weak_ptr<SimulatedSocketCore>& client,
+                     uint64_t generation) {
+  auto core = client.lock();
+  if (!core || core->generation != generation) return;
+  core->reporting_rest = false;
+  if (core->state != TcpSocket::kConnected || core->observer == nullptr) return;
+  const size_t waiting = core->pending.size();
+  core->observer->OnDataArrival(static_cast<int32_t>(waiting));
+  if (!core->pending.empty() && core->pending.size() < waiting) {
+    core->reporting_rest = true;
+    loop.PostAfter(Duration::zero(),
+                   [&loop, client, generation] { AnnounceWaiting(loop, client, generation); });
+  }
+}
+
+}  // namespace
+
 void ScriptedConnection::Send(std::string bytes, Duration after) {
-  AtClient(after, [bytes = std::move(bytes)](SimulatedSocketCore& core) {
-    if (bytes.empty()) return;
-    core.pending += bytes;
-    if (core.observer) core.observer->OnDataArrival(static_cast<int32_t>(core.pending.size()));
-  });
+  loop_.PostAfter(
+      after, [&loop = loop_, client = client_, generation = generation_, bytes = std::move(bytes)] {
+        auto core = client.lock();
+        if (bytes.empty() || !core || core->generation != generation ||
+            core->state != TcpSocket::kConnected) {
+          return;
+        }
+        core->pending += bytes;
+        AnnounceWaiting(loop, client, generation);
+      });
 }
 
 void ScriptedConnection::Close(Duration after) {
-  AtClient(after, [](SimulatedSocketCore& core) {
+  AtClient(after, [this](SimulatedSocketCore& core) {
+    // The close follows the bytes sent before it, as on a real connection.
+    if (core.reporting_rest) return Close();
     core.state = TcpSocket::kClosing;
     if (core.observer) core.observer->OnClose();
   });
