@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const auto consumed = static_cast<size_t>(reader.getReadByteCount() - before);
       std::string expected = unread.substr(0, consumed);
       if (op == 0 && read) expected = expected[0] != 0 ? "\1" : std::string(1, '\0');
-      Require(read ? written->Text() == expected : consumed == 0,
+      Require(read ? written->View() == expected : consumed == 0,
               "a read consumes its value's bytes, or nothing");
       unread.erase(0, consumed);
     }

@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   const auto fed_before = [&](const std::shared_ptr<ravelon::MediaFrame>& frame, size_t kept) {
     if (!frame) return true;
-    const std::string& body = frame->getDataBlock().Text();
+    const std::string_view body = frame->getDataBlock().View();
     return fed.size() >= kept + body.size() &&
            fed.compare(fed.size() - kept - body.size(), body.size(), body) == 0;
   };

@@ -46,7 +46,7 @@ struct Reading {
 
 std::string Describe(const std::shared_ptr<ravelon::MediaFrame>& frame) {
   if (!frame) return "-";
-  return std::to_string(frame->getDataType()) + ":" + frame->getDataBlock().Text();
+  return std::to_string(frame->getDataType()) + ":" + frame->getDataBlock().GetText();
 }
 
 // Takes every complete part; false once the stream broke.

@@ -42,6 +42,10 @@ inline constexpr int32_t kInputBufferLimit = 10'000'000;
 // Parts parsed while the buffer stays at most 70% full before it is cut
 // back by a quarter: a long enough spell that a burst does not flap it.
 inline constexpr int32_t kIdlePartsBeforeReduction = 500;
+// A frame cut from the stream shares the input buffer's block instead of
+// copying its bytes when the block is at most this many times its size, so
+// a small frame kept long (the newest, a queued one) cannot pin a large block.
+inline constexpr int32_t kMaxBufferPerSharedFrame = 4;
 // A boundary shorter than this would match inside every image.
 inline constexpr int32_t kMinBoundaryLength = 2;
 // MIME allows 70 characters; servers seen use up to about 60. A longer one

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <tuple>
 
 #include "ravelon/media_frame.h"
@@ -19,10 +21,10 @@ TEST(DataBlockTest, AppendDropAndCopyBoundaries) {
   EXPECT_FALSE(block.Append("zz", -1) || block.Append(nullptr, 2));
   // Doubling from its own bytes forces the storage to move under the source.
   for (int i = 0; i < 6; ++i) ASSERT_TRUE(block.Append(block.Data(), block.Size()));
-  EXPECT_EQ(block.Text().substr(504), "ab\0c\0def"s);
+  EXPECT_EQ(block.View().substr(504), "ab\0c\0def"s);
   block.DropFront(-3);
   block.DropFront(509);
-  EXPECT_EQ(block.Text(), "def");
+  EXPECT_EQ(block.View(), "def");
   block.DropFront(1000);
   EXPECT_EQ(block.Size(), 0);
 
@@ -38,6 +40,38 @@ TEST(DataBlockTest, AppendDropAndCopyBoundaries) {
   EXPECT_EQ(chunk.GetSize(), 0);
 }
 
+// A block sharing another's bytes reads them in place and makes them its own
+// on its first change, which never reaches the bytes it shared; dropping from
+// the front is no change of the bytes. Bytes nobody keeps alive are copied.
+TEST(DataBlockTest, SharedBytesAreCopiedOnTheFirstChangeOnly) {
+  const auto source = std::make_shared<std::string>("abcdef");
+  const std::string_view bytes = std::string_view(*source).substr(1, 4);  // "bcde"
+  const std::function<void(DataBlock&)> changes[] = {
+      [](DataBlock& b) { b.Data()[0] = 'X'; },
+      [](DataBlock& b) { b.AppendText("X"); },
+      [](DataBlock& b) { b.Append(b.View().data(), 2); },  // from its own shared bytes
+      [](DataBlock& b) { b.Assign("X"); },
+      [](DataBlock& b) { b.Clear(); },
+  };
+  for (const auto& change : changes) {
+    DataBlock block;
+    block.Share(source, bytes);
+    block.DropFront(1);
+    EXPECT_EQ(block.View().data(), source->data() + 2);  // still in place
+    change(block);
+    EXPECT_EQ(*source, "abcdef");
+    EXPECT_NE(block.View().data(), source->data() + 2);
+  }
+  DataBlock block;
+  block.Share(source, bytes);
+  block.Append(block.View().data(), 2);
+  EXPECT_EQ(block.View(), "bcdebc");
+  std::string unkept = "xyz";
+  block.Share(nullptr, unkept);
+  unkept[0] = 'Q';
+  EXPECT_EQ(block.View(), "xyz");
+}
+
 // A clone takes every field; new data from the stream drops the marks and motion of the old.
 TEST(MediaFrameTest, CloneCopiesEveryFieldAndCommitDataDropsOldAnalysis) {
   MediaFrame original, clone;
@@ -49,7 +83,7 @@ TEST(MediaFrameTest, CloneCopiesEveryFieldAndCommitDataDropsOldAnalysis) {
   original.setMotionPercent(142);  // kept to 100
   original.setFixedStamp(true);
   clone.cloneFrom(original);
-  EXPECT_EQ(std::tuple(clone.getDataBlock().Text(), clone.getDataType(), clone.getFrameId(),
+  EXPECT_EQ(std::tuple(clone.getDataBlock().GetText(), clone.getDataType(), clone.getFrameId(),
                        clone.getDate(), clone.getTime(), clone.getFlags(), clone.hasMark(1),
                        clone.getMotionPercent(), clone.getFixedStamp()),
             std::tuple("p"s, kJpeg, 7, 45000.0, 120.5, kComplete, true, uint8_t{100}, true));

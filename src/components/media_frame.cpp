@@ -11,7 +11,7 @@ void MediaFrame::setMotionPercent(uint8_t percent) {
 
 void MediaFrame::cloneFrom(const MediaFrame& other) {
   if (&other == this) return;
-  data_.Assign(other.data_.Text());
+  data_.Assign(other.data_.GetText());
   data_type_ = other.data_type_;
   frame_id_ = other.frame_id_;
   stamp_.CopyFrom(other.stamp_);

@@ -35,7 +35,7 @@ struct FakeOwner final : ConnectionOwner {
   void OnConnectionStarting() override {}
   void OnSessionStarted() override { on_session(); }
   bool OnNewFrame(std::shared_ptr<MediaFrame>& frame) override {
-    frames.push_back(frame ? frame->getDataBlock().Text() : "(none)");
+    frames.push_back(frame ? frame->getDataBlock().GetText() : "(none)");
     max_depth = std::max(max_depth, ++depth);
     on_frame();
     --depth;

@@ -71,7 +71,7 @@ int32_t Korvid::GetData(uint8_t& dataType, std::string& Data) const {
     return 0;
   }
   dataType = frame->getDataType();
-  Data = frame->getDataBlock().Text();
+  Data.assign(frame->getDataBlock().View());
   return frame->getFrameId();
 }
 
@@ -145,7 +145,7 @@ bool Korvid::GetPartialFrame(uint8_t& dataType, std::string& FrameData, double& 
   const std::shared_ptr<MediaFrame>& frame = m_parts->pipeline.CurrentFrame();
   if (!frame || frame->hasFlag(kComplete)) return false;
   dataType = frame->getDataType();
-  FrameData = frame->getDataBlock().Text();
+  FrameData.assign(frame->getDataBlock().View());
   frameDate = frame->getDate();
   frameTime = frame->getTime();
   return true;

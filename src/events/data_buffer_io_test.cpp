@@ -25,7 +25,7 @@ TEST(DataBufferIOTest, WritesLittleEndianAndReadsOnceTheLastByteArrived) {
               writer.writeLong(INT32_MIN) && writer.writeDouble(std::bit_cast<double>(nan)) &&
               writer.writeString(binary) && writer.writeLongString("long") &&
               writer.writeMemoryChunk(MemoryChunk(binary)) && writer.writeLongString(""));
-  EXPECT_EQ(source->Text(), std::string("\1\xC3\xD4\xFE\0\0\0\x80\1\0\0\0\0\0\xF8\x7F\3\0\0\x80\xFF"
+  EXPECT_EQ(source->View(), std::string("\1\xC3\xD4\xFE\0\0\0\x80\1\0\0\0\0\0\xF8\x7F\3\0\0\x80\xFF"
                                         "\4\0\0\0long\3\0\0\0\0\x80\xFF\0\0\0\0",
                                         40));
   bool flag = false;
@@ -45,7 +45,7 @@ TEST(DataBufferIOTest, WritesLittleEndianAndReadsOnceTheLastByteArrived) {
   // A failed read consumes nothing, so it is simply repeated after each byte.
   int32_t consumed = 0;
   size_t next = 0;
-  for (char arrived : source->Text()) {
+  for (char arrived : source->View()) {
     ASSERT_TRUE(buffer->Append(&arrived, 1));
     const bool complete = consumed + sizes[next] == buffer->Size();
     EXPECT_EQ(reads[next](), complete) << "read " << next << " at size " << buffer->Size();

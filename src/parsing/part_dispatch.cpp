@@ -25,16 +25,18 @@ uint8_t DataTypeOf(std::string_view content_type) {
 
 StreamReader::PartKind StreamReader::MakePartFrame(const std::string& contentType,
                                                    int32_t bodyStart, int32_t bodyLength,
-                                                   std::shared_ptr<MediaFrame>& frame) const {
+                                                   std::shared_ptr<MediaFrame>& frame) {
   if (contentType == kKeepAliveType) return kKeepAlive;
   const uint8_t type = DataTypeOf(contentType);
   if (type == kDataTypeNone) return kFramePart;
+  frame = std::make_shared<MediaFrame>();
   // A degenerate part whose blank line runs into the next boundary has an
   // empty body.
-  std::string body;
-  if (bodyLength > 0) body.assign(InputData() + bodyStart - 1, bodyLength);
-  frame = std::make_shared<MediaFrame>();
-  frame->SetData(type, std::move(body));
+  if (bodyLength > 0) {
+    const std::string_view body(InputData() + bodyStart - 1, bodyLength);
+    frame->getDataBlock().Share(ShareBytes(bodyStart, bodyLength), body);
+  }
+  frame->setDataType(type);
   frame->commitData();
   frame->setFixedStamp(false);
   return kFramePart;

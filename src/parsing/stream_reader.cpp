@@ -1,7 +1,12 @@
 // The input buffer of the stream reader: a preallocated block of capacity
-// with a fill length, so an arrival costs one copy into spare space. It grows
-// by half again when too small and is cut back by a quarter after a long
-// spell of low use, never below its initial size and never beyond its limit.
+// with a fill length, so an arrival costs one copy into spare space (none when
+// the socket writes it there). It grows by half again when too small and is
+// cut back by a quarter after a long spell of low use, never below its
+// initial size and never beyond its limit.
+//
+// Frames share the block their bytes were cut from. Bytes a frame may hold are
+// never overwritten: while a frame holds the block, the data moves to a new
+// block instead of to the front of this one.
 #include "parsing/stream_reader.h"
 
 #include <algorithm>
@@ -11,7 +16,7 @@
 
 namespace ravelon {
 
-StreamReader::StreamReader() { m_inputBuffer.assign(kInitialInputCapacity, ' '); }
+StreamReader::StreamReader() { Relocate(kInitialInputCapacity); }
 
 StreamReader::AppendOutcome StreamReader::Append(std::string_view bytes) {
   const int32_t n = static_cast<int32_t>(std::min<size_t>(bytes.size(), INT32_MAX));
@@ -36,14 +41,12 @@ StreamReader::AppendOutcome StreamReader::PrepareAppend(int32_t n, char*& destin
   if (needed > Capacity()) {
     m_bufferIdleParts = 0;
     outcome = kGrown;
-    const int32_t capacity =
-        static_cast<int32_t>(std::min<int64_t>(int64_t{needed} * 3 / 2, kInputBufferLimit));
-    Compact();
-    m_inputBuffer.resize(capacity, ' ');
-  } else if (m_inputHead + needed > Capacity()) {
-    Compact();
+    Relocate(static_cast<int32_t>(std::min<int64_t>(int64_t{needed} * 3 / 2, kInputBufferLimit)));
+  } else if (m_inputHead + needed > Capacity() ||
+             (Shared() && m_inputHead + m_inputLength < m_sharedEnd)) {
+    Relocate(Capacity());
   }
-  destination = m_inputBuffer.data() + m_inputHead + m_inputLength;
+  destination = m_block.get() + m_inputHead + m_inputLength;
   return outcome;
 }
 
@@ -63,18 +66,30 @@ StreamReader::AppendOutcome StreamReader::CommitAppend(int32_t count, AppendOutc
 void StreamReader::Reduce() {
   m_bufferIdleParts = 0;
   const int32_t target = Capacity() * 3 / 4;
-  if (target >= m_inputLength && target >= kInitialInputCapacity) {
-    Compact();
-    m_inputBuffer.resize(target);
-    m_inputBuffer.shrink_to_fit();  // the point of a reduction is to give memory back
-  }
+  if (target >= m_inputLength && target >= kInitialInputCapacity) Relocate(target);
 }
 
-// Moves the data to the front of the allocation.
-void StreamReader::Compact() {
-  if (m_inputHead == 0) return;
-  std::memmove(m_inputBuffer.data(), m_inputBuffer.data() + m_inputHead, m_inputLength);
+bool StreamReader::Shared() const { return m_sharedEnd > 0 && m_block.use_count() > 1; }
+
+// Moves the data to the front of a block of `capacity` bytes: of this one
+// when its size stays and no frame holds it, else of a new one.
+void StreamReader::Relocate(int32_t capacity) {
+  if (m_block && capacity == m_capacity && !Shared()) {
+    if (m_inputHead > 0) std::memmove(m_block.get(), InputData(), m_inputLength);
+  } else {
+    std::shared_ptr<char[]> block(new char[static_cast<size_t>(capacity)]);
+    if (m_inputLength > 0) std::memcpy(block.get(), InputData(), m_inputLength);
+    m_block = std::move(block);
+    m_capacity = capacity;
+    m_sharedEnd = 0;
+  }
   m_inputHead = 0;
+}
+
+std::shared_ptr<const void> StreamReader::ShareBytes(int32_t start, int32_t length) {
+  if (int64_t{length} * kMaxBufferPerSharedFrame < m_capacity) return nullptr;
+  m_sharedEnd = std::max(m_sharedEnd, m_inputHead + start - 1 + length);
+  return m_block;
 }
 
 void StreamReader::Clear() {

@@ -86,7 +86,7 @@ class StreamReader {
   bool TakeSingleResponse(std::shared_ptr<MediaFrame>& frame);
 
   int32_t Length() const { return m_inputLength; }
-  int32_t Capacity() const { return static_cast<int32_t>(m_inputBuffer.size()); }
+  int32_t Capacity() const { return m_capacity; }
   const std::string& Boundary() const { return m_boundary; }
   // The buffered data, for checks.
   std::string_view Data() const { return {InputData(), static_cast<size_t>(m_inputLength)}; }
@@ -116,7 +116,7 @@ class StreamReader {
     size_t discoverScan = 0;  // the offset the search for a body line's end goes on from
   };
 
-  const char* InputData() const { return m_inputBuffer.data() + m_inputHead; }
+  const char* InputData() const { return m_block.get() + m_inputHead; }
   // The first `text` that begins at or after `start`, no later than
   // `lastStart`, and lies wholly in the data.
   int32_t Find(int32_t start, std::string_view text, CompareMode mode,
@@ -124,7 +124,12 @@ class StreamReader {
   void KeepTail(int32_t n);
   void DiscardHead(int32_t n);
   void Reduce();
-  void Compact();
+  void Relocate(int32_t capacity);
+  bool Shared() const;
+  // The owner a frame keeps to share the buffered bytes [start, start +
+  // length), 1-based; nullptr when the frame is too small to hold the whole
+  // block and should copy them.
+  std::shared_ptr<const void> ShareBytes(int32_t start, int32_t length);
   // The "Content-Type" line of the response: its position and line end, or false.
   bool FindContentTypeLine(int32_t& start, int32_t& end, std::string_view& lineEnd);
   bool AcceptableBoundary(size_t length);
@@ -136,12 +141,15 @@ class StreamReader {
   int32_t FindPartEnd(int32_t from, int32_t& lineEndLength);
   std::string ParsePartHeaders(std::string_view headerBlock, std::string_view lineEnd);
   PartKind MakePartFrame(const std::string& contentType, int32_t bodyStart, int32_t bodyLength,
-                         std::shared_ptr<MediaFrame>& frame) const;
+                         std::shared_ptr<MediaFrame>& frame);
 
-  // The data lives at m_inputBuffer[m_inputHead, m_inputHead + m_inputLength):
+  // The data lives at m_block[m_inputHead, m_inputHead + m_inputLength):
   // consumed bytes are dropped by moving the head, and the rest moves to the
-  // front only when an arrival needs the room, once per arrival.
-  std::string m_inputBuffer;
+  // front only when an arrival needs the room, once per arrival. Frames may
+  // hold the block's bytes before m_sharedEnd.
+  std::shared_ptr<char[]> m_block;
+  int32_t m_capacity = 0;
+  int32_t m_sharedEnd = 0;
   int32_t m_inputHead = 0;
   int32_t m_inputLength = 0;
   int32_t m_bufferIdleParts = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstring>
 #include <random>
 #include <string>
 #include <tuple>
@@ -54,7 +55,7 @@ Parts Feed(const std::vector<std::string>& arrivals, StreamReader* reader = null
         return parts;
       }
       parts.push_back(kind == StreamReader::kKeepAlive ? "keepalive"
-                      : frame ? Frame(frame->getDataType(), frame->getDataBlock().Text())
+                      : frame ? Frame(frame->getDataType(), frame->getDataBlock().GetText())
                               : "none");
     }
   }
@@ -261,7 +262,7 @@ TEST(StreamReaderTest, SingleResponseIsTheBodyLessTwoBytes) {
     std::shared_ptr<MediaFrame> frame;
     const bool taken = reader.TakeSingleResponse(frame);
     EXPECT_EQ(!taken  ? "wait"
-              : frame ? Frame(frame->getDataType(), frame->getDataBlock().Text())
+              : frame ? Frame(frame->getDataType(), frame->getDataBlock().GetText())
                       : "no frame",
               expected);
     EXPECT_EQ(reader.Length(), taken ? 0 : static_cast<int32_t>(response.size())) << response;
@@ -311,6 +312,43 @@ TEST(StreamReaderTest, CapacityIsCutByAQuarterAfterQuietPartsNeverBelowTheInitia
   Feed({quiet_parts}, &reader);
   EXPECT_EQ(reader.Append(std::string(reader.Capacity() * 3 / 4, 'b')), StreamReader::kAppended);
   EXPECT_EQ(reader.Append("x"), StreamReader::kAppended);
+}
+
+// Frames share the block they were cut from: whatever the reader does next
+// (arrivals written in place through PrepareAppend, moves to the front,
+// growth, a clear, cuts back), a frame kept by its holder keeps its bytes.
+// Parts of every size, so both shared and copied frames are kept.
+TEST(StreamReaderTest, KeptFramesKeepTheirBytesWhateverTheBufferDoes) {
+  std::mt19937 random(5);
+  StreamReader reader;
+  ASSERT_EQ(Feed({kHeader}, &reader), Parts{});
+  std::vector<std::pair<std::shared_ptr<MediaFrame>, std::string>> kept;
+  std::string pending;
+  for (int part = 0; part < 1'200; ++part) {
+    std::string body(std::uniform_int_distribution<size_t>(1, 40'000)(random), '\0');
+    for (char& c : body) c = static_cast<char>(random());
+    pending += Part("image/jpeg", body);
+    if (part % 200 == 150) {
+      reader.Clear();  // later writes start at the front of a block frames hold
+      pending = Part("image/jpeg", body);
+    }
+    while (pending.size() > 2'000 || (part == 1'199 && !pending.empty())) {
+      const size_t n = std::min(pending.size(), size_t{1} + random() % 70'000);
+      char* destination = nullptr;
+      const auto prepared = reader.PrepareAppend(static_cast<int32_t>(n), destination);
+      ASSERT_NE(destination, nullptr);
+      std::memcpy(destination, pending.data(), n);
+      reader.CommitAppend(static_cast<int32_t>(n), prepared);
+      pending.erase(0, n);
+      std::shared_ptr<MediaFrame> frame;
+      while (reader.TakePart(frame) == StreamReader::kFramePart) {
+        // A third of the frames are kept to the end; the others are let go at once.
+        if (random() % 3 == 0) kept.emplace_back(frame, frame->getDataBlock().GetText());
+      }
+    }
+  }
+  ASSERT_GT(kept.size(), 300u);
+  for (const auto& [frame, bytes] : kept) ASSERT_TRUE(frame->getDataBlock().View() == bytes);
 }
 
 std::string Folded(std::string text) {

@@ -44,7 +44,7 @@ FramePipeline::Merge FramePipeline::MergeIntoCurrentFrame(std::shared_ptr<MediaF
       if (int64_t{current->getDataLength()} + frame->getDataLength() > kMaxEventListBytes) {
         return kListFull;
       }
-      current->getDataBlock().AppendText(frame->getDataBlock().Text());
+      current->getDataBlock().AppendText(frame->getDataBlock().View());
     }
   } else if (!current) {
     return kNotMerged;

@@ -32,7 +32,7 @@ void RoundToMillisecond(double& date, double& time) {
 bool FramePipeline::CorrectEventList(std::shared_ptr<MediaFrame>& newFrame) const {
   if (!newFrame || newFrame->getDataType() != kEventList) return false;
   VesperEventList list;
-  if (!list.fromString(newFrame->getDataBlock().Text())) return false;
+  if (!list.fromString(newFrame->getDataBlock().View())) return false;
   const int32_t count = list.GetEventCount();
   if (count == 0) return false;
 

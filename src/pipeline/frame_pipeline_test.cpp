@@ -43,8 +43,9 @@ class FramePipelineTest : public ::testing::Test, public FramePipelineOwner {
   // The events of the current frame's list, or -1 when it is none.
   int EventsInCurrentFrame() const {
     VesperEventList list;
-    return list.fromString(pipeline_.CurrentFrame()->getDataBlock().Text()) ? list.GetEventCount()
-                                                                            : -1;
+    return list.fromString(pipeline_.CurrentFrame()->getDataBlock().GetText())
+               ? list.GetEventCount()
+               : -1;
   }
   bool Open() const { return !pipeline_.CurrentFrame()->hasFlag(kComplete); }
 
@@ -151,7 +152,7 @@ TEST_F(FramePipelineTest, EventListsMoveOntoTheClockAndUnreadableOnesAreRejected
     }
     const auto frame = Handle(kEventList, list.toString());
     EXPECT_TRUE(frame->getFixedStamp() && frame->hasFlag(kComplete));
-    ASSERT_TRUE(list.fromString(frame->getDataBlock().Text()));
+    ASSERT_TRUE(list.fromString(frame->getDataBlock().GetText()));
     std::string got;
     for (int32_t i = 1; i <= list.GetEventCount(); ++i)
       got += stamp(list.GetEvent(i)->getDate(), list.GetEvent(i)->getTime());
@@ -166,7 +167,7 @@ TEST_F(FramePipelineTest, FilterVerdictsAndWhatReachesTheQueue) {
   pipeline_.SetFilterChain(chain);
   Handle(kJpeg, "raw");
   EXPECT_EQ(log_, std::vector<std::string>{"10 Filter chain returned an error: 7"});
-  EXPECT_EQ(pipeline_.CurrentFrame()->getDataBlock().Text(), "raw");
+  EXPECT_EQ(pipeline_.CurrentFrame()->getDataBlock().GetText(), "raw");
 
   chain->result_code = 0;
   chain->on_process = [](MediaFrame& frame) { frame.setMark(1); };  // not to be stored
@@ -177,7 +178,7 @@ TEST_F(FramePipelineTest, FilterVerdictsAndWhatReachesTheQueue) {
   Handle(kJpeg, "not saving");
   ASSERT_EQ(queue_.Count(), 2);
   queue_.RemoveFront();
-  EXPECT_EQ(queue_.Front()->getDataBlock().Text(), "stored anyway");
+  EXPECT_EQ(queue_.Front()->getDataBlock().GetText(), "stored anyway");
 
   pipeline_.StartConnection();  // the chain starts afresh with every connection
   EXPECT_EQ(chain->resets, 1);
@@ -202,9 +203,9 @@ TEST(SaveQueueTest, AFullQueueKeepsTheMoreValuableOfItsNewestAndTheNewFrame) {
     EXPECT_EQ(queue.Count(), kSaveQueueCapacity);
     for (int i = 1; i < kSaveQueueCapacity; ++i) queue.RemoveFront();
     const auto& last = *queue.Front();
-    EXPECT_EQ(Kept(last.getFrameId(), last.getDataBlock().Text(), queue.FramesLost()), kept)
+    EXPECT_EQ(Kept(last.getFrameId(), last.getDataBlock().GetText(), queue.FramesLost()), kept)
         << int{queued_type} << " then " << int{new_type};
-    EXPECT_EQ(queued->getDataBlock().Text(), "abc");  // the queued frame itself is unchanged
+    EXPECT_EQ(queued->getDataBlock().GetText(), "abc");  // the queued frame itself is unchanged
   }
 }
 
@@ -219,7 +220,7 @@ TEST(SaveQueueTest, JoinedTextsGrowUpToTheirLimit) {
   const std::string piece(kMaxTextJoinBytes / 4, 't');
   for (int id = 2; id <= 5; ++id) queue.Offer(Frame(kText, piece, id));
   EXPECT_EQ(queue.FramesLost(), 1);
-  EXPECT_EQ(shown->getDataBlock().Text(), "abc");
+  EXPECT_EQ(shown->getDataBlock().GetText(), "abc");
   const int64_t joined = 3 + 3 * static_cast<int64_t>(piece.size());
   EXPECT_EQ(queue.Bytes(), (kSaveQueueCapacity - 1) * 3 + joined);
   for (int i = 1; i < kSaveQueueCapacity; ++i) queue.RemoveFront();
@@ -247,7 +248,7 @@ TEST(SaveQueueTest, TheByteLimitBoundsTheQueue) {
     EXPECT_EQ(std::tuple(queue.FramesLost(), queue.Bytes()), std::tuple(lost, bytes)) << queued;
     std::string frames;
     for (; !queue.IsEmpty(); queue.RemoveFront())
-      frames += queue.Front()->getDataBlock().Text() + " ";
+      frames += queue.Front()->getDataBlock().GetText() + " ";
     EXPECT_EQ(frames, queued);
     EXPECT_EQ(queue.Bytes(), 0);
   }

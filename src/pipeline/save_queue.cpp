@@ -33,7 +33,7 @@ std::shared_ptr<MediaFrame> JoinTexts(std::shared_ptr<MediaFrame> taken,
     copy->cloneFrom(*taken);
     taken = std::move(copy);
   }
-  taken->getDataBlock().AppendText(newFrame.getDataBlock().Text());
+  taken->getDataBlock().AppendText(newFrame.getDataBlock().View());
   taken->setFrameId(newFrame.getFrameId());
   return taken;
 }

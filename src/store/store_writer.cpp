@@ -181,7 +181,7 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
       }
       if (limit != -1) break;  // the frame stays first in the queue, for the next set
 
-      m_saveBuffer += frame->getDataBlock().Text();
+      m_saveBuffer += frame->getDataBlock().View();
       index_bytes +=
           IndexRecord{
               m_nextBinPos,        m_frameLength, time_long, date_long, frame->getMotionPercent(),

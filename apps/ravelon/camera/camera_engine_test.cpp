@@ -29,9 +29,9 @@ class Recorder final : public FrameFilterChain, public KorvidEvents {
   void reset() override {}
   std::shared_ptr<FilterResult> process(std::shared_ptr<MediaFrame>& frame) override {
     ++frames_by_type[frame->getDataType()];
-    if (frame->getDataType() == kJpeg && frame->getDataBlock().Text() != last_jpeg) {
+    if (frame->getDataType() == kJpeg && frame->getDataBlock().View() != last_jpeg) {
       ++distinct_jpegs;
-      last_jpeg = frame->getDataBlock().Text();
+      last_jpeg = frame->getDataBlock().View();
       if (!camera->Made(last_jpeg)) ++foreign_jpegs;
     }
     return std::make_shared<SimpleFilterResult>(0, frame);
