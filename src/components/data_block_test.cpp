@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <tuple>
+#include <utility>
 
 #include "ravelon/media_frame.h"
 
@@ -46,26 +47,24 @@ TEST(DataBlockTest, AppendDropAndCopyBoundaries) {
 TEST(DataBlockTest, SharedBytesAreCopiedOnTheFirstChangeOnly) {
   const auto source = std::make_shared<std::string>("abcdef");
   const std::string_view bytes = std::string_view(*source).substr(1, 4);  // "bcde"
-  const std::function<void(DataBlock&)> changes[] = {
-      [](DataBlock& b) { b.Data()[0] = 'X'; },
-      [](DataBlock& b) { b.AppendText("X"); },
-      [](DataBlock& b) { b.Append(b.View().data(), 2); },  // from its own shared bytes
-      [](DataBlock& b) { b.Assign("X"); },
-      [](DataBlock& b) { b.Clear(); },
+  const std::pair<std::function<void(DataBlock&)>, std::string> changes[] = {
+      {[](DataBlock& b) { b.Data()[0] = 'X'; }, "Xde"},
+      {[](DataBlock& b) { b.AppendText("X"); }, "cdeX"},
+      {[](DataBlock& b) { b.Append(b.View().data(), 2); }, "cdecd"},  // from its shared bytes
+      {[](DataBlock& b) { b.Assign("X"); }, "X"},
+      {[](DataBlock& b) { b.Clear(); }, ""},
   };
-  for (const auto& change : changes) {
+  for (const auto& [change, after] : changes) {
     DataBlock block;
     block.Share(source, bytes);
     block.DropFront(1);
     EXPECT_EQ(block.View().data(), source->data() + 2);  // still in place
     change(block);
     EXPECT_EQ(*source, "abcdef");
+    EXPECT_EQ(block.View(), after);
     EXPECT_NE(block.View().data(), source->data() + 2);
   }
   DataBlock block;
-  block.Share(source, bytes);
-  block.Append(block.View().data(), 2);
-  EXPECT_EQ(block.View(), "bcdebc");
   std::string unkept = "xyz";
   block.Share(nullptr, unkept);
   unkept[0] = 'Q';

@@ -69,7 +69,7 @@ void StreamReader::Reduce() {
   if (target >= m_inputLength && target >= kInitialInputCapacity) Relocate(target);
 }
 
-bool StreamReader::Shared() const { return m_sharedEnd > 0 && m_block.use_count() > 1; }
+bool StreamReader::Shared() const { return m_block.use_count() > 1; }
 
 // Moves the data to the front of a block of `capacity` bytes: of this one
 // when its size stays and no frame holds it, else of a new one.
