@@ -121,6 +121,9 @@ void AddCameraCommand(CLI::App& app, Action& action) {
       ->check(CLI::NonNegativeNumber);
   command->add_flag("--single", c.single,
                     "answer each request with one JPEG and close (for polling)");
+  command->add_flag("--flood", c.flood,
+                    "send one frame, made once, again and again as fast as the client reads "
+                    "(--fps ignored); with --fault close --after N each stream is N parts");
   command->add_option("--user", c.user, "demand credentials with this user name (see --auth)");
   command->add_option("--password", c.password, "... and this password");
   command

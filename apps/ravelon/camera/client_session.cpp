@@ -191,9 +191,45 @@ void ClientSession::OnTick() {
         break;
     }
   }
+  if (m_camera.options.flood) {
+    SendFloodPart();  // its write's end calls OnTick again
+    return;
+  }
   if (!AppendFrameParts()) return;
   Write(m_out.size(), 1);
   ScheduleNextFrame();
+}
+
+void ClientSession::SendFloodPart() {
+  const std::string& part = FloodPart();
+  if (part.empty()) {
+    std::fprintf(stderr, "ravelon camera: encoding the flood frame failed; client dropped\n");
+    Close();
+    return;
+  }
+  ++m_frameNumber;
+  if (!m_out.empty()) {
+    m_out.append(part);
+    Write(m_out.size(), 1);
+    return;
+  }
+  m_writing = true;
+  asio::async_write(m_socket, asio::buffer(part),
+                    [self = shared_from_this()](const asio::error_code& error, size_t) {
+                      self->OnWritten(error, 0, 1);  // none of m_out was sent
+                    });
+}
+
+const std::string& ClientSession::FloodPart() {
+  std::string& part = m_camera.flood_part;
+  if (part.empty()) {
+    const LocalStamp stamp = LocalStamp::Of(std::chrono::system_clock::now());
+    const std::string_view jpeg = m_camera.frames.Make(1, FrameLabel(1, stamp));
+    if (jpeg.empty()) return part;
+    m_camera.made.Remember(jpeg);
+    AppendPart(part, kBoundary, kJpegType, jpeg, m_camera.options.odd_header_case);
+  }
+  return part;
 }
 
 void ClientSession::ScheduleNextFrame() {
@@ -290,6 +326,8 @@ void ClientSession::OnWritten(const asio::error_code& error, size_t bytes, uint6
     asio::error_code ignored;
     m_socket.shutdown(asio::socket_base::shutdown_send, ignored);
     if (m_clientDone) Close();
+  } else if (m_stage == Stage::kStreaming && m_camera.options.flood) {
+    OnTick();
   }
 }
 
