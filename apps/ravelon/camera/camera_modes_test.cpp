@@ -118,5 +118,31 @@ TEST(CameraModesTest, SendsTheHeadsOfEachMode) {
   }
 }
 
+// A benchmark reads the flood's bytes as a count known in advance: every
+// client must get the same head and exactly N copies of one part, at once
+// (the 0.1 fps asked for would take 20 s), then a close.
+TEST(CameraModesTest, FloodSendsEveryClientTheSameNParts) {
+  CameraOptions options = Small();
+  options.fps = 0.1;
+  options.flood = true;
+  options.fault = FaultMode::kClose;
+  options.fault_after = 3;
+  TestCamera camera(options);
+  camera.Start();
+  const Received first = Exchange(camera.Port(), kBareRequest, SIZE_MAX);
+  const Received second = Exchange(camera.Port(), kBareRequest, SIZE_MAX);
+  camera.Stop();
+  EXPECT_TRUE(first.closed && second.closed);
+  EXPECT_EQ(first.bytes, second.bytes);
+  const size_t start = first.bytes.find(kFirstBoundary);
+  ASSERT_NE(start, std::string::npos);
+  const std::string body = first.bytes.substr(start);
+  const size_t part = body.find(kFirstBoundary, 1);
+  ASSERT_NE(part, std::string::npos);
+  EXPECT_EQ(body, body.substr(0, part) + body.substr(0, part) + body.substr(0, part));
+  EXPECT_NE(body.find("Content-Type: image/jpeg"), std::string::npos);
+  EXPECT_EQ(camera.FramesServed(), 6u);
+}
+
 }  // namespace
 }  // namespace ravelon::cli
