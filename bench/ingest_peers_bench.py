@@ -19,7 +19,8 @@ children included). Each consumer also reads a one-part stream of the same parts
 once a round, its start-up and shut-down cost; "CPU s/GB" is the cost of the
 further bytes: (median CPU on the long stream - median on the one-part stream) /
 (bytes of the long stream - bytes of the one-part stream). "whole run" divides the
-long stream's median CPU by its bytes. "camera busy" is the camera's CPU during
+long stream's median CPU by its bytes, "range" gives its lowest and highest run (the
+noise of a shared machine). "camera busy" is the camera's CPU during
 the run over the run's wall time: near 100 % means the camera, not the consumer,
 set the pace.
 
@@ -224,7 +225,7 @@ def report(samples, cameras, parts_kb, names, a):
     print(f"\nmedians of {a.rounds} interleaved rounds; consumers on core {a.consumer_core}, "
           f"camera on core {a.camera_core}")
     print(f"{'part':>14} {'consumer':<10} {'CPU s/GB':>9} {'vs curl':>8} {'start-up s':>11} "
-          f"{'whole run s/GB':>15} {'vs curl':>8} {'GB/s':>6} {'camera busy':>12}")
+          f"{'whole run s/GB':>15} {'vs curl':>8} {'range':>12} {'GB/s':>6} {'camera busy':>12}")
     for kb in parts_kb:
         long, short = cameras[kb]
         gigabytes = long.stream_bytes / 1e9
@@ -237,14 +238,16 @@ def report(samples, cameras, parts_kb, names, a):
             wall = statistics.median(s[1] for s in runs)
             busy = statistics.median(s[2] / s[1] for s in runs)
             net = (cpu - start) / ((long.stream_bytes - short.stream_bytes) / 1e9)
-            return net, start, cpu / gigabytes, gigabytes / wall, busy
+            lowest, highest = (f(s[0] for s in runs) / gigabytes for f in (min, max))
+            spread = f"{lowest:.3f}-{highest:.3f}"
+            return net, start, cpu / gigabytes, spread, gigabytes / wall, busy
 
-        curl_net, _, curl_whole, _, _ = figures("curl")
+        curl_net, _, curl_whole, _, _, _ = figures("curl")
         for consumer in names:
-            net, start, whole, rate, busy = figures(consumer)
+            net, start, whole, spread, rate, busy = figures(consumer)
             print(f"{part_bytes:>8,} bytes {consumer:<10} {net:>9.3f} {net / curl_net:>8.2f} "
-                  f"{start:>11.3f} {whole:>15.3f} {whole / curl_whole:>8.2f} {rate:>6.2f} "
-                  f"{100 * busy:>11.0f}%")
+                  f"{start:>11.3f} {whole:>15.3f} {whole / curl_whole:>8.2f} {spread:>12} "
+                  f"{rate:>6.2f} {100 * busy:>11.0f}%")
         print(f"{'':>14} ({long.parts:,} parts, {gigabytes:.2f} GB a run)")
 
 
