@@ -16,11 +16,12 @@ rotates from round to round:
 
 A consumer's CPU is user + system time from the rusage of the ended child (its own
 children included). Each consumer also reads a one-part stream of the same parts
-once a round, its start-up and shut-down cost; "CPU s/GB" is the cost of the
-further bytes: (median CPU on the long stream - median on the one-part stream) /
-(bytes of the long stream - bytes of the one-part stream). "whole run" divides the
-long stream's median CPU by its bytes, "range" gives its lowest and highest run (the
-noise of a shared machine). "camera busy" is the camera's CPU during
+right after, its start-up and shut-down cost; "CPU s/GB" is the cost of the further
+bytes: (CPU on the long stream - CPU on the one-part stream) / (bytes of the long
+stream - bytes of the one-part stream). "whole run" divides the long stream's CPU by
+its bytes, "range" gives its lowest and highest run (the noise of a shared machine).
+Figures are medians over the rounds; a ratio to curl is the median of each round's
+ratio, so that busy and quiet phases of the machine cancel. "camera busy" is the camera's CPU during
 the run over the run's wall time: near 100 % means the camera, not the consumer,
 set the pace.
 
@@ -229,27 +230,32 @@ def report(samples, cameras, parts_kb, names, a):
     for kb in parts_kb:
         long, short = cameras[kb]
         gigabytes = long.stream_bytes / 1e9
+        extra_gigabytes = (long.stream_bytes - short.stream_bytes) / 1e9
         part_bytes = (long.stream_bytes - short.stream_bytes) // (long.parts - 1)
 
-        def figures(consumer):
-            runs, starts = samples[(kb, consumer, 0)], samples[(kb, consumer, 1)]
-            cpu = statistics.median(s[0] for s in runs)
-            start = statistics.median(s[0] for s in starts)
-            wall = statistics.median(s[1] for s in runs)
-            busy = statistics.median(s[2] / s[1] for s in runs)
-            net = (cpu - start) / ((long.stream_bytes - short.stream_bytes) / 1e9)
-            lowest, highest = (f(s[0] for s in runs) / gigabytes for f in (min, max))
-            spread = f"{lowest:.3f}-{highest:.3f}"
-            return net, start, cpu / gigabytes, spread, gigabytes / wall, busy
+        def per_round(consumer):
+            """Each round's CPU s/GB net of start-up, whole-run s/GB, start-up CPU s, GB/s
+            and the camera's busy share."""
+            return [((run[0] - start[0]) / extra_gigabytes, run[0] / gigabytes, start[0],
+                     gigabytes / run[1], run[2] / run[1])
+                    for run, start in zip(samples[(kb, consumer, 0)], samples[(kb, consumer, 1)])]
 
-        curl_net, _, curl_whole, _, _, _ = figures("curl")
+        curl = per_round("curl")
         for consumer in names:
-            net, start, whole, spread, rate, busy = figures(consumer)
-            print(f"{part_bytes:>8,} bytes {consumer:<10} {net:>9.3f} {net / curl_net:>8.2f} "
-                  f"{start:>11.3f} {whole:>15.3f} {whole / curl_whole:>8.2f} {spread:>12} "
-                  f"{rate:>6.2f} {100 * busy:>11.0f}%")
-        print(f"{'':>14} ({long.parts:,} parts, {gigabytes:.2f} GB a run)")
+            rounds = per_round(consumer)
 
+            def median(i):
+                return statistics.median(r[i] for r in rounds)
+
+            def vs_curl(i):  # within each round, so that slow phases of the machine cancel
+                return statistics.median(r[i] / c[i] for r, c in zip(rounds, curl))
+
+            whole = [r[1] for r in rounds]
+            print(f"{part_bytes:>8,} bytes {consumer:<10} {median(0):>9.3f} {vs_curl(0):>8.2f} "
+                  f"{median(2):>11.3f} {median(1):>15.3f} {vs_curl(1):>8.2f} "
+                  f"{f'{min(whole):.3f}-{max(whole):.3f}':>12} {median(3):>6.2f} "
+                  f"{100 * median(4):>11.0f}%")
+        print(f"{'':>14} ({long.parts:,} parts, {gigabytes:.2f} GB a run)")
 
 if __name__ == "__main__":
     main()
