@@ -201,13 +201,12 @@ void ClientSession::OnTick() {
 }
 
 void ClientSession::SendFloodPart() {
-  const std::string& part = FloodPart();
-  if (part.empty()) {
-    std::fprintf(stderr, "ravelon camera: encoding the flood frame failed; client dropped\n");
+  if (!MakeFloodParts()) {
+    std::fprintf(stderr, "ravelon camera: encoding the flood's frames failed; client dropped\n");
     Close();
     return;
   }
-  ++m_frameNumber;
+  const std::string& part = m_camera.flood_parts[m_frameNumber++ % kFloodFrames];
   if (!m_out.empty()) {
     m_out.append(part);
     Write(m_out.size(), 1);
@@ -220,16 +219,17 @@ void ClientSession::SendFloodPart() {
                     });
 }
 
-const std::string& ClientSession::FloodPart() {
-  std::string& part = m_camera.flood_part;
-  if (part.empty()) {
+bool ClientSession::MakeFloodParts() {
+  std::vector<std::string>& parts = m_camera.flood_parts;
+  while (parts.size() < kFloodFrames) {
+    const uint64_t n = parts.size() + 1;
     const LocalStamp stamp = LocalStamp::Of(std::chrono::system_clock::now());
-    const std::string_view jpeg = m_camera.frames.Make(1, FrameLabel(1, stamp));
-    if (jpeg.empty()) return part;
+    const std::string_view jpeg = m_camera.frames.Make(n, FrameLabel(n, stamp));
+    if (jpeg.empty()) return false;
     m_camera.made.Remember(jpeg);
-    AppendPart(part, kBoundary, kJpegType, jpeg, m_camera.options.odd_header_case);
+    AppendPart(parts.emplace_back(), kBoundary, kJpegType, jpeg, m_camera.options.odd_header_case);
   }
-  return part;
+  return true;
 }
 
 void ClientSession::ScheduleNextFrame() {

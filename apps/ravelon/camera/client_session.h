@@ -26,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "camera/camera_options.h"
 #include "camera/chunk_writer.h"
@@ -57,9 +58,10 @@ struct CameraState {
   std::array<std::atomic<uint64_t>, 600> responses{};  // by status code (all below 600)
   std::atomic<uint64_t> stale_challenges{0};           // Digest 401s with stale=true
   JpegLedger made;                                     // every JPEG made, by hash
-  // Flood mode's one part, made by the first client that needs it and never
-  // changed after: every client's writes point into it. The camera's thread only.
-  std::string flood_part;
+  // Flood mode's parts (kFloodFrames), made by the first client that needs
+  // them and never changed after: every client's writes point into them. The
+  // camera's thread only.
+  std::vector<std::string> flood_parts;
 };
 
 class ClientSession : public std::enable_shared_from_this<ClientSession> {
@@ -93,10 +95,11 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   void ScheduleNextFrame();
   // Appends the next frame's JPEG part and its optional parts to m_out.
   bool AppendFrameParts();
-  // Flood mode: the next part, straight from the camera's one copy (the
-  // response head, still in m_out, goes out with the first).
+  // Flood mode: the next part of the cycle, straight from the camera's one
+  // copy (the response head, still in m_out, goes out with the first).
   void SendFloodPart();
-  const std::string& FloodPart();
+  // Makes the cycle's parts once; false when encoding failed.
+  bool MakeFloodParts();
   void AppendGarbage();
   void AppendOversizedPart();
   // Writes the next `count` bytes of m_out; `jpegs` count as served once they are out.
