@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """CPU per GB of reading one multipart JPEG stream: the engine against curl, GStreamer and FFmpeg.
 
-Starts `ravelon camera --flood` (one frame, made once, sent again and again as fast
-as the reader takes it) for each part size, pinned to one core. Every connection
+Starts `ravelon camera --flood` (a cycle of 16 frames, made once, sent as fast as
+the reader takes them; their sizes differ by some percent, as a real camera's do) for
+each part size, pinned to one core. Every connection
 gets exactly the same stream: the response head and N parts, then a close
 (`--fault close --after N`), so every consumer reads the same bytes. In each round,
 each consumer reads the stream once, pinned to the other core, in an order that
@@ -31,8 +32,8 @@ set the pace.
 """
 import argparse, os, re, signal, statistics, subprocess, tempfile, threading, time
 
-# Frame sizes whose flood frame (the test pattern at JPEG quality 75) makes parts
-# of about these many KB.
+# Frame sizes whose flood frames (the test pattern at JPEG quality 75) make parts
+# of about these many KB on average.
 FRAME_SIZE_FOR_PART_KB = {50: "1920x1080", 280: "4096x3456"}
 # Engine log lines that end the engine's run: the stream's close, or a failure.
 CLOSED_LINE = "WinSock.Close"
@@ -231,7 +232,7 @@ def report(samples, cameras, parts_kb, names, a):
         long, short = cameras[kb]
         gigabytes = long.stream_bytes / 1e9
         extra_gigabytes = (long.stream_bytes - short.stream_bytes) / 1e9
-        part_bytes = (long.stream_bytes - short.stream_bytes) // (long.parts - 1)
+        part_bytes = (long.stream_bytes - short.stream_bytes) // (long.parts - 1)  # average
 
         def per_round(consumer):
             """Each round's CPU s/GB net of start-up, whole-run s/GB, start-up CPU s, GB/s
