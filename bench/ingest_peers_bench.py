@@ -1,30 +1,31 @@
 #!/usr/bin/env python3
 """CPU per GB of reading one multipart JPEG stream: the engine against curl, GStreamer and FFmpeg.
 
-Starts `ravelon camera --flood` (a cycle of 16 frames, made once, sent as fast as
-the reader takes them; their sizes differ by some percent, as a real camera's do) for
-each part size, pinned to one core. Every connection
-gets exactly the same stream: the response head and N parts, then a close
-(`--fault close --after N`), so every consumer reads the same bytes. In each round,
-each consumer reads the stream once, pinned to the other core, in an order that
-rotates from round to round:
+Starts `ravelon camera --flood` (a cycle of 16 frames, made once, sent as fast as the
+reader takes them; their sizes differ by some percent, as a real camera's do) for each
+part size, pinned to one core. Every connection gets exactly the same stream: the
+response head and N parts, then a close (`--fault close --after N`), so every
+consumer reads the same bytes. In each round, each consumer reads the stream once,
+pinned to the other core, in an order that rotates from round to round:
 
-  engine     `ravelon record` with one source, saving off; stopped with SIGTERM as
-             soon as it logs the connection's close
+  engine     `ravelon record` with one source, saving off (beyond the engine it adds
+             a frame counter and a save tick a second with nothing to save); stopped
+             with SIGTERM as soon as it logs the connection's close
   curl       `curl -s -o /dev/null URL`
   gstreamer  `gst-launch-1.0 souphttpsrc location=URL ! multipartdemux ! fakesink`
   ffmpeg     `ffmpeg -f mpjpeg -i URL -c copy -f null -`
 
 A consumer's CPU is user + system time from the rusage of the ended child (its own
-children included). Each consumer also reads a one-part stream of the same parts
-right after, its start-up and shut-down cost; "CPU s/GB" is the cost of the further
-bytes: (CPU on the long stream - CPU on the one-part stream) / (bytes of the long
-stream - bytes of the one-part stream). "whole run" divides the long stream's CPU by
-its bytes, "range" gives its lowest and highest run (the noise of a shared machine).
+children included); kernel work done in softirq (loopback's receive path) is charged
+to no reader. Each consumer also reads a one-part stream of the same parts right
+after, its start-up and shut-down cost; "CPU s/GB" is the cost of the further bytes:
+(CPU on the long stream - CPU on the one-part stream) / (bytes of the long stream -
+bytes of the one-part stream). "whole run" divides the long stream's CPU by its
+bytes, "range" gives its lowest and highest run (the noise of a shared machine).
 Figures are medians over the rounds; a ratio to curl is the median of each round's
-ratio, so that busy and quiet phases of the machine cancel. "camera busy" is the camera's CPU during
-the run over the run's wall time: near 100 % means the camera, not the consumer,
-set the pace.
+ratio, so that busy and quiet phases of the machine cancel. "camera busy" is the
+camera's CPU during the run over the run's wall time: near 100 % means the camera,
+not the consumer, set the pace.
 
   bench/ingest_peers_bench.py [--ravelon build/release/apps/ravelon/ravelon]
       [--gigabytes 2] [--rounds 5] [--camera-core 0] [--consumer-core 1]
