@@ -17,7 +17,8 @@ packages=(
   ffmpeg               # players read `ravelon store export --stdout`; a peer MJPEG server in tests
   gstreamer1.0-tools   # gst-launch-1.0: GStreamer pipelines as peer servers in tests
   gstreamer1.0-plugins-base  # videotestsrc, tcpserversink
-  gstreamer1.0-plugins-good  # jpegenc, multipartmux, multifilesrc
+  gstreamer1.0-plugins-good  # jpegenc, multipartmux, multifilesrc; souphttpsrc, multipartdemux
+  curl                 # a peer reader in bench/ingest_peers_bench.py: the cost of bytes read and dropped
 )
 
 missing=()

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "camera/camera_limits.h"
 #include "camera/test_camera.h"
@@ -121,6 +122,10 @@ void AddCameraCommand(CLI::App& app, Action& action) {
       ->check(CLI::NonNegativeNumber);
   command->add_flag("--single", c.single,
                     "answer each request with one JPEG and close (for polling)");
+  command->add_flag("--flood", c.flood,
+                    "send a cycle of " + std::to_string(kFloodFrames) +
+                        " frames, made once, as fast as the client reads (--fps ignored); with "
+                        "--fault close --after N every stream is the same N parts");
   command->add_option("--user", c.user, "demand credentials with this user name (see --auth)");
   command->add_option("--password", c.password, "... and this password");
   command

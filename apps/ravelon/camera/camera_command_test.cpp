@@ -30,6 +30,8 @@ TEST(CameraCommandTest, RefusesBadValues) {
       {"--single --fault stall", 1, "fault modes act on streams"},
       {"--single --header none", 1, "act on streams"},
       {"--chunked --header none", 1, "needs a response head"},
+      {"--flood --fault stall", 1, "--flood sends plain JPEG parts"},
+      {"--flood --keep-alive 5", 1, "--flood sends plain JPEG parts"},
       {"--header html", 2, "--header"},
       {"--auth ntlm", 2, "--auth"},
       {"--reply 500", 2, "--reply"},

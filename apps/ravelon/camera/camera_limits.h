@@ -45,6 +45,14 @@ inline constexpr int kJpegQuality = 75;
 // JPEG (the engine searches for it without trusting Content-Length).
 inline constexpr std::string_view kBoundary = "ravelon-test-camera-boundary";
 
+// --- Flood mode ---
+// The frames a flood cycles through, each made once: their sizes differ from
+// part to part, as a real camera's do, so that a reader's cost does not hinge
+// on one part size lining up with its buffers (it does, by up to twice, for
+// some peers); few enough that making them all stays under a second at the
+// largest frame size.
+inline constexpr size_t kFloodFrames = 16;
+
 // --- Fault modes ---
 // The engine clears its input buffer once it would pass this many bytes
 // without a complete part (its documented input limit); the "oversized" part

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "camera/camera_limits.h"
 #include "camera/test_camera.h"
@@ -116,6 +117,35 @@ TEST(CameraModesTest, SendsTheHeadsOfEachMode) {
     camera.Stop();
     EXPECT_EQ(std::tuple(camera.RequestsSeen(), camera.Responses(c.status)), std::tuple(1u, 1u));
   }
+}
+
+// A benchmark reads the flood's bytes as a count known in advance: every
+// client must get the same head and exactly N parts, at once (the 0.1 fps
+// asked for would take minutes), the frames in a cycle, then a close.
+TEST(CameraModesTest, FloodSendsEveryClientTheSameNParts) {
+  CameraOptions options = Small();
+  options.fps = 0.1;
+  options.flood = true;
+  options.fault = FaultMode::kClose;
+  options.fault_after = kFloodFrames + 1;
+  TestCamera camera(options);
+  camera.Start();
+  const Received first = Exchange(camera.Port(), kBareRequest, SIZE_MAX);
+  const Received second = Exchange(camera.Port(), kBareRequest, SIZE_MAX);
+  camera.Stop();
+  EXPECT_TRUE(first.closed && second.closed);
+  EXPECT_EQ(first.bytes, second.bytes);
+  std::vector<std::string> parts;
+  for (size_t at = first.bytes.find(kFirstBoundary); at != std::string::npos;) {
+    const size_t next = first.bytes.find(kFirstBoundary, at + 1);
+    parts.push_back(first.bytes.substr(at, next - at));
+    at = next;
+  }
+  ASSERT_EQ(parts.size(), kFloodFrames + 1);
+  EXPECT_NE(parts[0].find("Content-Type: image/jpeg"), std::string::npos);
+  EXPECT_NE(parts[0], parts[1]);
+  EXPECT_EQ(parts[kFloodFrames], parts[0]);
+  EXPECT_EQ(camera.FramesServed(), 2 * (kFloodFrames + 1));
 }
 
 }  // namespace

@@ -51,6 +51,13 @@ void CheckCameraOptions(const CameraOptions& o) {
   if (o.single && (o.header != HeaderStyle::kMultipart || o.blank_before_boundary)) {
     throw CommandError("--header and --blank-line act on streams: leave out --single");
   }
+  if (o.flood &&
+      (o.single || o.chunked || o.text_every || o.event_every || o.event_list_every ||
+       o.keep_alive_every || (o.fault != FaultMode::kNone && o.fault != FaultMode::kClose))) {
+    throw CommandError(
+        "--flood sends plain JPEG parts: it takes no --single, --chunked, optional parts or "
+        "fault other than close");
+  }
   if (o.chunked && o.header == HeaderStyle::kNone) {
     throw CommandError(
         "a chunked body needs a response head: leave out --chunked or --header none");

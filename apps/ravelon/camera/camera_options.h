@@ -45,6 +45,11 @@ struct CameraOptions {
   int keep_alive_every = 0;  // "text/keepalive", empty
   // Answer each request with one JPEG and close (the engine's polling mode).
   bool single = false;
+  // A few frames, made once, sent in turn as fast as each client reads (fps
+  // ignored): for measuring a reader's cost per byte, with the camera's own
+  // cost per part one write. With the "close" fault a stream is exactly
+  // `fault_after` parts, the same bytes for every client.
+  bool flood = false;
   // Credentials the camera demands, checked as `auth` says; both empty: none.
   std::string user = "";
   std::string password = "";

@@ -191,9 +191,45 @@ void ClientSession::OnTick() {
         break;
     }
   }
+  if (m_camera.options.flood) {
+    SendFloodPart();  // its write's end calls OnTick again
+    return;
+  }
   if (!AppendFrameParts()) return;
   Write(m_out.size(), 1);
   ScheduleNextFrame();
+}
+
+void ClientSession::SendFloodPart() {
+  if (!MakeFloodParts()) {
+    std::fprintf(stderr, "ravelon camera: encoding the flood's frames failed; client dropped\n");
+    Close();
+    return;
+  }
+  const std::string& part = m_camera.flood_parts[m_frameNumber++ % kFloodFrames];
+  if (!m_out.empty()) {
+    m_out.append(part);
+    Write(m_out.size(), 1);
+    return;
+  }
+  m_writing = true;
+  asio::async_write(m_socket, asio::buffer(part),
+                    [self = shared_from_this()](const asio::error_code& error, size_t) {
+                      self->OnWritten(error, 0, 1);  // none of m_out was sent
+                    });
+}
+
+bool ClientSession::MakeFloodParts() {
+  std::vector<std::string>& parts = m_camera.flood_parts;
+  while (parts.size() < kFloodFrames) {
+    const uint64_t n = parts.size() + 1;
+    const LocalStamp stamp = LocalStamp::Of(std::chrono::system_clock::now());
+    const std::string_view jpeg = m_camera.frames.Make(n, FrameLabel(n, stamp));
+    if (jpeg.empty()) return false;
+    m_camera.made.Remember(jpeg);
+    AppendPart(parts.emplace_back(), kBoundary, kJpegType, jpeg, m_camera.options.odd_header_case);
+  }
+  return true;
 }
 
 void ClientSession::ScheduleNextFrame() {
@@ -290,6 +326,8 @@ void ClientSession::OnWritten(const asio::error_code& error, size_t bytes, uint6
     asio::error_code ignored;
     m_socket.shutdown(asio::socket_base::shutdown_send, ignored);
     if (m_clientDone) Close();
+  } else if (m_stage == Stage::kStreaming && m_camera.options.flood) {
+    OnTick();
   }
 }
 

@@ -1,9 +1,10 @@
 // ClientSession: one client of the test camera, from its accepted socket to
 // its close. It reads the request head (bounded in size and time), has the
 // camera's request gate screen it, and answers: a multipart stream paced by a
-// steady timer, one image and a close (polling mode), or an error status and
-// a close. Bodies go out chunked when the options ask. A fault mode takes
-// over the stream after the configured number of frames.
+// steady timer (or flooded: each part as soon as the last is out), one image
+// and a close (polling mode), or an error status and a close. Bodies go out
+// chunked when the options ask. A fault mode takes over the stream after the
+// configured number of frames.
 //
 //   ReadingHead --head ok--> Streaming --fault close---------.
 //        |                      |  (stall: stays, sends nothing) |
@@ -25,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "camera/camera_options.h"
 #include "camera/chunk_writer.h"
@@ -56,6 +58,10 @@ struct CameraState {
   std::array<std::atomic<uint64_t>, 600> responses{};  // by status code (all below 600)
   std::atomic<uint64_t> stale_challenges{0};           // Digest 401s with stale=true
   JpegLedger made;                                     // every JPEG made, by hash
+  // Flood mode's parts (kFloodFrames), made by the first client that needs
+  // them and never changed after: every client's writes point into them. The
+  // camera's thread only.
+  std::vector<std::string> flood_parts;
 };
 
 class ClientSession : public std::enable_shared_from_this<ClientSession> {
@@ -89,6 +95,11 @@ class ClientSession : public std::enable_shared_from_this<ClientSession> {
   void ScheduleNextFrame();
   // Appends the next frame's JPEG part and its optional parts to m_out.
   bool AppendFrameParts();
+  // Flood mode: the next part of the cycle, straight from the camera's one
+  // copy (the response head, still in m_out, goes out with the first).
+  void SendFloodPart();
+  // Makes the cycle's parts once; false when encoding failed.
+  bool MakeFloodParts();
   void AppendGarbage();
   void AppendOversizedPart();
   // Writes the next `count` bytes of m_out; `jpegs` count as served once they are out.
