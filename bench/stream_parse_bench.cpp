@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "common/engine_limits.h"
+#include "parsing/byte_search.h"
 #include "parsing/stream_reader.h"
 #include "pipeline/frame_pipeline.h"
 #include "pipeline/save_queue.h"
@@ -134,6 +135,20 @@ void BM_HostileStream(benchmark::State& state) {
 }
 
 BENCHMARK(BM_HostileStream);
+
+// The boundary search alone over image-like bytes held in the cache (32 KiB)
+// or not (8 MiB): the parser's floor.
+void BM_BoundarySearch(benchmark::State& state) {
+  std::mt19937 random(7);
+  std::string haystack(static_cast<size_t>(state.range(0)), '\0');
+  for (char& c : haystack) c = static_cast<char>(random());
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(ravelon::FindBytes(haystack, "--myboundary", true));
+  }
+  state.SetBytesProcessed(state.iterations() * state.range(0));
+}
+
+BENCHMARK(BM_BoundarySearch)->Arg(32 << 10)->Arg(8 << 20);
 
 }  // namespace
 

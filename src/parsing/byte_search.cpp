@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 namespace ravelon {
@@ -77,10 +77,21 @@ ByteTest TestFor(char c, bool ignore_case) {
 
 bool Passes(char c, ByteTest test) { return (static_cast<uint8_t>(c) | test.fold) == test.value; }
 
+#if defined(__x86_64__)
+// Of the 32 bytes at `at`, those that pass a byte test (0xFF) and those that
+// do not (0).
+__attribute__((target("avx2"))) inline __m256i Passing(const char* at, __m256i value,
+                                                       __m256i fold) {
+  const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+  return _mm256_cmpeq_epi8(_mm256_or_si256(bytes, fold), value);
+}
+#endif
+
 // The search proper: candidates are the starts whose first and last byte
 // pass (about one start in 30,000 in image data for a boundary), and only
-// those are compared in full. The candidates of 16 starts are found at once
-// with vector compares where the processor has them.
+// those are compared in full. The candidates of 32 starts (16 on x86-64
+// processors without AVX2) are found at once with vector compares; other
+// processors test start by start.
 class Search {
  public:
   Search(std::string_view haystack, std::string_view needle, bool ignore_case)
@@ -93,7 +104,57 @@ class Search {
   size_t Run() {
     const size_t last_start = haystack_.size() - needle_.size();
     size_t start = 0;
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+    static const bool kHasAvx2 = __builtin_cpu_supports("avx2");
+    if (kHasAvx2) {
+      if (const size_t found = ScanAvx2(start, last_start); found != kGoOn) return found;
+    }
+    if (const size_t found = ScanSse2(start, last_start); found != kGoOn) return found;
+#endif
+    for (; start <= last_start; ++start) {
+      if (!Passes(haystack_[start], head_) ||
+          !Passes(haystack_[start + needle_.size() - 1], tail_)) {
+        continue;
+      }
+      if (const size_t found = Check(start); found != kGoOn) return found;
+    }
+    return std::string_view::npos;
+  }
+
+ private:
+  static constexpr size_t kGoOn = std::string_view::npos - 1;
+
+#if defined(__x86_64__)
+  // The vector scans: each tests the starts from `start` in blocks of its
+  // width and leaves `start` at the first start of the last, partial block.
+  // kGoOn when no candidate there is a match.
+  __attribute__((target("avx2"))) size_t ScanAvx2(size_t& start, size_t last_start) {
+    const char* const begin = haystack_.data();
+    const size_t tail_offset = needle_.size() - 1;
+    const __m256i head_value = _mm256_set1_epi8(static_cast<char>(head_.value));
+    const __m256i head_fold = _mm256_set1_epi8(static_cast<char>(head_.fold));
+    const __m256i tail_value = _mm256_set1_epi8(static_cast<char>(tail_.value));
+    const __m256i tail_fold = _mm256_set1_epi8(static_cast<char>(tail_.fold));
+    // Two blocks a round: one test of both tells that neither holds a candidate.
+    for (; start + 64 <= last_start + 1; start += 64) {
+      const __m256i first =
+          _mm256_and_si256(Passing(begin + start, head_value, head_fold),
+                           Passing(begin + start + tail_offset, tail_value, tail_fold));
+      const __m256i second =
+          _mm256_and_si256(Passing(begin + start + 32, head_value, head_fold),
+                           Passing(begin + start + 32 + tail_offset, tail_value, tail_fold));
+      if (_mm256_testz_si256(_mm256_or_si256(first, second), _mm256_set1_epi8(-1))) continue;
+      const uint64_t mask = static_cast<uint32_t>(_mm256_movemask_epi8(first)) |
+                            uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(second))} << 32;
+      for (uint64_t left = mask; left != 0; left &= left - 1) {
+        const size_t candidate = start + static_cast<size_t>(__builtin_ctzll(left));
+        if (const size_t found = Check(candidate); found != kGoOn) return found;
+      }
+    }
+    return kGoOn;
+  }
+
+  size_t ScanSse2(size_t& start, size_t last_start) {
     const char* const begin = haystack_.data();
     const size_t tail_offset = needle_.size() - 1;
     const __m128i head_value = _mm_set1_epi8(static_cast<char>(head_.value));
@@ -113,19 +174,9 @@ class Search {
         if (const size_t found = Check(candidate); found != kGoOn) return found;
       }
     }
-#endif
-    for (; start <= last_start; ++start) {
-      if (!Passes(haystack_[start], head_) ||
-          !Passes(haystack_[start + needle_.size() - 1], tail_)) {
-        continue;
-      }
-      if (const size_t found = Check(start); found != kGoOn) return found;
-    }
-    return std::string_view::npos;
+    return kGoOn;
   }
-
- private:
-  static constexpr size_t kGoOn = std::string_view::npos - 1;
+#endif
   // Bytes the comparisons may cost before the search changes method: a few
   // times what was crossed, plus a start so short searches never switch.
   static constexpr size_t kCompareAllowance = 4'096;
