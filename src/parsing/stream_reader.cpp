@@ -77,13 +77,24 @@ void StreamReader::Relocate(int32_t capacity) {
   if (m_block && capacity == m_capacity && !Shared()) {
     if (m_inputHead > 0) std::memmove(m_block.get(), InputData(), m_inputLength);
   } else {
-    std::shared_ptr<char[]> block(new char[static_cast<size_t>(capacity)]);
+    std::shared_ptr<char[]> block = TakeSpareBlock(capacity);
     if (m_inputLength > 0) std::memcpy(block.get(), InputData(), m_inputLength);
+    // A block left to frames becomes the spare, free again once they are gone.
+    if (capacity == m_capacity && Shared()) m_spare = m_block;
     m_block = std::move(block);
     m_capacity = capacity;
     m_sharedEnd = 0;
   }
   m_inputHead = 0;
+}
+
+// The spare when it has that capacity and no frame holds it any more, so a
+// stream alternates between two blocks whose pages are already in use; else
+// a new block.
+std::shared_ptr<char[]> StreamReader::TakeSpareBlock(int32_t capacity) {
+  std::shared_ptr<char[]> spare = std::move(m_spare);
+  if (spare && spare.use_count() == 1 && capacity == m_capacity) return spare;
+  return std::shared_ptr<char[]>(new char[static_cast<size_t>(capacity)]);
 }
 
 std::shared_ptr<const void> StreamReader::ShareBytes(int32_t start, int32_t length) {

@@ -125,6 +125,7 @@ class StreamReader {
   void DiscardHead(int32_t n);
   void Reduce();
   void Relocate(int32_t capacity);
+  std::shared_ptr<char[]> TakeSpareBlock(int32_t capacity);
   bool Shared() const;
   // The owner a frame keeps to share the buffered bytes [start, start +
   // length), 1-based; nullptr when the frame is too small to hold the whole
@@ -148,6 +149,7 @@ class StreamReader {
   // front only when an arrival needs the room, once per arrival. Frames may
   // hold the block's bytes before m_sharedEnd.
   std::shared_ptr<char[]> m_block;
+  std::shared_ptr<char[]> m_spare;  // the block before, while frames held it
   int32_t m_capacity = 0;
   int32_t m_sharedEnd = 0;
   int32_t m_inputHead = 0;
