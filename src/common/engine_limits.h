@@ -132,9 +132,9 @@ inline constexpr double kMinSpacingSeconds = 0.001;
 inline constexpr double kErrorReportGapDays = 0.0003;
 // A save run asks whether the open set's files still have their names (three
 // stat calls) at most this often, and always after a failed run: a folder
-// removed under a recording costs at most this much of it, not a system call
-// per file and run.
-inline constexpr std::chrono::seconds kStoreNameCheckInterval{1};
+// removed under a recording costs at most this much of it, while a host saving
+// once a second makes no stat call in most runs.
+inline constexpr std::chrono::seconds kStoreNameCheckInterval{5};
 // A save run with no frame moves the segment's end to now in memory; the
 // segment file gets it with the next frame, or once it is this old, so that
 // idle ticks write nothing and a reader's view of the end lags by this at most.

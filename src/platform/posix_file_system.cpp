@@ -85,6 +85,7 @@ class PosixFile final : public RandomAccessFile {
       ssize_t put = pwritev(fd_, &iovecs_[first], count, offset);
       if (put < 0 && errno == EINTR) continue;
       if (put < 0) return Failure(errno, path_, error);
+      if (put == 0) return Failure(EIO, path_, error);  // no progress: never loop on it
       offset += put;
       for (; first < iovecs_.size() && static_cast<size_t>(put) >= iovecs_[first].iov_len; ++first)
         put -= static_cast<ssize_t>(iovecs_[first].iov_len);

@@ -361,11 +361,12 @@ TEST(StoreWriterTest, WritesEachFileOnceARunAndNothingWhenIdle) {
   ASSERT_EQ(s.Save(), 1);
   const auto end_in_file = [&] { return LittleEndianAt(s.memory.Contents(kFirst + ".id2"), 20); };
   const int refresh_ms = static_cast<int>(milliseconds(kSegmentEndRefreshInterval).count());
+  const int check_ms = static_cast<int>(milliseconds(kStoreNameCheckInterval).count());
   // advance (ms), frames queued; writes, syncs and stat calls it makes
   const std::tuple<int, int, int, int, int> rows[] = {
       {100, 3, 3, 3, 0},         // one write per file, no stat call
       {100, 0, 0, 0, 0},         // nothing to save: nothing written
-      {1000, 2, 3, 3, 3},        // the names are checked once per interval
+      {check_ms, 2, 3, 3, 3},    // the names are checked once per interval
       {refresh_ms, 0, 1, 1, 3},  // the segment end waited long enough
       {100, 0, 0, 0, 0},
   };
