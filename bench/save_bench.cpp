@@ -29,6 +29,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <random>
 #include <string>
 #include <thread>
@@ -305,9 +306,12 @@ Options Parse(int argc, char** argv) {
 int main(int argc, char** argv) {
   const Options o = Parse(argc, argv);
   const int64_t run_bytes = int64_t{o.frames_per_run} * static_cast<int64_t>(o.frame_bytes);
-  // Whole cycles of 64 parts for the receiving side.
+  // At least the megabytes asked, in whole cycles of 64 parts for the receiving side.
+  const int64_t step = 64 / std::gcd(64, o.frames_per_run);
   const int64_t runs =
-      std::max<int64_t>(64, (o.megabytes * ravelon::kMegabyte / run_bytes + 63) / 64 * 64);
+      std::max<int64_t>(1,
+                        (o.megabytes * ravelon::kMegabyte + run_bytes - 1) / run_bytes + step - 1) /
+      step * step;
   std::vector<std::string> images;
   for (uint32_t i = 0; i < 8; ++i) images.push_back(Image(o.frame_bytes, i));
   const std::string cycle = MakeCycle(o.frame_bytes);
