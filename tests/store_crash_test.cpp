@@ -2,10 +2,10 @@
 // a roll-over by size, one by time and a recycled set, with and without fast preallocation and
 // syncing. It is cut at every file change: by a power loss (only what was synced stays), by the
 // death of the process (every change so far stays, the next one torn in half), and by a write or
-// sync that fails and then works again. After each cut a fresh writer continues from the
-// registered set and saves one more frame, and the folder must read as consistent: every set
-// passes `store verify`, no frame is there twice, the frames keep their order, and no frame
-// counted as saved is lost, except, without syncing, under a power loss.
+// sync that fails, or a write that lands only in part, and then works again. After each cut a
+// fresh writer continues from the registered set and saves one more frame, and the folder must
+// read as consistent: every set passes `store verify`, no frame is there twice, the frames keep
+// their order, and no frame counted as saved is lost, except, without syncing, under a power loss.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -221,34 +221,45 @@ TEST(StoreCrashTest, PowerLossAndProcessDeathAtEveryChange) {
         });
   }
   std::printf("cut points tried: %d\n", cuts);
-  EXPECT_GT(cuts, 2'000);
+  EXPECT_GT(cuts, 1'500);
 }
 
-// A write or a sync fails (disk full, I/O error) at each point of the workload in turn and then
-// works again: only the run it hit fails, its frames are counted as lost, every other frame is
-// saved once and in order, and the folder reads as consistent.
+// A write or a sync fails (disk full, I/O error, or a write that lands only its first bytes, of a
+// vectored write across its pieces) at each point of the workload in turn and then works again:
+// only the run it hit fails, its frames are counted as lost, every other frame is saved once and
+// in order, and the folder reads as consistent.
 TEST(StoreCrashTest, AFailingWriteOrSyncLeavesTheStoreConsistent) {
+  struct Fault {
+    const char* name;
+    bool syncs;  // counted in syncs, else in writes
+    std::function<void(FaultInjectingFileSystem&, int64_t nth)> plan;
+  };
+  const Fault faults[] = {
+      {"ENOSPC", false, [](auto& f, int64_t nth) { f.FailNthWrite(nth, ENOSPC); }},
+      {"EIO", false, [](auto& f, int64_t nth) { f.FailNthWrite(nth, EIO); }},
+      {"sync EIO", true, [](auto& f, int64_t nth) { f.FailNthSync(nth, EIO); }},
+      // Within the first frame, across small frames, and into the second of three large ones.
+      {"short 1", false, [](auto& f, int64_t nth) { f.ShortenNthWrite(nth, 1); }},
+      {"short 700", false, [](auto& f, int64_t nth) { f.ShortenNthWrite(nth, 700); }},
+      {"short 500000", false, [](auto& f, int64_t nth) { f.ShortenNthWrite(nth, 500'000); }},
+  };
   int failures = 0;
   for (const bool sync : {true, false}) {
-    for (const int32_t error : {ENOSPC, EIO, 0}) {  // 0: a failing sync (EIO)
-      if (error == 0 && !sync) continue;
+    for (const Fault& fault : faults) {
+      if (fault.syncs && !sync) continue;
       for (int64_t nth = 1;; ++nth) {
-        SCOPED_TRACE(std::string(sync ? "sync" : "no sync") + ", failure " + std::to_string(error) +
-                     " at " + std::to_string(nth));
+        SCOPED_TRACE(std::string(sync ? "sync" : "no sync") + ", " + fault.name + " at " +
+                     std::to_string(nth));
         const std::unique_ptr<MemoryFileSystem> disk = NewDisk();
         MemoryFileSystem& memory = *disk;
         FaultInjectingFileSystem faulty(memory);
-        if (error == 0) {
-          faulty.FailNthSync(nth, EIO);
-        } else {
-          faulty.FailNthWrite(nth, error);
-        }
+        fault.plan(faulty, nth);
         Expected at_end;
         RunWorkload(memory, faulty, sync, false,
                     [&](const Expected& expected, const FileMutation* change) {
                       if (!change) at_end = expected;
                     });
-        if ((error == 0 ? faulty.SyncsSeen() : faulty.WritesSeen()) < nth) break;  // never hit
+        if ((fault.syncs ? faulty.SyncsSeen() : faulty.WritesSeen()) < nth) break;  // never hit
         ++failures;
         EXPECT_LE(at_end.failed_runs, 1);
         CheckAfterRestart(memory, sync, at_end);

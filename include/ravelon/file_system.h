@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,18 @@ class RandomAccessFile {
   // Writes all of `data` at `offset`, extending the file as needed (a gap
   // reads as zero bytes).
   virtual int32_t WriteAt(int64_t offset, std::string_view data, std::string& error) = 0;
+  // Writes `pieces` back to back from `offset`, as WriteAt of their
+  // concatenation would, in one vectored call where the file system has one
+  // (so a run of frames costs one system call and no copy into one buffer).
+  // On failure any prefix of the bytes may have landed.
+  virtual int32_t WriteVectorAt(int64_t offset, std::span<const std::string_view> pieces,
+                                std::string& error) {
+    for (const std::string_view piece : pieces) {
+      if (const int32_t status = WriteAt(offset, piece, error); status != 0) return status;
+      offset += static_cast<int64_t>(piece.size());
+    }
+    return 0;
+  }
   // Sets the length, cutting or extending (extension reads as zero bytes).
   virtual int32_t SetSize(int64_t size, std::string& error) = 0;
   // Reserves space up to `size` and makes that the length, without writing

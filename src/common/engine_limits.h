@@ -2,6 +2,7 @@
 // No other file writes these numbers; tests use the names too.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace ravelon {
@@ -133,6 +134,15 @@ inline constexpr double kMinSpacingSeconds = 0.001;
 // A failing disk reports at most once per 25.92 s (in days): the host's log
 // must not drown.
 inline constexpr double kErrorReportGapDays = 0.0003;
+// A save run asks whether the open set's files still have their names (three
+// stat calls) at most this often, and always after a failed run: a folder
+// removed under a recording costs at most this much of it, while a host saving
+// once a second makes no stat call in most runs.
+inline constexpr std::chrono::seconds kStoreNameCheckInterval{5};
+// A save run with no frame moves the segment's end to now in memory; the
+// segment file gets it with the next frame, or once it is this old, so that
+// idle ticks write nothing and a reader's view of the end lags by this at most.
+inline constexpr std::chrono::seconds kSegmentEndRefreshInterval{10};
 
 // --- Digest authorization ---
 // The longest "WWW-Authenticate" value (one header line) whose challenges are

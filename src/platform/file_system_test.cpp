@@ -117,6 +117,34 @@ TYPED_TEST(FileSystemContractTest, BytesFoldersRenamesAndRemovals) {
   EXPECT_EQ(this->Read(*source), "new!");
 }
 
+// A vectored write lands what one write of its pieces joined would, also with
+// empty pieces, after a gap, and with more pieces than one system call takes.
+TYPED_TEST(FileSystemContractTest, VectoredWritesLandLikeOneWriteOfTheirJoin) {
+  std::vector<std::string> many;  // 2,500 pieces of 0 to 6 bytes
+  for (int i = 0; i < 2'500; ++i)
+    many.push_back(std::string(i % 7, static_cast<char>('a' + i % 26)));
+  // pieces, offset
+  const std::pair<std::vector<std::string>, int64_t> rows[] = {
+      {{}, 0},          {{"", ""}, 3}, {{"abc"}, 0},   {{"a", "", "bcd", "ef"}, 0},
+      {{"x", "yz"}, 5}, {many, 0},     {many, 70'000},
+  };
+  int n = 0;
+  // One file for all rows: no write may carry an earlier one's pieces.
+  auto file = this->OpenOk("v");
+  for (const auto& [pieces, offset] : rows) {
+    SCOPED_TRACE(n++);
+    std::string joined;
+    std::vector<std::string_view> views;
+    for (const std::string& piece : pieces) {
+      joined += piece;
+      views.push_back(piece);
+    }
+    ASSERT_EQ(file->SetSize(0, this->error_), 0);
+    ASSERT_EQ(file->WriteVectorAt(offset, views, this->error_), 0) << this->error_;
+    EXPECT_EQ(this->Read(*file), joined.empty() ? "" : std::string(offset, '\0') + joined);
+  }
+}
+
 // Every change is reported, as the file's name is at the time; replayed onto
 // a snapshot taken before, the log gives the same files.
 TEST(MemoryFileSystemTest, ReportsEveryChangeForReplay) {
@@ -132,12 +160,15 @@ TEST(MemoryFileSystemTest, ReportsEveryChangeForReplay) {
   a->WriteAt(2, "xy", error);
   fs.Rename("/a", "/d/b", error);
   a->WriteAt(0, "z", error);  // follows the file to its new name
+  const std::string_view pieces[] = {"p", "", "qr"};
+  a->WriteVectorAt(1, pieces, error);  // one change, as one system call
   ASSERT_EQ(fs.Open("/d/b", OpenMode::kOpenOrCreate, c, error), 0);  // there: no change
   fs.Remove("/d/b", error);
   c->WriteAt(0, "unnamed", error);  // a removed file changes nothing visible
   EXPECT_EQ(log,
             (std::vector<M>{M::CreateDirectory("/d"), M::SetSize("/a", 0), M::Write("/a", 2, "xy"),
-                            M::Rename("/a", "/d/b"), M::Write("/d/b", 0, "z"), M::Remove("/d/b")}));
+                            M::Rename("/a", "/d/b"), M::Write("/d/b", 0, "z"),
+                            M::Write("/d/b", 1, "pqr"), M::Remove("/d/b")}));
   for (const FileMutation& m : log) EXPECT_EQ(before->Apply(m), 0);
   EXPECT_TRUE(before->DirectoryExists("/d") && !before->FileExists("/d/b"));
 }

@@ -3,12 +3,15 @@
 // calls (EINTR) are retried; short reads and writes are continued.
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <system_error>
+#include <vector>
 
 #include "ravelon/file_system.h"
 
@@ -69,6 +72,31 @@ class PosixFile final : public RandomAccessFile {
     return 0;
   }
 
+  // pwritev, IOV_MAX pieces at a time; a short write goes on from the first
+  // byte that did not land.
+  int32_t WriteVectorAt(int64_t offset, std::span<const std::string_view> pieces,
+                        std::string& error) override {
+    iovecs_.clear();
+    for (const std::string_view piece : pieces) {
+      if (!piece.empty()) iovecs_.push_back({const_cast<char*>(piece.data()), piece.size()});
+    }
+    for (size_t first = 0; first < iovecs_.size();) {
+      const int count = static_cast<int>(std::min<size_t>(iovecs_.size() - first, IOV_MAX));
+      ssize_t put = pwritev(fd_, &iovecs_[first], count, offset);
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) return Failure(errno, path_, error);
+      if (put == 0) return Failure(EIO, path_, error);  // no progress: never loop on it
+      offset += put;
+      for (; first < iovecs_.size() && static_cast<size_t>(put) >= iovecs_[first].iov_len; ++first)
+        put -= static_cast<ssize_t>(iovecs_[first].iov_len);
+      if (put > 0) {
+        iovecs_[first].iov_base = static_cast<char*>(iovecs_[first].iov_base) + put;
+        iovecs_[first].iov_len -= static_cast<size_t>(put);
+      }
+    }
+    return 0;
+  }
+
   int32_t SetSize(int64_t size, std::string& error) override {
     while (ftruncate(fd_, size) != 0) {
       if (errno != EINTR) return Failure(errno, path_, error);
@@ -108,6 +136,7 @@ class PosixFile final : public RandomAccessFile {
  private:
   const int fd_;
   const std::string path_;
+  std::vector<iovec> iovecs_;  // kept between writes so a save run allocates nothing
 };
 
 // 1 = a folder, 0 = something else, -1 = nothing there (or not reachable).

@@ -50,11 +50,11 @@ std::string StoreWriter::NewFileSetName() const {
 }
 
 void StoreWriter::CreateNewDatabaseFile(double startTime) {
+  Close();
   RestartSegment();
   m_id2Index = -1;
   m_nextBinPos = 1;
   m_nextFrameIndex = 0;
-  Close();
   m_fileName = NewFileSetName();
   m_owner.Debug(kDebugHousekeeping, "Creating new database filename: " + m_fileName);
   m_fileTime = startTime == -1.0 ? PresentDateTime() : startTime;
@@ -132,6 +132,7 @@ void StoreWriter::OpenStoreFiles(const std::string& baseName, std::string& error
   if (m_id2Handle > 0) code = SyncNewNames(m_fsTools.ExtractFilePath(baseName), description);
   if (m_id2Handle > 0 && code == 0) {
     m_openFileName = baseName;
+    m_namesCheckedAt = m_clock.Monotonic();  // just opened by these names
     status = 0;
     return;
   }
@@ -147,6 +148,7 @@ void StoreWriter::RestartSegment() {
 }
 
 void StoreWriter::Close() {
+  WriteUnwrittenSegmentEnd();
   m_openFileName.clear();
   for (int16_t* handle : {&m_binHandle, &m_idxHandle, &m_id2Handle}) {
     if (*handle > 0) m_fsTools.CloseFile(*handle);

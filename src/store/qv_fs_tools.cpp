@@ -22,7 +22,7 @@ static_assert(sizeof(QvFsTools::kLogHeaderText) - 1 + 8 == QvFsTools::kLogDataSt
 // The checks every positioned write makes first: an offset below 1 is
 // refused (-1), and nothing to write is done (0). True when the write is to
 // go ahead.
-bool WriteGoesAhead(int32_t offset, const std::string& data, std::string& error, int32_t& status) {
+bool WriteGoesAhead(int32_t offset, size_t size, std::string& error, int32_t& status) {
   if (offset < 1) {
     error = kInvalidOffset;
     status = -1;
@@ -30,7 +30,13 @@ bool WriteGoesAhead(int32_t offset, const std::string& data, std::string& error,
   }
   error.clear();
   status = 0;
-  return !data.empty();
+  return size > 0;
+}
+
+size_t TotalSize(std::span<const std::string_view> pieces) {
+  size_t total = 0;
+  for (const std::string_view piece : pieces) total += piece.size();
+  return total;
 }
 
 // Lengths beyond 32 bits are reported as the largest 32-bit value.
@@ -186,7 +192,7 @@ int32_t QvFsTools::DirectorySearch(const std::string& mask, std::vector<std::str
 
 int32_t QvFsTools::WriteToFile(const std::string& FileName, const std::string& Data, int32_t offset,
                                std::string& ErrorText) {
-  if (int32_t status = 0; !WriteGoesAhead(offset, Data, ErrorText, status)) return status;
+  if (int32_t status = 0; !WriteGoesAhead(offset, Data.size(), ErrorText, status)) return status;
   std::unique_ptr<RandomAccessFile> file;
   const int32_t status = m_fileSystem.Open(FileName, OpenMode::kOpenOrCreate, file, ErrorText);
   return status != 0 ? status : file->WriteAt(int64_t{offset} - 1, Data, ErrorText);
@@ -227,6 +233,7 @@ int16_t QvFsTools::OpenFile(const std::string& FileName, [[maybe_unused]] int32_
         FileName + ": all " + std::to_string(kMaxFileNumber) + " file numbers in use";
     return 0;
   }
+  m_knownLengths[number] = -1;
   ErrorCode =
       m_fileSystem.Open(FileName, OpenMode::kOpenOrCreate, m_openFiles[number], ErrorDescription);
   if (ErrorCode != 0) {
@@ -248,10 +255,16 @@ RandomAccessFile* QvFsTools::OpenedFile(int16_t FileNumber, int32_t& status,
 
 int32_t QvFsTools::WriteToOpenedFile(int16_t FileNumber, const std::string& Data, int32_t offset,
                                      std::string& ErrorText) {
-  if (int32_t status = 0; !WriteGoesAhead(offset, Data, ErrorText, status)) return status;
+  if (int32_t status = 0; !WriteGoesAhead(offset, Data.size(), ErrorText, status)) return status;
   int32_t status = 0;
   RandomAccessFile* file = OpenedFile(FileNumber, status, ErrorText);
-  return file == nullptr ? status : file->WriteAt(int64_t{offset} - 1, Data, ErrorText);
+  if (file == nullptr) return status;
+  status = file->WriteAt(int64_t{offset} - 1, Data, ErrorText);
+  int64_t& length = m_knownLengths[FileNumber];
+  if (status != 0) length = -1;
+  if (status == 0 && length >= 0)
+    length = std::max<int64_t>(length, int64_t{offset} - 1 + Data.size());
+  return status;
 }
 
 int32_t QvFsTools::SyncOpenedFile(int16_t FileNumber, std::string& ErrorText) {
@@ -311,13 +324,17 @@ int32_t QvFsTools::AppendFilePreAlloc(const std::string& FileName, const std::st
   return 0;
 }
 
-int32_t QvFsTools::WriteWithGrowth(RandomAccessFile& file, const std::string& Data, int32_t offset,
-                                   int32_t PreAlloc, int32_t MaxSize, std::string& ErrorText,
-                                   int32_t& NewFileSize, int32_t& CurrentFileSize) {
-  int64_t length = 0;
-  if (const int32_t status = file.Size(length, ErrorText); status != 0) return status;
+int32_t QvFsTools::WriteWithGrowth(RandomAccessFile& file, std::span<const std::string_view> Pieces,
+                                   int32_t offset, int32_t PreAlloc, int32_t MaxSize,
+                                   std::string& ErrorText, int32_t& NewFileSize,
+                                   int32_t& CurrentFileSize, int64_t& knownLength) {
+  int64_t length = knownLength;
+  knownLength = -1;  // until this write is known to have worked
+  if (length < 0) {
+    if (const int32_t status = file.Size(length, ErrorText); status != 0) return status;
+  }
   CurrentFileSize = To32(length);
-  const int64_t size = static_cast<int64_t>(Data.size());
+  const int64_t size = static_cast<int64_t>(TotalSize(Pieces));
   if (offset + size > length + 1 && PreAlloc > 0) {
     // MaxSize caps a step only while the file is still below it.
     int64_t target = length + PreAlloc;
@@ -325,35 +342,52 @@ int32_t QvFsTools::WriteWithGrowth(RandomAccessFile& file, const std::string& Da
     if (const int32_t status = file.WriteAt(target - 1, " ", ErrorText); status != 0) {
       return status;
     }
+    length = std::max(length, target);
     NewFileSize = CurrentFileSize = To32(target);
   }
-  return file.WriteAt(int64_t{offset} - 1, Data, ErrorText);
+  const int32_t status = file.WriteVectorAt(int64_t{offset} - 1, Pieces, ErrorText);
+  if (status == 0) knownLength = std::max(length, int64_t{offset} - 1 + size);
+  return status;
 }
 
 int32_t QvFsTools::WritePreAlloc(const std::string& FileName, const std::string& Data,
                                  int32_t offset, int32_t PreAlloc, int32_t MaxSize,
                                  std::string& ErrorText, int32_t& NewFileSize) {
   NewFileSize = -1;
-  if (int32_t status = 0; !WriteGoesAhead(offset, Data, ErrorText, status)) return status;
+  if (int32_t status = 0; !WriteGoesAhead(offset, Data.size(), ErrorText, status)) return status;
   std::unique_ptr<RandomAccessFile> file;
   const int32_t status = m_fileSystem.Open(FileName, OpenMode::kOpenOrCreate, file, ErrorText);
   if (status != 0) return status;
   int32_t current_size = 0;
-  return WriteWithGrowth(*file, Data, offset, PreAlloc, MaxSize, ErrorText, NewFileSize,
-                         current_size);
+  int64_t unknown_length = -1;
+  const std::string_view piece = Data;
+  return WriteWithGrowth(*file, std::span(&piece, 1), offset, PreAlloc, MaxSize, ErrorText,
+                         NewFileSize, current_size, unknown_length);
 }
 
 int32_t QvFsTools::WritePreAllocOpenedFile(int16_t FileNumber, const std::string& Data,
                                            int32_t offset, int32_t PreAlloc, int32_t MaxSize,
                                            std::string& ErrorText, int32_t& NewFileSize,
                                            int32_t& CurrentFileSize) {
+  const std::string_view piece = Data;
+  return WritePreAllocOpenedFile(FileNumber, std::span(&piece, 1), offset, PreAlloc, MaxSize,
+                                 ErrorText, NewFileSize, CurrentFileSize);
+}
+
+int32_t QvFsTools::WritePreAllocOpenedFile(int16_t FileNumber,
+                                           std::span<const std::string_view> Pieces, int32_t offset,
+                                           int32_t PreAlloc, int32_t MaxSize,
+                                           std::string& ErrorText, int32_t& NewFileSize,
+                                           int32_t& CurrentFileSize) {
   NewFileSize = -1;
-  if (int32_t status = 0; !WriteGoesAhead(offset, Data, ErrorText, status)) return status;
+  if (int32_t status = 0; !WriteGoesAhead(offset, TotalSize(Pieces), ErrorText, status)) {
+    return status;
+  }
   int32_t status = 0;
   RandomAccessFile* file = OpenedFile(FileNumber, status, ErrorText);
   if (file == nullptr) return status;
-  return WriteWithGrowth(*file, Data, offset, PreAlloc, MaxSize, ErrorText, NewFileSize,
-                         CurrentFileSize);
+  return WriteWithGrowth(*file, Pieces, offset, PreAlloc, MaxSize, ErrorText, NewFileSize,
+                         CurrentFileSize, m_knownLengths[FileNumber]);
 }
 
 bool QvFsTools::createPath(const std::string& strDirName) {

@@ -21,7 +21,9 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ravelon/file_system.h"
@@ -124,6 +126,14 @@ class QvFsTools {
   int32_t WritePreAllocOpenedFile(int16_t FileNumber, const std::string& Data, int32_t offset,
                                   int32_t PreAlloc, int32_t MaxSize, std::string& ErrorText,
                                   int32_t& NewFileSize, int32_t& CurrentFileSize);
+  // The same for `Pieces` written back to back, in one vectored write. An
+  // open file's length is asked of the file system once, and then kept from
+  // this helper's own writes (asked again after a failed one), so a write
+  // costs no size query.
+  int32_t WritePreAllocOpenedFile(int16_t FileNumber, std::span<const std::string_view> Pieces,
+                                  int32_t offset, int32_t PreAlloc, int32_t MaxSize,
+                                  std::string& ErrorText, int32_t& NewFileSize,
+                                  int32_t& CurrentFileSize);
 
   // Makes the writes to an open file durable (data and length).
   int32_t SyncOpenedFile(int16_t FileNumber, std::string& ErrorText);
@@ -140,9 +150,11 @@ class QvFsTools {
 
   // The file of `FileNumber`, or nullptr (with EBADF and its text).
   RandomAccessFile* OpenedFile(int16_t FileNumber, int32_t& status, std::string& ErrorText);
-  int32_t WriteWithGrowth(RandomAccessFile& file, const std::string& Data, int32_t offset,
-                          int32_t PreAlloc, int32_t MaxSize, std::string& ErrorText,
-                          int32_t& NewFileSize, int32_t& CurrentFileSize);
+  // `knownLength`: the file's length when known, else -1; kept up to date
+  // on success and set to -1 on failure.
+  int32_t WriteWithGrowth(RandomAccessFile& file, std::span<const std::string_view> Pieces,
+                          int32_t offset, int32_t PreAlloc, int32_t MaxSize, std::string& ErrorText,
+                          int32_t& NewFileSize, int32_t& CurrentFileSize, int64_t& knownLength);
   int32_t ReadAll(const std::string& FileName, std::string& Data, std::string& ErrorText);
   int32_t ReadBlock(const std::string& FileName, int32_t offset, int32_t ReadLength,
                     std::string& ReadData, std::string& ErrorDescription);
@@ -151,6 +163,8 @@ class QvFsTools {
   FileSystem& m_fileSystem;
   // Index = file number; index 0 is never used.
   std::array<std::unique_ptr<RandomAccessFile>, kMaxFileNumber + 1> m_openFiles;
+  // The length of each open file as this helper's writes left it; -1 unknown.
+  std::array<int64_t, kMaxFileNumber + 1> m_knownLengths{};
 };
 
 }  // namespace ravelon

@@ -28,6 +28,7 @@ StoreWriter::StoreWriter(FileSystem& files, const Clock& clock, RateStatistics& 
 StoreWriter::~StoreWriter() { Close(); }
 
 void StoreWriter::Prepare() {
+  Close();  // a set left open by an earlier start is written out and read afresh
   m_nextFrameIndex = 0;
   m_nextBinPos = 1;
   if (m_fileTime == 0 || std::isnan(m_fileTime)) {

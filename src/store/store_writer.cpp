@@ -2,11 +2,13 @@
 // are thinned out to the save interval; frames without a final stamp are
 // spread evenly between the last frame taken and now; stamps are kept
 // strictly increasing; the data, index and segment files are written once
-// each per run, in that order, so a run cut short leaves at worst index
-// records or a segment end that the next start repairs.
+// each per run, in that order, each with one vectored write straight from the
+// frames, so a run cut short leaves at worst index records or a segment end
+// that the next start repairs.
 #include "store/store_writer.h"
 
 #include <cmath>
+#include <utility>
 
 #include "common/date_time.h"
 #include "common/engine_limits.h"
@@ -76,21 +78,63 @@ void StoreWriter::RollBack(const RunStart& start) {
 }
 
 bool StoreWriter::OpenFilesStillNamed() {
+  m_namesCheckedAt = m_clock.Monotonic();
   for (const int16_t handle : {m_binHandle, m_idxHandle, m_id2Handle}) {
     if (!m_fsTools.OpenedFileIsNamed(handle)) return false;
   }
   return true;
 }
 
+bool StoreWriter::NamesCheckDue() const {
+  return m_storeFailing || m_clock.Monotonic() - m_namesCheckedAt >= kStoreNameCheckInterval;
+}
+
+double StoreWriter::SecondsSinceLastTaken(double date, double time) const {
+  return std::floor(date - m_lastTakenDate) * kSecondsPerDay + time - m_lastTakenTime;
+}
+
+// What a run with an empty queue changes, without touching a file: the
+// credit lapses after a pause, and the segment ends now.
+void StoreWriter::IdleRun() {
+  double d = 0, t = 0;
+  GetNowDateTime(m_clock, d, t);
+  if (SecondsSinceLastTaken(d, t) > kRecentSeconds) m_saveCredit = 0;
+  GetNowDateTimeLongs(m_clock, m_id2Data.EndDate, m_id2Data.EndTime);
+  m_id2Data.EndFrame = m_nextFrameIndex - 1;
+  m_segmentEndUnwritten = true;
+}
+
+// Best effort: the set is being left, and a failure here loses no frame,
+// only the latest move of the segment's end.
+void StoreWriter::WriteUnwrittenSegmentEnd() {
+  const bool unwritten = std::exchange(m_segmentEndUnwritten, false);
+  if (!unwritten || m_openFileName.empty() || m_id2Index < 0) return;
+  ID2Record end;
+  end.endFrame = m_id2Data.EndFrame;
+  end.endTime = m_id2Data.EndTime;
+  end.endDate = m_id2Data.EndDate;
+  std::string error;
+  if (m_fsTools.WriteToOpenedFile(m_id2Handle, end.EncodeEnd(),
+                                  m_id2Index * kID2RecordBytes + kID2EndFieldsOffset + 1,
+                                  error) == 0 &&
+      m_settings.syncWrites) {
+    m_fsTools.SyncOpenedFile(m_id2Handle, error);
+  }
+}
+
 int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
-  // An empty queue with a segment in progress still runs, to move the
-  // segment's end to now.
+  // With a segment in progress an empty queue moves its end to now, in
+  // memory until the refresh is due.
   if (queue.IsEmpty() && m_segmentPending) return 0;
+  if (queue.IsEmpty() && m_clock.Monotonic() - m_segmentEndWrittenAt < kSegmentEndRefreshInterval) {
+    IdleRun();
+    return 0;
+  }
 
   // Files removed under an open set (the folder deleted, a file replaced):
   // writing on would go into nothing, so the set ends here and the run goes
   // into a new one, in a folder made again where needed.
-  if (!m_openFileName.empty() && !OpenFilesStillNamed()) {
+  if (!m_openFileName.empty() && NamesCheckDue() && !OpenFilesStillNamed()) {
     m_owner.Debug(kDebugError, "Store files of " + m_openFileName +
                                    " were removed. Saving goes on in a new file set.");
     CreateNewDatabaseFile(-1.0);
@@ -100,14 +144,21 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
 
   int32_t limit = -1;
   std::string index_bytes, segment_bytes;
-  m_saveBuffer.clear();
+  // The run's frames stay alive until their bytes are written.
+  struct RunFrames {
+    StoreWriter& writer;
+    ~RunFrames() {
+      writer.m_runPieces.clear();
+      writer.m_runFrames.clear();
+    }
+  } run_frames{*this};
   bool recent = true;
   int32_t saved = 0;
 
   double d = 0, t = 0;
   GetNowDateTime(m_clock, d, t);
   const double now_date = d, now_time = t;
-  const double elapsed = std::floor(d - m_lastTakenDate) * kSecondsPerDay + t - m_lastTakenTime;
+  const double elapsed = SecondsSinceLastTaken(d, t);
   double spacing = 0;
   if (elapsed <= kRecentSeconds) {
     const int32_t queued = queue.Count();
@@ -181,7 +232,8 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
       }
       if (limit != -1) break;  // the frame stays first in the queue, for the next set
 
-      m_saveBuffer += frame->getDataBlock().View();
+      m_runPieces.push_back(frame->getDataBlock().View());
+      m_runFrames.push_back(frame);
       index_bytes +=
           IndexRecord{
               m_nextBinPos,        m_frameLength, time_long, date_long, frame->getMotionPercent(),
@@ -236,6 +288,17 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
     segment_bytes.replace(kID2EndFieldsOffset, segment_bytes.size() - kID2EndFieldsOffset,
                           end.EncodeEnd());
     segment_pos = append_pos;
+    // Empty runs, or a failed run that wrote part of its end, may have left
+    // the previous segment's end in the file apart from the one in memory: it
+    // goes in the same write, just before the new record.
+    if (m_segmentEndUnwritten && before.id2Index >= 0) {
+      ID2Record previous;
+      previous.endFrame = before.id2Data.EndFrame;
+      previous.endTime = before.id2Data.EndTime;
+      previous.endDate = before.id2Data.EndDate;
+      segment_bytes.insert(0, previous.EncodeEnd());
+      segment_pos = before.id2Index * kID2RecordBytes + kID2EndFieldsOffset + 1;
+    }
   }
 
   const std::string base = m_settings.dbPath + m_fileName;
@@ -246,6 +309,9 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
   // over whatever part of this one reached the files.
   const auto failed = [&](const std::string& what) {
     RollBack(before);
+    // A segment in progress may have had its end written ahead of what the
+    // run now takes back.
+    if (!before.segmentPending) m_segmentEndUnwritten = true;
     queue.CountLost(saved);
     ReportStoreError(what + " Error: Number=" + std::to_string(status) + ", Description=" + error);
     return 0;
@@ -255,14 +321,14 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
   if (!index_bytes.empty()) {
     int32_t new_size = -1, scratch = 0;
     status = m_fsTools.WritePreAllocOpenedFile(
-        m_binHandle, m_saveBuffer, data_pos,
+        m_binHandle, m_runPieces, data_pos,
         static_cast<int32_t>(m_settings.preAllocationSize * kMegabyte),
         static_cast<int32_t>(m_settings.fileSizeLimit * kMegabyte), error, new_size,
         m_id2Data.FileSize);
     if (status != 0) return failed("DBWrite " + base + ".bin");
     // Without a growth step the write itself may lengthen the file.
-    m_id2Data.FileSize = static_cast<int32_t>(std::max<int64_t>(
-        m_id2Data.FileSize, int64_t{data_pos} - 1 + static_cast<int64_t>(m_saveBuffer.size())));
+    m_id2Data.FileSize =
+        static_cast<int32_t>(std::max<int64_t>(m_id2Data.FileSize, int64_t{m_nextBinPos} - 1));
     if (new_size >= 0) {
       m_owner.Debug(kDebugStore, "Preallocation completed. New file size=" +
                                      std::to_string(new_size) + " bytes. - " + m_fileName + ".bin");
@@ -291,6 +357,8 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
     status = m_fsTools.SyncOpenedFile(m_id2Handle, error);
     if (status != 0) return failed("DBSync " + base + ".id2");
   }
+  m_segmentEndUnwritten = false;
+  m_segmentEndWrittenAt = m_clock.Monotonic();
   if (m_storeFailing) {
     m_storeFailing = false;
     m_owner.Debug(kDebugStore, "Saving into " + base + " works again.");

@@ -11,7 +11,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "ravelon/clock.h"
 #include "ravelon/file_system.h"
@@ -22,6 +25,7 @@
 namespace ravelon {
 
 class DataBlock;
+class MediaFrame;
 class RateStatistics;
 class SaveQueue;
 
@@ -82,11 +86,16 @@ class StoreWriter {
   // reason than a file-set limit. Returns the frames saved, -1 when saving
   // is off. `anyFrame` is false before the first frame since the engine was
   // prepared: then nothing is written. Reports the frames lost meanwhile.
+  // An empty queue moves the current segment's end to now; the segment file
+  // gets that end with the next saved frame, at Close, or once it waited
+  // kSegmentEndRefreshInterval, so a run with nothing to save writes nothing.
   int32_t ForcedSave(SaveQueue& queue, bool anyFrame);
 
   // The next saved frame begins a new recording segment.
   void BeginNewSegment() { m_segmentPending = true; }
 
+  // Writes a segment end that empty runs left in memory, then closes the
+  // set's files.
   void Close();
 
   // The current segment as the last save run left it.
@@ -105,7 +114,14 @@ class StoreWriter {
   RunStart TakeRunStart() const;
   void RollBack(const RunStart& start);
   // False when a file of the open set lost its name (removed, replaced).
+  // Asked at most once per kStoreNameCheckInterval, and after a failed run.
   bool OpenFilesStillNamed();
+  bool NamesCheckDue() const;
+  // Seconds from the last frame taken to (`date`, `time`).
+  double SecondsSinceLastTaken(double date, double time) const;
+  // A run with nothing to save and no segment end due: its effects in memory.
+  void IdleRun();
+  void WriteUnwrittenSegmentEnd();
 
   int32_t SaveFrame(SaveQueue& queue);
   void ReportStoreError(const std::string& text);
@@ -141,7 +157,15 @@ class StoreWriter {
   int16_t m_idxHandle = -1;
   int16_t m_id2Handle = -1;
   std::string m_openFileName;
-  std::string m_saveBuffer;
+  // The frames of the run being written and their bytes, for one vectored
+  // write (kept as members so that a run allocates nothing once warm).
+  std::vector<std::shared_ptr<MediaFrame>> m_runFrames;
+  std::vector<std::string_view> m_runPieces;
+  MonoTime m_namesCheckedAt{};
+  MonoTime m_segmentEndWrittenAt{};
+  // The current segment's end in the file may differ from m_id2Data's: empty
+  // runs moved it, or a failed run wrote part of one.
+  bool m_segmentEndUnwritten = false;
   bool m_segmentPending = false;
   int32_t m_nextBinPos = 1;
   int32_t m_nextFrameIndex = 0;

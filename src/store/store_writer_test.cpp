@@ -295,6 +295,10 @@ TEST(StoreWriterTest, SurvivesFullDisksFailingFilesAndRemovedFolders) {
        ".idx Error: Number=5, Description=", false, "before after "},
       {"segment write", false, [](Store& s) { s.faulty.FailNthWrite(3, ENOSPC); }, nullptr,
        ".id2 Error: Number=28, Description=", false, "before after "},
+      {"data write", false, [](Store& s) { s.faulty.FailNthWrite(1, EIO); }, nullptr,
+       ".bin Error: Number=5, Description=", false, "before after "},
+      {"short data write", false, [](Store& s) { s.faulty.ShortenNextWrite(3); }, nullptr,
+       ".bin Error: Number=5, Description=", false, "before after "},
       {"data sync", false, [](Store& s) { s.faulty.FailNthSync(1, EIO); }, nullptr,
        "10 DBSync /store/260105100000.bin Error: Number=5", false, "before after "},
       {"set cannot open", true, [](Store& s) { s.faulty.FailOpen(kFirst + ".id2", EACCES); },
@@ -323,7 +327,7 @@ TEST(StoreWriterTest, SurvivesFullDisksFailingFilesAndRemovedFolders) {
     // one-time fault (no end) one.
     const int runs = row.end || row.saves_through ? 2 : 1;
     for (int run = 0; run < runs; ++run) {
-      s.loop.AdvanceBy(milliseconds(500));
+      s.loop.AdvanceBy(kStoreNameCheckInterval);  // removed files are seen this late at most
       s.Queue(kText, "during");
       EXPECT_EQ(s.Save(), row.saves_through ? 1 : 0);
       EXPECT_EQ(s.lines.back() == "4 1 frames lost.", !row.saves_through);
@@ -343,6 +347,48 @@ TEST(StoreWriterTest, SurvivesFullDisksFailingFilesAndRemovedFolders) {
     EXPECT_EQ(stored, row.stored);
     EXPECT_EQ(s.memory.OpenFileCount(), 3);
   }
+}
+
+// Each run with frames writes each file once (the frames in one vectored
+// write) and asks nothing of the file system but, once per check interval,
+// whether the files still have their names. A run with nothing to save
+// writes nothing: the segment's end moves to now in memory, and reaches the
+// file with the next frame, once it waited the refresh interval, or at Close.
+TEST(StoreWriterTest, WritesEachFileOnceARunAndNothingWhenIdle) {
+  Store s;
+  s.writer.Prepare();
+  s.Queue(kText, "first");
+  ASSERT_EQ(s.Save(), 1);
+  const auto end_in_file = [&] { return LittleEndianAt(s.memory.Contents(kFirst + ".id2"), 20); };
+  const int refresh_ms = static_cast<int>(milliseconds(kSegmentEndRefreshInterval).count());
+  const int check_ms = static_cast<int>(milliseconds(kStoreNameCheckInterval).count());
+  // advance (ms), frames queued; writes, syncs and stat calls it makes
+  const std::tuple<int, int, int, int, int> rows[] = {
+      {100, 3, 3, 3, 0},         // one write per file, no stat call
+      {100, 0, 0, 0, 0},         // nothing to save: nothing written
+      {check_ms, 2, 3, 3, 3},    // the names are checked once per interval
+      {refresh_ms, 0, 1, 1, 3},  // the segment end waited long enough
+      {100, 0, 0, 0, 0},
+  };
+  int elapsed_ms = 0;
+  for (const auto& [advance_ms, frames, writes, syncs, queries] : rows) {
+    SCOPED_TRACE(elapsed_ms);
+    s.loop.AdvanceBy(milliseconds(advance_ms));
+    elapsed_ms += advance_ms;
+    for (int i = 0; i < frames; ++i) s.Queue(kText, "frame");
+    const int64_t writes_before = s.faulty.WritesSeen(), syncs_before = s.faulty.SyncsSeen(),
+                  queries_before = s.faulty.QueriesSeen();
+    EXPECT_EQ(s.Save(), frames);
+    EXPECT_EQ(s.faulty.WritesSeen() - writes_before, writes);
+    EXPECT_EQ(s.faulty.SyncsSeen() - syncs_before, syncs);
+    EXPECT_EQ(s.faulty.QueriesSeen() - queries_before, queries);
+    // (the clock's milliseconds are truncated: 0.1 s may read as 99 ms)
+    EXPECT_NEAR(s.writer.CurrentSegment().EndTime, At(elapsed_ms), 1);
+    EXPECT_NEAR(end_in_file(), writes > 0 ? At(elapsed_ms) : At(elapsed_ms - advance_ms), 1);
+  }
+  s.writer.Close();
+  EXPECT_NEAR(end_in_file(), At(elapsed_ms), 1);
+  EXPECT_EQ(s.Frames(kFirst).size(), 6u);
 }
 
 // A sound registered set is continued after its last frame (41, 5,000 bytes at

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <system_error>
+#include <vector>
 
 namespace ravelon {
 namespace {
@@ -19,7 +20,10 @@ class FaultInjectingFileSystem::File final : public RandomAccessFile {
   File(FaultInjectingFileSystem& fs, std::unique_ptr<RandomAccessFile> target)
       : fs_(fs), target_(std::move(target)) {}
 
-  int32_t Size(int64_t& size, std::string& error) override { return target_->Size(size, error); }
+  int32_t Size(int64_t& size, std::string& error) override {
+    ++fs_.queries_seen_;
+    return target_->Size(size, error);
+  }
   int32_t ReadAt(int64_t offset, size_t n, std::string& data, std::string& error) override {
     return target_->ReadAt(offset, n, data, error);
   }
@@ -30,25 +34,40 @@ class FaultInjectingFileSystem::File final : public RandomAccessFile {
     return fs_.SyncFails() ? Injected(fs_.sync_error_, error) : target_->Sync(error);
   }
   int32_t IsLinked(bool& linked, std::string& error) override {
+    ++fs_.queries_seen_;
     return target_->IsLinked(linked, error);
   }
 
   int32_t WriteAt(int64_t offset, std::string_view data, std::string& error) override {
+    return WriteVectorAt(offset, std::span<const std::string_view>(&data, 1), error);
+  }
+
+  // A vectored write is one write: it fails as a whole, or a short one lands
+  // the first bytes of the pieces back to back.
+  int32_t WriteVectorAt(int64_t offset, std::span<const std::string_view> pieces,
+                        std::string& error) override {
     ++fs_.writes_seen_;
+    size_t total = 0;
+    for (const std::string_view piece : pieces) total += piece.size();
     int32_t status = 0;
     if (fs_.writes_until_failure_ > 0 && --fs_.writes_until_failure_ == 0) {
       status = Injected(fs_.write_error_, error);
-    } else if (fs_.short_write_) {
-      const size_t landed = std::min(*fs_.short_write_, data.size());
-      fs_.short_write_.reset();
-      status = target_->WriteAt(offset, data.substr(0, landed), error);
+    } else if (fs_.writes_until_short_ > 0 && --fs_.writes_until_short_ == 0) {
+      size_t landed = std::min(fs_.short_write_bytes_, total);
+      std::vector<std::string_view> prefix;
+      for (const std::string_view piece : pieces) {
+        if (landed == 0) break;
+        prefix.push_back(piece.substr(0, landed));
+        landed -= prefix.back().size();
+      }
+      status = target_->WriteVectorAt(offset, prefix, error);
       if (status == 0) status = Injected(EIO, error);
     } else {
       // A write of nothing does not extend the file.
-      const int64_t end = data.empty() ? 0 : offset + static_cast<int64_t>(data.size());
+      const int64_t end = total == 0 ? 0 : offset + static_cast<int64_t>(total);
       int64_t growth = 0;
       status = Room(end, growth, error);
-      if (status == 0) status = target_->WriteAt(offset, data, error);
+      if (status == 0) status = target_->WriteVectorAt(offset, pieces, error);
       if (status == 0) Use(growth);
     }
     if (status != 0) ++fs_.writes_failed_;

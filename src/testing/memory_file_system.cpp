@@ -73,6 +73,16 @@ class MemoryFileSystem::File final : public RandomAccessFile {
     return 0;
   }
 
+  // One change, as one system call makes it: a crash test cuts it whole or
+  // tears it.
+  int32_t WriteVectorAt(int64_t offset, std::span<const std::string_view> pieces,
+                        std::string& error) override {
+    if (pieces.size() == 1) return WriteAt(offset, pieces[0], error);
+    std::string joined;
+    for (const std::string_view piece : pieces) joined += piece;
+    return WriteAt(offset, joined, error);
+  }
+
   int32_t SetSize(int64_t size, std::string& error) override {
     if (size < 0) return Failure(EINVAL, inode_->path, error);
     fs_.Resize(*inode_, size);

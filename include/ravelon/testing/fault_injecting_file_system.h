@@ -1,11 +1,12 @@
 // A FileSystem that forwards to another and makes chosen operations fail the
 // way disks do, for tests of the store's error paths:
-// - the Nth write from now fails (ENOSPC or EIO), writing nothing;
+// - the Nth write from now fails (ENOSPC or EIO), writing nothing (a vectored
+//   write counts as one write);
 // - a full disk: a write or allocation that would make files grow by more
 //   than the free space left fails with ENOSPC, writing nothing; raising the
 //   free space lets writes succeed again;
-// - a short write: only the first k bytes of the next write land, then it
-//   fails with EIO;
+// - a short write: only the first k bytes of the Nth write from now land (of
+//   a vectored one: of its pieces back to back), then it fails with EIO;
 // - the Nth sync from now (of a file or a folder) fails (EIO), making
 //   nothing durable;
 // - opens of a given path fail.
@@ -47,16 +48,24 @@ class FaultInjectingFileSystem : public FileSystem {
   void SetFreeSpace(int64_t bytes) { free_space_ = bytes; }
   void RemoveSpaceLimit() { free_space_.reset(); }
   std::optional<int64_t> FreeSpace() const { return free_space_; }
-  // The next write stores only its first `bytes` bytes and fails with EIO.
-  void ShortenNextWrite(size_t bytes) { short_write_ = bytes; }
+  // Write number `n` from now (1 = the next one) stores only its first
+  // `bytes` bytes and fails with EIO.
+  void ShortenNthWrite(int64_t n, size_t bytes) {
+    writes_until_short_ = n;
+    short_write_bytes_ = bytes;
+  }
+  void ShortenNextWrite(size_t bytes) { ShortenNthWrite(1, bytes); }
   // Opens of `path` (as given) fail with `error` until ClearOpenFailures.
   void FailOpen(const std::string& path, int32_t error) { failing_opens_[path] = error; }
   void ClearOpenFailures() { failing_opens_.clear(); }
 
-  // WriteAt calls seen, failed ones included, and how many of them failed.
+  // WriteAt and WriteVectorAt calls seen, failed ones included, and how many
+  // of them failed.
   int64_t WritesSeen() const { return writes_seen_; }
   int64_t WritesFailed() const { return writes_failed_; }
   int64_t SyncsSeen() const { return syncs_seen_; }
+  // Size and IsLinked calls seen (each a stat call on a real disk).
+  int64_t QueriesSeen() const { return queries_seen_; }
 
   int32_t Open(const std::string& path, OpenMode mode, std::unique_ptr<RandomAccessFile>& file,
                std::string& error) override;
@@ -84,7 +93,8 @@ class FaultInjectingFileSystem : public FileSystem {
   int64_t writes_until_failure_ = 0;  // 0 = no failure planned
   int32_t write_error_ = 0;
   std::optional<int64_t> free_space_;
-  std::optional<size_t> short_write_;
+  int64_t writes_until_short_ = 0;  // 0 = no short write planned
+  size_t short_write_bytes_ = 0;
   std::map<std::string, int32_t> failing_opens_;
   // Counts a sync; true when it is the one planned to fail.
   bool SyncFails();
@@ -94,6 +104,7 @@ class FaultInjectingFileSystem : public FileSystem {
   int64_t syncs_seen_ = 0;
   int64_t writes_seen_ = 0;
   int64_t writes_failed_ = 0;
+  int64_t queries_seen_ = 0;
 };
 
 }  // namespace ravelon
