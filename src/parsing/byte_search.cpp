@@ -89,7 +89,7 @@ __attribute__((target("avx2"))) inline __m256i Passing(const char* at, __m256i v
 
 // The search proper: candidates are the starts whose first and last byte
 // pass (about one start in 30,000 in image data for a boundary), and only
-// those are compared in full. The candidates of 32 starts (16 on x86-64
+// those are compared in full. The candidates of 64 starts (16 on x86-64
 // processors without AVX2) are found at once with vector compares; other
 // processors test start by start.
 class Search {
@@ -177,6 +177,7 @@ class Search {
     return kGoOn;
   }
 #endif
+
   // Bytes the comparisons may cost before the search changes method: a few
   // times what was crossed, plus a start so short searches never switch.
   static constexpr size_t kCompareAllowance = 4'096;

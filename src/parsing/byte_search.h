@@ -1,6 +1,6 @@
 // Fast search of a short needle in a byte range, exact or ignoring the case of
 // ASCII letters. The stream parser's hot path: the search tests the first and
-// the last byte of the needle at 16 starts at once with vector compares, so
+// the last byte of the needle at many starts at once with vector compares, so
 // image data is crossed at memory speed and only the rare start where both
 // pass is compared in full. Data made to pass that test everywhere (a needle
 // of dashes in a sea of dashes) cannot make it quadratic: once the
