@@ -27,7 +27,7 @@ it in the window.
 
   bench/scale_bench.py [--ravelon build/release/apps/ravelon/ravelon]
                        [--sources 100,200,400,700,1000] [--seconds 20] [--warmup 5]
-                       [--sync] [--without-saving]
+                       [--sync] [--without-saving] [--folder /dev/shm]
 
 Prints one line per N: the recorder's CPU (% of one core) and microseconds per
 frame, resident memory and memory per source, frames saved per source per
@@ -242,7 +242,7 @@ def stamps(folder):
 
 
 def run_one(a, relay, count, save):
-    work = tempfile.mkdtemp(prefix=f"ravelon-scale-{count}-")
+    work = tempfile.mkdtemp(prefix=f"ravelon-scale-{count}-", dir=a.folder)
     try:
         registry = write_registry(a.ravelon, work, count, relay.port, a.sync, save)
         recorder = subprocess.Popen(
@@ -299,6 +299,9 @@ def main():
     ap.add_argument("--seconds", type=float, default=20, help="the measured window")
     ap.add_argument("--warmup", type=float, default=5, help="after every source has its stream")
     ap.add_argument("--sync", action="store_true", help="SyncWrites on (off by default)")
+    ap.add_argument("--folder", default=None,
+                    help="where the registry and stores go (default: the temporary folder); "
+                         "/dev/shm takes the disk out of the measurement")
     ap.add_argument("--without-saving", action="store_true",
                     help="also run each N with saving off, for the CPU of ingest alone")
     a = ap.parse_args()
@@ -312,7 +315,8 @@ def main():
         relay.start()
         print(f"machine: {os.cpu_count()} cores; recorder on core 0, camera and relay on core 1; "
               f"640x480 at {FPS} fps, every frame saved, sync {'on' if a.sync else 'off'}; "
-              f"window {a.seconds:g} s after {a.warmup:g} s of warm-up")
+              f"window {a.seconds:g} s after {a.warmup:g} s of warm-up; stores in "
+              f"{a.folder or tempfile.gettempdir()}")
         print(f"{'N':>5} {'save':>4} {'CPU %':>6} {'us/frame':>8} {'RSS MiB':>8} {'KiB/src':>8} "
               f"{'fps min/med':>11} {'sent/s':>6} {'late':>5} {'srcs':>5} {'gap ms':>7} "
               f"{'relay ms':>8} {'waiting':>7}")
