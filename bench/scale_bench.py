@@ -261,7 +261,13 @@ def run_one(a, relay, count, save):
         rss = resident_bytes(recorder.pid)
         handout, waiting = relay.longest_handout, relay.most_waiting
         recorder.send_signal(signal.SIGTERM)
-        _, err = recorder.communicate(timeout=300)
+        stopped = True
+        try:
+            _, err = recorder.communicate(timeout=300)  # the release saves what is queued
+        except subprocess.TimeoutExpired:
+            recorder.kill()
+            _, err = recorder.communicate()
+            stopped = False
         deadline = time.monotonic() + 30
         while relay.client_count() > 0 and time.monotonic() < deadline:
             time.sleep(0.1)
@@ -287,7 +293,8 @@ def run_one(a, relay, count, save):
                     fps_min=min(per_source) / window, fps_median=statistics.median(per_source) / window,
                     sent=(sent1 - sent0) / window, late=late, late_sources=late_sources,
                     longest=longest, handout=1000 * handout, waiting=waiting,
-                    errors=err.strip().splitlines()[-3:] if recorder.returncode else [])
+                    errors=(err.strip().splitlines()[-3:] if recorder.returncode else []) +
+                    ([] if stopped else ["did not finish saving its queues within 300 s of SIGTERM"]))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
