@@ -37,10 +37,11 @@ class BenchRegistry {
     ravelon::RegistryKey key = 0;
     store->CreateKey(ravelon::kHkeyLocalMachine, std::string(kRoot) + "Src\\" + kSource, key);
     const std::pair<const char*, std::string> values[] = {
-        {"Address", "127.0.0.1"}, {"Port", "8080"},      {"Url", "/video"},
-        {"DoSave", "1"},          {"DBPath", Store()},   {"SaveInterval", "100"},
+        {"Address", "127.0.0.1"}, {"Port", "8080"},        {"Url", "/video"},
+        {"DoSave", "1"},          {"DBPath", Store()},     {"SaveInterval", "100"},
         {"ViewInterval", "100"},  {"FileLimitValue", "10"}};
-    for (const auto& [name, text] : values) store->SetValue(key, name, ravelon::kRegSz, text + '\0');
+    for (const auto& [name, text] : values)
+      store->SetValue(key, name, ravelon::kRegSz, text + '\0');
     store->CloseKey(key);
   }
   ~BenchRegistry() { std::filesystem::remove_all(folder_); }

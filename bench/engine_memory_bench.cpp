@@ -101,7 +101,11 @@ void IdleEngines(benchmark::State& state, bool platform_each) {
 }
 
 void BM_IdleEnginesSharedPlatform(benchmark::State& state) { IdleEngines(state, false); }
-BENCHMARK(BM_IdleEnginesSharedPlatform)->Arg(200)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_IdleEnginesSharedPlatform)
+    ->Arg(200)
+    ->Arg(1000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_IdleEnginesOwnPlatform(benchmark::State& state) { IdleEngines(state, true); }
 BENCHMARK(BM_IdleEnginesOwnPlatform)->Arg(200)->Iterations(1)->Unit(benchmark::kMillisecond);
