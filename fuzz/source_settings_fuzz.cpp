@@ -1,8 +1,9 @@
 // A source's settings read from any values in the memory registry store:
 // every value of a source's key written with any type and bytes, under names
 // in any letter case, in a key named by any bytes. Reading never fails, every
-// number lands within its bounds, and each value reads back as the bytes last
-// written under its name (up to the first zero byte; the default when empty).
+// number lands within its bounds, each value reads back as the bytes last
+// written under its name (up to the first zero byte; the default when empty),
+// and the values read at once agree with those read one by one.
 //
 // Input: the source's name (a length byte first), then values until the input
 // ends, each a name byte (modulo the number of names: which name; the
@@ -87,6 +88,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string expected = bytes.empty() ? "default" : bytes.substr(0, bytes.find('\0'));
     Require(registry.Registry_Get(key, kNames[name], "default") == expected,
             "a value reads back as written");
+  }
+  const auto folded = [](std::string name) {
+    for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c | 0x20 : c);
+    return name;
+  };
+  const RegUtils::TextValues all = registry.Registry_GetAll(key);
+  for (const char* name : kNames) {
+    std::string at_once = "default";
+    for (const auto& [stored, text] : all) {
+      if (folded(stored) == folded(name)) at_once = text;
+    }
+    Require(at_once == registry.Registry_Get(key, name, "default"),
+            "a value reads the same at once as on its own");
   }
   if (created) store->CloseKey(handle);
   return 0;

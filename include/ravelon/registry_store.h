@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace ravelon {
 
@@ -60,6 +61,13 @@ using RegistryKey = uint64_t;
 inline constexpr RegistryKey kHkeyCurrentUser = 0x80000001;
 inline constexpr RegistryKey kHkeyLocalMachine = 0x80000002;
 
+// One value of a key, as ReadValues gives it and SetValues takes it.
+struct RegistryValue {
+  std::string name;
+  uint32_t type = kRegNone;
+  std::string data;
+};
+
 class RegistryStore {
  public:
   virtual ~RegistryStore() = default;
@@ -84,6 +92,16 @@ class RegistryStore {
   // given (a text value includes its terminating zero).
   virtual int32_t SetValue(RegistryKey key, const std::string& name, uint32_t type,
                            const std::string& data) = 0;
+
+  // Writes every value of `values` as SetValue would, in order, all at once:
+  // all or none are written, and they are durable on return as a single
+  // SetValue is (the SQLite store makes it one transaction, one sync).
+  virtual int32_t SetValues(RegistryKey key, const std::vector<RegistryValue>& values) = 0;
+
+  // Every value of `key` in EnumValue's order, read at once, so the values
+  // belong to one state of the store. kRegFileNotFound when the key has been
+  // removed, kRegInvalidHandle when it is not open.
+  virtual int32_t ReadValues(RegistryKey key, std::vector<RegistryValue>& values) = 0;
 
   // Makes every value written under `key` durable before returning.
   // kRegInvalidHandle when `key` is not open.

@@ -68,11 +68,13 @@ bool Korvid::Parts::SavingAllowed() const {
   return store.Settings().doSave && action != kScheduleNoStoring && action != kScheduleDisconnected;
 }
 
-// A failed write only means that a restarted engine continues the previous set.
+// Both values in one write, so they cost one sync and a crash cannot leave
+// the name of one set with the start of another. A failed write only means
+// that a restarted engine continues the previous set.
 void Korvid::Parts::OnNewFileSet(const std::string& name, double startTime) {
   if (sourceKey.empty()) return;
-  Registry().Registry_Set(sourceKey, "File", name);
-  Registry().Registry_Set(sourceKey, "FileTime", StringToHex(DoubleToBytes(startTime)));
+  Registry().Registry_SetAll(sourceKey,
+                             {{"File", name}, {"FileTime", StringToHex(DoubleToBytes(startTime))}});
 }
 
 void Korvid::Parts::OnScheduledDisconnect(bool disconnect) {

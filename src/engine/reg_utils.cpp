@@ -68,6 +68,32 @@ int32_t RegUtils::Registry_Set(const std::string& key, const std::string& Name,
   return PutRegString(kHkeyLocalMachine, key, Name, value);
 }
 
+RegUtils::TextValues RegUtils::Registry_GetAll(const std::string& key) {
+  TextValues texts;
+  RegistryKey handle = 0;
+  if (m_store.OpenKey(kHkeyLocalMachine, CString(key), handle) != kRegSuccess) return texts;
+  std::vector<RegistryValue> values;
+  if (m_store.ReadValues(handle, values) == kRegSuccess) {
+    for (RegistryValue& value : values) {
+      if (!value.data.empty()) texts.emplace_back(std::move(value.name), CString(value.data));
+    }
+  }
+  m_store.CloseKey(handle);
+  return texts;
+}
+
+int32_t RegUtils::Registry_SetAll(const std::string& key, const TextValues& values) {
+  RegistryKey handle = 0;
+  int32_t result = m_store.CreateKey(kHkeyLocalMachine, CString(key), handle);
+  if (result != kRegSuccess) return result;
+  std::vector<RegistryValue> written;
+  for (const auto& [name, text] : values) written.push_back({CString(name), kRegSz, text + '\0'});
+  result = m_store.SetValues(handle, written);
+  if (result == kRegSuccess) result = m_store.FlushKey(kHkeyLocalMachine);
+  m_store.CloseKey(handle);
+  return result;
+}
+
 int32_t RegUtils::PutRegString(RegistryKey hKey, const std::string& SubKey, const std::string& Name,
                                const std::string& value) {
   RegistryKey key = 0;

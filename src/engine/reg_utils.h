@@ -1,7 +1,8 @@
 // Text values of the registry store, read and written the way the engine's
-// configuration needs them. The engine makes one on first use and calls
-// Registry_Get for each setting of a source and Registry_Set when the frame
-// store begins a new file set; the other members are general helpers.
+// configuration needs them. The engine makes one on first use, reads a
+// source's settings with Registry_GetAll and writes with Registry_SetAll when
+// the frame store begins a new file set; the other members are general
+// helpers.
 //
 // Every member but PutRegString and GetRegString works under
 // kHkeyLocalMachine. Key paths go to the store as they are ("\" between
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "components/string_pair_list.h"
@@ -48,6 +50,18 @@ class RegUtils {
   // Writes `value` as text, creating the key and its parents; 0 on success,
   // else the store's code.
   int32_t Registry_Set(const std::string& key, const std::string& Name, const std::string& value);
+
+  // Every value of `key`, read at once, as Registry_Get reads each: its name
+  // as stored and its bytes up to the first zero. A value with no bytes is
+  // left out (Registry_Get gives the default for it). Empty when the key is
+  // missing or cannot be read.
+  using TextValues = std::vector<std::pair<std::string, std::string>>;
+  TextValues Registry_GetAll(const std::string& key);
+
+  // Registry_Set for several values at once: the store writes them together
+  // (one transaction and one sync in the SQLite store), then `key` is
+  // flushed. 0 on success, else the store's code.
+  int32_t Registry_SetAll(const std::string& key, const TextValues& values);
 
   // Creates `SubKey` under `hKey` if needed, writes `value` as kRegSz with its
   // terminating zero and flushes `hKey`. Returns 0 when all three succeeded,

@@ -1,5 +1,8 @@
 #include "engine/source_settings.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "common/bounded_number.h"
 #include "common/engine_limits.h"
 #include "common/hex_encoding.h"
@@ -7,14 +10,30 @@
 #include "engine/reg_utils.h"
 
 namespace ravelon {
+namespace {
+
+// Value names compare without regard to the case of the ASCII letters.
+bool SameName(std::string_view a, std::string_view b) {
+  const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return fold(x) == fold(y); });
+}
+
+}  // namespace
 
 std::string SourceKey(const std::string& registryRoot, const std::string& srcName) {
   return registryRoot + "Src\\" + srcName + "\\";
 }
 
+// The key's values are read at once: reading them one by one costs a round
+// of store calls each, most of the time it takes to make an engine.
 SourceSettings ReadSourceSettings(RegUtils& registry, const std::string& key) {
-  const auto get = [&](const char* name, const char* fallback) {
-    return registry.Registry_Get(key, name, fallback);
+  const RegUtils::TextValues values = registry.Registry_GetAll(key);
+  const auto get = [&](const char* name, const char* fallback) -> std::string {
+    for (const auto& [stored, text] : values) {
+      if (SameName(stored, name)) return text;
+    }
+    return fallback;
   };
   const auto bounded = [&](const char* name, const char* fallback_text, int32_t min, int32_t max,
                            int32_t fallback) {

@@ -30,7 +30,8 @@ std::string Summary(const SourceSettings& s) {
 
 // Each value is read on its own: a missing one takes its default, a broken or out-of-range one its
 // fallback (600 for the file limit, the default for the rest). Rows: nothing stored, every value
-// valid (at a bound where it has one), every value broken or one beyond its bound.
+// valid (at a bound where it has one; some names in another letter case), every value broken or
+// one beyond its bound.
 TEST(SourceSettingsTest, EachValueIsReadOrFallsBackOnItsOwn) {
   std::string week;  // every day normal from 0:00 and disconnected from 8:00
   for (int day = 0; day < 7; ++day)
@@ -40,7 +41,7 @@ TEST(SourceSettingsTest, EachValueIsReadOrFallsBackOnItsOwn) {
       {"",
        "port=80 streaming=1 user= save=500 view=500 limit=10 prealloc=1 type=0 dosave=0 id=0 "
        "time=0 sunday=1 style=0 discover=0 sync=1 queue=64"},
-      {"Port=8080;SaveInterval=10;ViewInterval= 60000 ;FileLimitValue=1999;PreAllocationBlock=0;"
+      {"PORT=8080;saveinterval=10;ViewInterval= 60000 ;FileLimitValue=1999;PreAllocationBlock=0;"
        "FileLimitType=1;SrcID=30000;DoSave=no;UserName=admin;RequestStyle=2;BoundaryDiscovery=1;"
        "SyncWrites=0;SaveQueueMB=1024;"
        "FileTime=" +
@@ -86,6 +87,14 @@ TEST(RegUtilsTest, ReadsWritesAndListsKeysClosingEveryKeyItOpens) {
       {"Src", "Missing", "dflt"}, {"None", "Url", "dflt"}};
   for (const auto& [section, name, value] : reads)
     EXPECT_EQ(reg.Registry_Get(section, name, "dflt"), value) << section << "/" << name;
+
+  // Every value at once, as Registry_Get reads each; the one with no bytes is left out.
+  EXPECT_EQ(reg.Registry_GetAll("SRC"),
+            (RegUtils::TextValues{{"Binary", "ab"}, {"Url", "/video.cgi"}}));
+  EXPECT_EQ(reg.Registry_GetAll("None"), RegUtils::TextValues{});
+  ASSERT_EQ(reg.Registry_SetAll("New\\Src", {{"File", "a"}, {"Url", "/b"}}), 0);
+  EXPECT_EQ(reg.Registry_Get("new\\src", "FILE", "") + reg.Registry_Get("New\\Src", "Url", ""),
+            "a/b");
 
   EXPECT_EQ(std::pair(reg.keyExists("SRC\\Alpha"), reg.keyExists("Src\\Gamma")),
             std::pair(true, false));

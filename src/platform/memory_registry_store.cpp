@@ -51,6 +51,23 @@ class MemoryRegistryStore final : public RegistryStore {
     return kRegSuccess;
   }
 
+  int32_t SetValues(RegistryKey key, const std::vector<RegistryValue>& values) override {
+    Node* node = Find(key);
+    if (node == nullptr) return kRegInvalidHandle;
+    if (node->removed) return kRegFileNotFound;
+    for (const RegistryValue& value : values) SetValue(key, value.name, value.type, value.data);
+    return kRegSuccess;
+  }
+
+  int32_t ReadValues(RegistryKey key, std::vector<RegistryValue>& values) override {
+    Node* node = Find(key);
+    if (node == nullptr) return kRegInvalidHandle;
+    if (node->removed) return kRegFileNotFound;
+    values.clear();
+    for (const Value& value : node->values) values.push_back({value.name, value.type, value.data});
+    return kRegSuccess;
+  }
+
   int32_t FlushKey(RegistryKey key) override {
     return Find(key) == nullptr ? kRegInvalidHandle : kRegSuccess;
   }

@@ -22,24 +22,34 @@ void PeriodicTimer::SetEnabled(bool enabled) {
   Restart();
 }
 
+// Stopping and restarting a countdown leaves the alarm where it is when it is
+// due no later than the new deadline: the connection's watchdog is stopped
+// and restarted around every part of a stream, and moving the alarm each time
+// would cost a cancel and a new wait in the loop, per part. An alarm that
+// comes before the deadline only moves itself on.
 void PeriodicTimer::Restart() {
-  if (!enabled_ || interval_ms_ < 1) {
-    alarm_->Disarm();
-    return;
-  }
+  if (!enabled_ || interval_ms_ < 1) return;  // a pending wake-up finds nothing due
   deadline_ = clock_.Monotonic() + std::chrono::milliseconds(interval_ms_);
-  alarm_->ArmAt(deadline_);
+  if (!armed_ || deadline_ < armed_at_) Arm(deadline_);
+}
+
+void PeriodicTimer::Arm(MonoTime at) {
+  armed_ = true;
+  armed_at_ = at;
+  alarm_->ArmAt(at);
 }
 
 void PeriodicTimer::Fire() {
+  armed_ = false;
   if (!enabled_ || interval_ms_ < 1) return;
+  const MonoTime now = clock_.Monotonic();
+  if (now < deadline_) return Arm(deadline_);  // armed for an earlier countdown
   // The next tick keeps the cadence of the previous deadline; a late tick does
   // not cause a burst of catch-up ticks.
   const auto interval = std::chrono::milliseconds(interval_ms_);
-  const MonoTime now = clock_.Monotonic();
   deadline_ += interval;
   if (deadline_ <= now) deadline_ = now + interval;
-  alarm_->ArmAt(deadline_);
+  Arm(deadline_);
   // Last: the handler may disable, re-arm or even destroy this timer.
   const auto tick = on_tick_;
   (*tick)();

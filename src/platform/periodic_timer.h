@@ -35,6 +35,7 @@ class PeriodicTimer final : public Timer {
 
  private:
   void Restart();
+  void Arm(MonoTime at);
   void Fire();
 
   const Clock& clock_;
@@ -44,7 +45,11 @@ class PeriodicTimer final : public Timer {
   std::unique_ptr<Alarm> alarm_;
   int32_t interval_ms_ = kDefaultIntervalMs;
   bool enabled_ = false;
-  MonoTime deadline_{};
+  MonoTime deadline_{};  // of the next tick, while enabled
+  // Whether the alarm is set, and for when: never later than deadline_ while
+  // enabled; a disabled timer may leave it set (its wake-up then does nothing).
+  bool armed_ = false;
+  MonoTime armed_at_{};
 };
 
 }  // namespace ravelon

@@ -47,20 +47,27 @@ TEST(PeriodicTimerTest, EachCallArmsTheRightDeadline) {
         if (++ticks == 4) timer.SetInterval(25);  // re-armed by its own handler
       });
   // At `at` ms: 'i' sets the interval to 10 ms ('z' to 0), 'e' and 'd' enable
-  // and disable, 'f' fires the alarm; then the deadline armed (-1: none) and
+  // and disable, 'f' fires the alarm; then the wake-up armed (-1: none) and
   // the ticks so far. A tick a little late keeps the cadence; one later than
-  // an interval does not cause a burst of ticks; a set interval restarts, also
-  // from the timer's own handler; a wake-up that raced the disabling does not
-  // tick.
+  // an interval does not cause a burst of ticks. A restarted countdown (a set
+  // interval, also from the timer's own handler, or a disable and enable)
+  // leaves an earlier wake-up where it is, and that wake-up only moves on to
+  // the deadline; a later deadline is never missed. A wake-up that comes while
+  // the timer is disabled or has no interval does not tick.
   const std::tuple<int, char, int, int> steps[] = {
-      {0, 'i', -1, 0},   {0, 'e', 10, 0},    {12, 'f', 20, 1},  {30, 'f', 40, 2}, {75, 'f', 85, 3},
-      {80, 'i', 90, 3},  {82, 'e', 90, 3},   {84, 'd', -1, 3},  {85, 'f', -1, 3}, {86, 'e', 96, 3},
-      {96, 'f', 121, 4}, {121, 'f', 146, 5}, {122, 'z', -1, 5}, {123, 'f', -1, 5}};
+      {0, 'i', -1, 0},    {0, 'e', 10, 0},    {12, 'f', 20, 1},   {30, 'f', 40, 2},
+      {75, 'f', 85, 3},   {80, 'i', 85, 3},   {82, 'e', 85, 3},   {84, 'd', 85, 3},
+      {85, 'f', -1, 3},   {86, 'e', 96, 3},   {90, 'd', 96, 3},   {91, 'e', 96, 3},
+      {96, 'f', 101, 3},  {101, 'f', 111, 4}, {111, 'f', 126, 4}, {126, 'f', 151, 5},
+      {130, 'i', 140, 5}, {140, 'f', 150, 6}, {141, 'z', 150, 6}, {150, 'f', -1, 6}};
   for (const auto& [at, call, armed, ticks_so_far] : steps) {
     loop.AdvanceBy(MonoTime(milliseconds(at)) - loop.Now());
     if (call == 'i' || call == 'z') timer.SetInterval(call == 'i' ? 10 : 0);
     if (call == 'e' || call == 'd') timer.SetEnabled(call == 'e');
-    if (call == 'f') alarm->fire();
+    if (call == 'f') {
+      alarm->armed.reset();  // a wake-up is spent
+      alarm->fire();
+    }
     const int64_t armed_ms = alarm->armed ? (*alarm->armed - MonoTime()) / milliseconds(1) : -1;
     EXPECT_EQ(std::pair(armed_ms, ticks), std::pair(int64_t{armed}, ticks_so_far)) << at << call;
   }

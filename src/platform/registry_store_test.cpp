@@ -121,6 +121,34 @@ TYPED_TEST(RegistryStoreTest, RemovedKeysAndValuesAreGoneBehindOpenHandles) {
   EXPECT_EQ(s.DeleteKey(src, "Cam"), kRegFileNotFound);
 }
 
+// Several values written and read at once: written as SetValue would write
+// each (a replaced value keeps its place and first spelling), read back in
+// the enumeration order; a removed or unknown key gives its code.
+TYPED_TEST(RegistryStoreTest, ValuesWrittenAndReadAtOnce) {
+  RegistryStore& s = *this->store_;
+  const RegistryKey cam = this->Create("R\\Cam");
+  ASSERT_EQ(s.SetValue(cam, "File", kRegSz, "old\0"s), kRegSuccess);
+  ASSERT_EQ(s.SetValues(cam, {{"Url", kRegSz, "/v\0"s},
+                              {"FILE", kRegSz, "new\0"s},
+                              {"Port", kRegDword, "\x50\0\0\0"s},
+                              {"Empty", kRegBinary, ""}}),
+            kRegSuccess);
+  std::vector<RegistryValue> values = {{"stale", kRegSz, "x"}};
+  ASSERT_EQ(s.ReadValues(cam, values), kRegSuccess);
+  Names read;
+  for (const RegistryValue& v : values)
+    read.push_back(v.name + ":" + std::to_string(v.type) + ":" + v.data);
+  EXPECT_EQ(read, (Names{"File:1:new\0"s, "Url:1:/v\0"s, "Port:4:P\0\0\0"s, "Empty:3:"}));
+  EXPECT_EQ(s.SetValues(cam, {}), kRegSuccess);
+
+  const RegistryKey sub = this->Create("R\\Cam\\Sub");
+  ASSERT_EQ(s.DeleteKey(kHkeyLocalMachine, "R\\Cam"), kRegSuccess);
+  EXPECT_EQ(s.ReadValues(sub, values), kRegFileNotFound);
+  EXPECT_EQ(s.SetValues(sub, {{"X", kRegSz, "1"}}), kRegFileNotFound);
+  EXPECT_EQ(s.ReadValues(12345, values), kRegInvalidHandle);
+  EXPECT_EQ(s.SetValues(12345, {{"X", kRegSz, "1"}}), kRegInvalidHandle);
+}
+
 // Processes that open a new file at the same moment race for its creation,
 // its switch to WAL and its layout, then for the write lock: each must get a
 // working store and lose nothing. The file and its side files, which hold

@@ -10,9 +10,10 @@
 //     unique per key and folded name; `id` is the enumeration order, and an
 //     update in place keeps it.
 //
-// Durability: WAL journal with synchronous=FULL and every write its own
-// transaction. A commit then returns only after the WAL is synced, so a value
-// is durable when SetValue returns and FlushKey has nothing left to do. A
+// Durability: WAL journal with synchronous=FULL and every write call its own
+// transaction (SetValues writes all its values in one, so they cost one sync).
+// A commit then returns only after the WAL is synced, so a value is durable
+// when SetValue or SetValues returns and FlushKey has nothing left to do. A
 // checkpoint in FlushKey would add nothing to durability and would have to
 // wait for readers in other processes.
 //
@@ -206,6 +207,8 @@ class SqliteRegistryStore final : public RegistryStore {
                      uint32_t& size) override;
   int32_t SetValue(RegistryKey key, const std::string& name, uint32_t type,
                    const std::string& data) override;
+  int32_t SetValues(RegistryKey key, const std::vector<RegistryValue>& values) override;
+  int32_t ReadValues(RegistryKey key, std::vector<RegistryValue>& values) override;
   int32_t FlushKey(RegistryKey key) override;
   int32_t EnumValue(RegistryKey key, uint32_t index, std::string& name, uint32_t& type, char* data,
                     uint32_t& size) override;
@@ -244,6 +247,7 @@ class SqliteRegistryStore final : public RegistryStore {
   Statement subkey_at_;
   Statement value_named_;
   Statement value_at_;
+  Statement values_of_key_;
   Statement write_value_;
   Statement delete_value_;
   Statement delete_key_;
@@ -322,6 +326,7 @@ std::string SqliteRegistryStore::Configure() {
       {&value_named_, "SELECT type, data FROM reg_values WHERE key_id = ?1 AND folded = ?2"},
       {&value_at_,
        "SELECT name, type, data FROM reg_values WHERE key_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2"},
+      {&values_of_key_, "SELECT name, type, data FROM reg_values WHERE key_id = ?1 ORDER BY id"},
       {&write_value_,
        "INSERT INTO reg_values(key_id, name, folded, type, data) VALUES (?1, ?2, ?3, ?4, ?5) "
        "ON CONFLICT(key_id, folded) DO UPDATE SET type = excluded.type, data = excluded.data"},
@@ -446,6 +451,10 @@ int32_t SqliteRegistryStore::QueryValue(RegistryKey key, const std::string& name
 
 int32_t SqliteRegistryStore::SetValue(RegistryKey key, const std::string& name, uint32_t type,
                                       const std::string& data) {
+  return SetValues(key, {{name, type, data}});
+}
+
+int32_t SqliteRegistryStore::SetValues(RegistryKey key, const std::vector<RegistryValue>& values) {
   const int64_t id = KeyId(key);
   if (id == 0) return kRegInvalidHandle;
   if (id == kRemoved) return kRegFileNotFound;
@@ -455,11 +464,35 @@ int32_t SqliteRegistryStore::SetValue(RegistryKey key, const std::string& name, 
   // Another process may have removed the key since it was opened.
   if (rc == SQLITE_OK) rc = PathOf(id, path);
   if (rc == SQLITE_DONE) return kRegFileNotFound;
-  if (rc == SQLITE_ROW) {
+  if (rc == SQLITE_ROW) rc = SQLITE_DONE;
+  for (size_t i = 0; rc == SQLITE_DONE && i < values.size(); ++i) {
+    const RegistryValue& value = values[i];
     Run run(write_value_);
-    rc = run.Int(id).Text(name).Text(FoldName(name)).Int(type).Blob(data).Step();
+    rc = run.Int(id)
+             .Text(value.name)
+             .Text(FoldName(value.name))
+             .Int(value.type)
+             .Blob(value.data)
+             .Step();
   }
   if (rc == SQLITE_DONE) rc = transaction.Commit();
+  return ToResult(rc);
+}
+
+int32_t SqliteRegistryStore::ReadValues(RegistryKey key, std::vector<RegistryValue>& values) {
+  const int64_t id = KeyId(key);
+  if (id == 0) return kRegInvalidHandle;
+  if (id == kRemoved) return kRegFileNotFound;
+  values.clear();
+  // One statement: one read transaction, so one state of the file.
+  Run run(values_of_key_);
+  run.Int(id);
+  int rc = SQLITE_ROW;
+  while ((rc = run.Step()) == SQLITE_ROW) {
+    values.push_back({std::string(run.BytesAt(0)), static_cast<uint32_t>(run.IntAt(1)),
+                      std::string(run.BytesAt(2))});
+  }
+  if (rc != SQLITE_DONE) values.clear();
   return ToResult(rc);
 }
 

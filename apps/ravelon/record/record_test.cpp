@@ -1,11 +1,13 @@
 // The pieces of `ravelon record` that decide what a user reads: which log
-// lines show, and the state a source's log lines put it in.
+// lines show, and the state a source's log lines put it in; and how the
+// saves of a loop's sources spread over the cadence.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
 #include "record/log_sink.h"
+#include "record/recorder.h"
 #include "record/source_status.h"
 
 namespace ravelon::cli {
@@ -54,6 +56,24 @@ TEST(RecordStatusTest, LogLineHasTimeSourceAndLevel) {
   const std::string line = FormatLogLine(1'765'000'000'123, "cam1", 10, "Boom.");
   EXPECT_EQ(line.size(), std::string("2025-12-06 05:46:40.123 [cam1] 10 Boom.").size());
   EXPECT_EQ(line.substr(19), ".123 [cam1] 10 Boom.");
+}
+
+// Within one cadence, in order, the last at the cadence itself, none at 0 and
+// no two further apart than an even share: a few sources, more sources than
+// milliseconds, one source, and a cadence whose product with the count passes
+// 32 bits.
+TEST(RecordSaveSpreadTest, FirstSavesSpreadEvenlyOverOneCadence) {
+  const std::pair<size_t, int32_t> cases[] = {{4, 1000}, {1500, 1000}, {1, 10}, {50'000, 60'000}};
+  for (const auto& [count, cadence] : cases) {
+    int32_t previous = 0;
+    for (size_t i = 0; i < count; ++i) {
+      const int32_t first = FirstSaveAfterMs(i, count, cadence);
+      ASSERT_GE(first, std::max(previous, 1)) << count << " " << i;
+      ASSERT_LE(first - previous, cadence / static_cast<int32_t>(count) + 1) << count << " " << i;
+      previous = first;
+    }
+    EXPECT_EQ(previous, cadence) << count;
+  }
 }
 
 }  // namespace

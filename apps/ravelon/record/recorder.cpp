@@ -1,5 +1,6 @@
 #include "record/recorder.h"
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -7,6 +8,17 @@
 #include "ravelon/platform.h"
 
 namespace ravelon::cli {
+
+// The sources of a loop start within moments of each other; saving each on
+// the same cadence from its start would save them all in one burst, during
+// which no frame is read and frames queue up in the sockets. Their first
+// saves are spread evenly over one cadence instead, the i-th of n after
+// (i + 1) / n of it, so each save run meets the loop alone.
+int32_t FirstSaveAfterMs(size_t index, size_t count, int32_t save_every_ms) {
+  const int64_t spread = int64_t{save_every_ms} * static_cast<int64_t>(index + 1) /
+                         static_cast<int64_t>(std::max<size_t>(count, 1));
+  return static_cast<int32_t>(std::max<int64_t>(spread, 1));
+}
 
 // One thread, one platform, some sources.
 class Recorder::Loop {
@@ -49,10 +61,10 @@ class Recorder::Loop {
 
  private:
   void Run() {
-    for (SourcePlan& plan : plans_) {
+    for (size_t i = 0; i < plans_.size(); ++i) {
       runners_.push_back(
-          std::make_unique<SourceRunner>(platform_, std::move(plan), log_, save_every_ms_));
-      runners_.back()->Start();
+          std::make_unique<SourceRunner>(platform_, std::move(plans_[i]), log_, save_every_ms_));
+      runners_.back()->Start(FirstSaveAfterMs(i, plans_.size(), save_every_ms_));
     }
     last_sample_ = std::chrono::steady_clock::now();
     auto sampler = platform_->Loop().NewTimer([this] { Publish(); });

@@ -27,6 +27,10 @@ struct RecorderSettings {
   int32_t save_every_ms = 1000;
 };
 
+// When the index-th of a loop's `count` sources saves first: spread evenly
+// over one cadence, never before 1 ms.
+int32_t FirstSaveAfterMs(size_t index, size_t count, int32_t save_every_ms);
+
 class Recorder {
  public:
   Recorder(RecorderSettings settings, LogSink& log);

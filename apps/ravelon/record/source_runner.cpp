@@ -6,10 +6,17 @@ namespace ravelon::cli {
 
 SourceRunner::SourceRunner(std::shared_ptr<Platform> platform, SourcePlan plan, LogSink& log,
                            int32_t save_every_ms)
-    : platform_(std::move(platform)), plan_(std::move(plan)), log_(log), engine_(platform_) {
+    : platform_(std::move(platform)),
+      plan_(std::move(plan)),
+      log_(log),
+      save_every_ms_(save_every_ms),
+      engine_(platform_) {
   status_.name = plan_.name;
-  save_timer_ = platform_->Loop().NewTimer([this] { Save(); });
-  save_timer_->SetInterval(save_every_ms);
+  save_timer_ = platform_->Loop().NewTimer([this] {
+    // After the first save the cadence is the steady one.
+    if (save_timer_->Interval() != save_every_ms_) save_timer_->SetInterval(save_every_ms_);
+    Save();
+  });
 }
 
 SourceRunner::~SourceRunner() {
@@ -17,7 +24,7 @@ SourceRunner::~SourceRunner() {
   engine_.SetEventSink(nullptr);
 }
 
-void SourceRunner::Start() {
+void SourceRunner::Start(int32_t first_save_ms) {
   engine_.SetEventSink(this);
   plan_.configure(engine_);
   engine_.setFilterChain(counter_);
@@ -26,6 +33,7 @@ void SourceRunner::Start() {
   }
   engine_.PrepareEngine();
   engine_.Connect();
+  save_timer_->SetInterval(first_save_ms);
   save_timer_->SetEnabled(true);
 }
 

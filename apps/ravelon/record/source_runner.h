@@ -1,6 +1,8 @@
 // SourceRunner: one engine of `ravelon record` and what watches it. It makes
 // the engine, lets the plan configure it, prepares and connects it, saves
-// its queued frames at a steady cadence with ForcedSave, turns its log lines
+// its queued frames at a steady cadence with ForcedSave (the first save after
+// a delay the recorder picks, so that the saves of a loop's sources spread
+// over the cadence rather than come in one burst), turns its log lines
 // into log output and state, and releases it (saving what is queued).
 //
 // Owned by a RecordLoop; every member runs on that loop's thread.
@@ -31,7 +33,9 @@ class SourceRunner final : public KorvidEvents {
                int32_t save_every_ms);
   ~SourceRunner() override;
 
-  void Start();
+  // The first save comes `first_save_ms` after the start, then one every
+  // `save_every_ms`.
+  void Start(int32_t first_save_ms);
   // Saves the queue and stops the engine; the runner stays readable.
   void Release();
   // Updates the rates from what happened in the last `seconds`.
@@ -47,6 +51,7 @@ class SourceRunner final : public KorvidEvents {
   std::shared_ptr<Platform> platform_;
   SourcePlan plan_;
   LogSink& log_;
+  const int32_t save_every_ms_;
   Korvid engine_;
   std::unique_ptr<Timer> save_timer_;
   // Sees every frame the engine takes in: the count of frames received.
