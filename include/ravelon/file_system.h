@@ -50,6 +50,10 @@ class RandomAccessFile {
   // Makes every write so far durable (the data and the length; not the
   // file's name: see FileSystem::SyncDirectory).
   virtual int32_t Sync(std::string& error) = 0;
+  // Starts writing the file's data to the disk without waiting, so that the
+  // Syncs of several files that follow wait for writes already under way
+  // together rather than one after the other. A hint: it promises nothing.
+  virtual void StartSync() {}
   // Whether the file still has a name: false once it was removed, or
   // replaced by a rename onto its name (its folder removed included).
   virtual int32_t IsLinked(bool& linked, std::string& error) = 0;

@@ -126,6 +126,8 @@ class PosixFile final : public RandomAccessFile {
     return 0;
   }
 
+  void StartSync() override { sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE); }
+
   int32_t IsLinked(bool& linked, std::string& error) override {
     struct stat info;
     if (fstat(fd_, &info) != 0) return Failure(errno, path_, error);

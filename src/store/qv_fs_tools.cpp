@@ -273,6 +273,12 @@ int32_t QvFsTools::SyncOpenedFile(int16_t FileNumber, std::string& ErrorText) {
   return file == nullptr ? status : file->Sync(ErrorText);
 }
 
+void QvFsTools::StartSyncOpenedFile(int16_t FileNumber) {
+  int32_t status = 0;
+  std::string error;
+  if (RandomAccessFile* file = OpenedFile(FileNumber, status, error)) file->StartSync();
+}
+
 bool QvFsTools::OpenedFileIsNamed(int16_t FileNumber) {
   int32_t status = 0;
   std::string error;

@@ -137,6 +137,9 @@ class QvFsTools {
 
   // Makes the writes to an open file durable (data and length).
   int32_t SyncOpenedFile(int16_t FileNumber, std::string& ErrorText);
+  // Starts the file's writes to the disk without waiting (see
+  // RandomAccessFile::StartSync).
+  void StartSyncOpenedFile(int16_t FileNumber);
   // Whether an open file still has its name (false once removed or replaced,
   // its folder removed included). A bad file number counts as not named.
   bool OpenedFileIsNamed(int16_t FileNumber);

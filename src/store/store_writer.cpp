@@ -345,6 +345,9 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
     // Group commit: the frames and their records are on the disk before the
     // segment record that names them is written.
     if (m_settings.syncWrites) {
+      // Both files' writes go to the disk together; each Sync then waits.
+      m_fsTools.StartSyncOpenedFile(m_binHandle);
+      m_fsTools.StartSyncOpenedFile(m_idxHandle);
       status = m_fsTools.SyncOpenedFile(m_binHandle, error);
       if (status != 0) return failed("DBSync " + base + ".bin");
       status = m_fsTools.SyncOpenedFile(m_idxHandle, error);

@@ -33,6 +33,7 @@ class FaultInjectingFileSystem::File final : public RandomAccessFile {
   int32_t Sync(std::string& error) override {
     return fs_.SyncFails() ? Injected(fs_.sync_error_, error) : target_->Sync(error);
   }
+  void StartSync() override { target_->StartSync(); }
   int32_t IsLinked(bool& linked, std::string& error) override {
     ++fs_.queries_seen_;
     return target_->IsLinked(linked, error);
