@@ -113,6 +113,7 @@ void StreamReader::Clear() {
   m_crlfEndMemo = m_lfEndMemo = SearchMemo{};
   m_headerSearch = HeaderSearch{};
   m_brokenReason.clear();
+  m_spare.reset();  // between streams one block is enough
 }
 
 int32_t StreamReader::Find(int32_t start, std::string_view text, CompareMode mode,

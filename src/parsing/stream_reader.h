@@ -58,7 +58,8 @@ class StreamReader {
   AppendOutcome PrepareAppend(int32_t n, char*& destination);
   AppendOutcome CommitAppend(int32_t count, AppendOutcome prepared);
 
-  // Forgets the buffered data and the part positions; the capacity stays.
+  // Forgets the buffered data, the part positions and the spare block; the
+  // capacity stays.
   void Clear();
 
   // Streaming: true once the first "Content-Type" line of the response is
