@@ -1,5 +1,7 @@
 #include "common/string_helpers.h"
 
+#include <algorithm>
+
 namespace ravelon {
 
 std::vector<std::string> SplitString(std::string_view text, std::string_view delimiter) {
@@ -14,6 +16,12 @@ std::vector<std::string> SplitString(std::string_view text, std::string_view del
   }
   if (start < text.size()) pieces.emplace_back(text.substr(start));
   return pieces;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [&](char x, char y) { return fold(x) == fold(y); });
 }
 
 }  // namespace ravelon

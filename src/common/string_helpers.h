@@ -1,5 +1,6 @@
-// String splitting shared by the stream parser: the part stage splits a part's
-// header block into lines with it.
+// String helpers shared by the stream parser and the engine's settings: the
+// part stage splits a part's header block into lines; names compare without
+// regard to letter case.
 //
 // Free functions without state; called on the engine's thread.
 #pragma once
@@ -17,5 +18,9 @@ namespace ravelon {
 // is one more piece only when it is not empty. An empty text gives no pieces.
 // An empty delimiter never matches: a non-empty text is then one piece.
 std::vector<std::string> SplitString(std::string_view text, std::string_view delimiter);
+
+// True when `a` and `b` differ at most in the case of ASCII letters (header
+// names, registry value names).
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
 }  // namespace ravelon

@@ -83,23 +83,22 @@ RegUtils::TextValues RegUtils::Registry_GetAll(const std::string& key) {
 }
 
 int32_t RegUtils::Registry_SetAll(const std::string& key, const TextValues& values) {
-  RegistryKey handle = 0;
-  int32_t result = m_store.CreateKey(kHkeyLocalMachine, CString(key), handle);
-  if (result != kRegSuccess) return result;
-  std::vector<RegistryValue> written;
-  for (const auto& [name, text] : values) written.push_back({CString(name), kRegSz, text + '\0'});
-  result = m_store.SetValues(handle, written);
-  if (result == kRegSuccess) result = m_store.FlushKey(kHkeyLocalMachine);
-  m_store.CloseKey(handle);
-  return result;
+  return PutRegStrings(kHkeyLocalMachine, key, values);
 }
 
 int32_t RegUtils::PutRegString(RegistryKey hKey, const std::string& SubKey, const std::string& Name,
                                const std::string& value) {
+  return PutRegStrings(hKey, SubKey, {{Name, value}});
+}
+
+int32_t RegUtils::PutRegStrings(RegistryKey hKey, const std::string& SubKey,
+                                const TextValues& values) {
   RegistryKey key = 0;
   int32_t result = m_store.CreateKey(hKey, CString(SubKey), key);
   if (result != kRegSuccess) return result;
-  result = m_store.SetValue(key, CString(Name), kRegSz, value + '\0');
+  std::vector<RegistryValue> written;
+  for (const auto& [name, text] : values) written.push_back({CString(name), kRegSz, text + '\0'});
+  result = m_store.SetValues(key, written);
   if (result == kRegSuccess) result = m_store.FlushKey(hKey);
   m_store.CloseKey(key);
   return result;

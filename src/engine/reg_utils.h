@@ -79,6 +79,8 @@ class RegUtils {
                            int32_t& ResultDataType);
 
  private:
+  // PutRegString for several values, written together by the store.
+  int32_t PutRegStrings(RegistryKey hKey, const std::string& SubKey, const TextValues& values);
   RegistryStore& m_store;
 };
 

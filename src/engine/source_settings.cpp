@@ -1,25 +1,13 @@
 #include "engine/source_settings.h"
 
-#include <algorithm>
-#include <string_view>
-
 #include "common/bounded_number.h"
 #include "common/engine_limits.h"
 #include "common/hex_encoding.h"
 #include "common/number_encoding.h"
+#include "common/string_helpers.h"
 #include "engine/reg_utils.h"
 
 namespace ravelon {
-namespace {
-
-// Value names compare without regard to the case of the ASCII letters.
-bool SameName(std::string_view a, std::string_view b) {
-  const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [&](char x, char y) { return fold(x) == fold(y); });
-}
-
-}  // namespace
 
 std::string SourceKey(const std::string& registryRoot, const std::string& srcName) {
   return registryRoot + "Src\\" + srcName + "\\";
@@ -31,7 +19,7 @@ SourceSettings ReadSourceSettings(RegUtils& registry, const std::string& key) {
   const RegUtils::TextValues values = registry.Registry_GetAll(key);
   const auto get = [&](const char* name, const char* fallback) -> std::string {
     for (const auto& [stored, text] : values) {
-      if (SameName(stored, name)) return text;
+      if (EqualsIgnoringCase(stored, name)) return text;
     }
     return fallback;
   };

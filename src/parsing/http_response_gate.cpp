@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "common/engine_limits.h"
-#include "parsing/byte_search.h"
+#include "common/string_helpers.h"
 
 namespace ravelon {
 namespace {
@@ -28,10 +28,6 @@ std::string_view TrimBlanks(std::string_view text) {
     text.remove_suffix(1);
   }
   return text;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && FindBytes(a, b, /*ignore_case=*/true) == 0;
 }
 
 // True when the last transfer coding of a "Transfer-Encoding" value is

@@ -30,6 +30,20 @@ void AddSecondsToStamp(double& date, double& time, double seconds) {
   date += days;
 }
 
+// The end fields of a segment record (last frame, end time and date).
+std::string EncodedEnd(const ID2Data& segment) {
+  ID2Record end;
+  end.endFrame = segment.EndFrame;
+  end.endTime = segment.EndTime;
+  end.endDate = segment.EndDate;
+  return end.EncodeEnd();
+}
+
+// The 1-based file position of the end fields of the `index`-th segment record.
+int32_t EndFieldsPosition(int32_t index) {
+  return index * kID2RecordBytes + kID2EndFieldsOffset + 1;
+}
+
 }  // namespace
 
 // Frames lost, as reported by ForcedSave: frames dropped from a full save
@@ -109,13 +123,8 @@ void StoreWriter::IdleRun() {
 void StoreWriter::WriteUnwrittenSegmentEnd() {
   const bool unwritten = std::exchange(m_segmentEndUnwritten, false);
   if (!unwritten || m_openFileName.empty() || m_id2Index < 0) return;
-  ID2Record end;
-  end.endFrame = m_id2Data.EndFrame;
-  end.endTime = m_id2Data.EndTime;
-  end.endDate = m_id2Data.EndDate;
   std::string error;
-  if (m_fsTools.WriteToOpenedFile(m_id2Handle, end.EncodeEnd(),
-                                  m_id2Index * kID2RecordBytes + kID2EndFieldsOffset + 1,
+  if (m_fsTools.WriteToOpenedFile(m_id2Handle, EncodedEnd(m_id2Data), EndFieldsPosition(m_id2Index),
                                   error) == 0 &&
       m_settings.syncWrites) {
     m_fsTools.SyncOpenedFile(m_id2Handle, error);
@@ -273,31 +282,23 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
     date_long = DateToLong(end_date);
     time_long = TimeToLong(end_time);
   }
-  ID2Record end;
-  end.endFrame = m_nextFrameIndex - 1;
-  end.endTime = time_long;
-  end.endDate = date_long;
   m_id2Data.EndDate = date_long;
   m_id2Data.EndTime = time_long;
-  m_id2Data.EndFrame = end.endFrame;
+  m_id2Data.EndFrame = m_nextFrameIndex - 1;
   int32_t segment_pos = 0;
   if (segment_bytes.empty()) {
-    segment_bytes = end.EncodeEnd();
-    segment_pos = m_id2Index * kID2RecordBytes + kID2EndFieldsOffset + 1;
+    segment_bytes = EncodedEnd(m_id2Data);
+    segment_pos = EndFieldsPosition(m_id2Index);
   } else {
     segment_bytes.replace(kID2EndFieldsOffset, segment_bytes.size() - kID2EndFieldsOffset,
-                          end.EncodeEnd());
+                          EncodedEnd(m_id2Data));
     segment_pos = append_pos;
     // Empty runs, or a failed run that wrote part of its end, may have left
     // the previous segment's end in the file apart from the one in memory: it
     // goes in the same write, just before the new record.
     if (m_segmentEndUnwritten && before.id2Index >= 0) {
-      ID2Record previous;
-      previous.endFrame = before.id2Data.EndFrame;
-      previous.endTime = before.id2Data.EndTime;
-      previous.endDate = before.id2Data.EndDate;
-      segment_bytes.insert(0, previous.EncodeEnd());
-      segment_pos = before.id2Index * kID2RecordBytes + kID2EndFieldsOffset + 1;
+      segment_bytes.insert(0, EncodedEnd(before.id2Data));
+      segment_pos = EndFieldsPosition(before.id2Index);
     }
   }
 
