@@ -19,6 +19,8 @@ packages=(
   gstreamer1.0-plugins-base  # videotestsrc, tcpserversink
   gstreamer1.0-plugins-good  # jpegenc, multipartmux, multifilesrc; souphttpsrc, multipartdemux
   curl                 # a peer reader in bench/ingest_peers_bench.py: the cost of bytes read and dropped
+  libcpp-httplib-dev   # cpp-httplib: the web view of `ravelon record --http`
+  chromium chromium-driver  # headless Chromium, driven over WebDriver, tests the web view's page
 )
 
 missing=()

@@ -51,7 +51,8 @@ void MakeFreshFolder(const std::string& folder) {
 }
 
 SourcePlan CameraPlan(int port, const std::string& store) {
-  return {"demo", [port, store](Korvid& engine) {
+  return {"demo",
+          [port, store](Korvid& engine) {
             engine.SetAddress("127.0.0.1");
             engine.SetPort(port);
             engine.SetUrl("/video");
@@ -62,7 +63,8 @@ SourcePlan CameraPlan(int port, const std::string& store) {
             engine.SetSaveIterval(10);  // every frame of the camera
             engine.SetFileSizeLimit(10);
             engine.SetPreAllocationSize(1);
-          }};
+          },
+          nullptr};
 }
 
 // Lists, verifies and makes a sheet of what was recorded; false on damage.

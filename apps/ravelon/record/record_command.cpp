@@ -64,7 +64,8 @@ std::vector<SourcePlan> PlansFromRegistry(const RecordOptions& o) {
     }
     MakeStoreFolder(*store, o.registry.SourcesKey() + name, name);
     const std::string root = o.registry.Root();
-    plans.push_back({name, [name, root](Korvid& engine) { engine.InitEngineFromReg(name, root); }});
+    plans.push_back(
+        {name, [name, root](Korvid& engine) { engine.InitEngineFromReg(name, root); }, nullptr});
   }
   return plans;
 }
@@ -100,6 +101,8 @@ void AddRecordCommand(CLI::App& app, Action& action) {
                    "the lowest level of log line shown: 2 connection, 3 lifecycle (default), 4 "
                    "store, 5 housekeeping, 6 schedule, 9 warnings, 10 errors")
       ->check(CLI::Range(0, 10));
+  command->add_option("--http", o->run.http,
+                      "serve the web view on PORT (loopback) or ADDRESS:PORT; port 0 picks one");
   command->callback([&action, o] { action = [o] { return Record(*o); }; });
 }
 

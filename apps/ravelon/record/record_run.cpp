@@ -6,9 +6,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "cli/command.h"
 #include "cli/held_signals.h"
+#include "web/web_server.h"
 
 namespace ravelon::cli {
 namespace {
@@ -28,6 +30,21 @@ void ShowTable(const Recorder& recorder, const LogSink& log) {
 void ShowLines(const Recorder& recorder, LogSink& log) {
   for (const SourceStatus& s : recorder.Statuses())
     log.Write(s.name, kDebugLifecycle, FormatStatusLine(s));
+}
+
+// Gives every plan a board for its pictures and returns what the web view
+// serves; the statuses come from `recorder` once it runs.
+WebSources PrepareWebView(std::vector<SourcePlan>& plans, const Recorder& recorder,
+                          const RunOptions& options) {
+  WebSources sources;
+  for (SourcePlan& plan : plans) {
+    plan.live = std::make_shared<LiveFrames>();
+    sources.names.push_back(plan.name);
+    sources.live.push_back(plan.live);
+  }
+  sources.statuses = [&recorder] { return recorder.Statuses(); };
+  sources.allow = options.http_allow;
+  return sources;
 }
 
 }  // namespace
@@ -65,7 +82,21 @@ int RunRecorder(std::vector<SourcePlan> plans, RecorderSettings settings,
   log.KeepForTable(table);
   HeldSignals signals;  // before the recorder's threads start
   Recorder recorder(settings, log);
+  std::optional<WebServer> web;
+  std::optional<WebAddress> web_address;
+  if (!options.http.empty()) {
+    web_address = WebAddress::Parse(options.http);
+    web.emplace(PrepareWebView(plans, recorder, options));
+  }
   recorder.Start(std::move(plans));
+  if (web) {
+    const int port = web->Start(*web_address);
+    const std::string& host = web_address->host;
+    log.Write("ravelon", kDebugLifecycle,
+              "Web view on http://" +
+                  (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+                  std::to_string(port) + "/");
+  }
 
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
@@ -96,6 +127,7 @@ int RunRecorder(std::vector<SourcePlan> plans, RecorderSettings settings,
               std::string("Stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM") +
                   ": saving what is queued.");
   }
+  if (web) web->Stop();
   recorder.Stop();
   // The last word on every source, whatever the log level.
   for (const SourceStatus& s : recorder.Statuses())

@@ -6,6 +6,8 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "ravelon/debug_levels.h"
@@ -22,6 +24,9 @@ struct RunOptions {
   double for_seconds = 0;            // 0: until a signal
   StatusDisplay display = StatusDisplay::kAuto;
   uint8_t min_level = kDebugLifecycle;
+  // The web view's address ("" when off) and who may see it (null: anyone).
+  std::string http;
+  std::function<bool(const std::string& authorization)> http_allow;
 };
 
 // Adds --save-every, --loops, --status-every, --for and --status to `command`.

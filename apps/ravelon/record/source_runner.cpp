@@ -1,5 +1,6 @@
 #include "record/source_runner.h"
 
+#include <algorithm>
 #include <string>
 
 namespace ravelon::cli {
@@ -10,7 +11,8 @@ SourceRunner::SourceRunner(std::shared_ptr<Platform> platform, SourcePlan plan, 
       plan_(std::move(plan)),
       log_(log),
       save_every_ms_(save_every_ms),
-      engine_(platform_) {
+      engine_(platform_),
+      tap_(std::make_shared<FrameTap>(plan_.live)) {
   status_.name = plan_.name;
   save_timer_ = platform_->Loop().NewTimer([this] {
     // After the first save the cadence is the steady one.
@@ -27,7 +29,8 @@ SourceRunner::~SourceRunner() {
 void SourceRunner::Start(int32_t first_save_ms) {
   engine_.SetEventSink(this);
   plan_.configure(engine_);
-  engine_.setFilterChain(counter_);
+  engine_.setFilterChain(tap_);
+  status_.store_folder = engine_.DBPath();
   if (!engine_.DoSave()) {
     log_.Write(status_.name, 9, "Saving is off for this source: nothing will be recorded.");
   }
@@ -52,16 +55,17 @@ void SourceRunner::Save() {
 }
 
 void SourceRunner::Sample(double seconds) {
-  const int32_t received = counter_->ProcessCount() - counted_;
+  const int64_t received = tap_->Frames() - counted_;
   counted_ += received;
   if (!released_ && received > 0) status_.state = "receiving";
   if (!released_ && received == 0 && status_.state == "receiving") status_.state = "no frames";
   status_.frames += received;
+  status_.bytes = tap_->Bytes();
   status_.saved += saved_since_sample_;
   // The samples at release come moments apart; rates over so short a time
   // would say nothing.
   if (seconds >= 0.5) {
-    status_.packets_per_second = received / seconds;
+    status_.packets_per_second = static_cast<double>(received) / seconds;
     status_.saves_per_second = static_cast<double>(saved_since_sample_) / seconds;
   }
   saved_since_sample_ = 0;
@@ -73,8 +77,10 @@ void SourceRunner::Sample(double seconds) {
 
 void SourceRunner::DebugEvent(uint8_t DebugLevel, const std::string& Text) {
   log_.Write(status_.name, DebugLevel, Text);
+  ++status_.log_lines[std::min<size_t>(DebugLevel, status_.log_lines.size() - 1)];
   if (DebugLevel >= 10) status_.last_error = Text;
   const std::string state = StateAfterLogLine(Text);
+  if (state == "reconnecting") ++status_.reconnects;
   if (!state.empty()) status_.state = state;
 }
 

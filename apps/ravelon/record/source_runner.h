@@ -13,10 +13,11 @@
 #include <memory>
 #include <string>
 
-#include "ravelon/frame_filter_chain.h"
 #include "ravelon/korvid.h"
+#include "record/frame_tap.h"
 #include "record/log_sink.h"
 #include "record/source_status.h"
+#include "web/live_frames.h"
 
 namespace ravelon::cli {
 
@@ -25,6 +26,8 @@ namespace ravelon::cli {
 struct SourcePlan {
   std::string name;
   std::function<void(Korvid&)> configure;
+  // Where the source's pictures go for the web view; null when it is off.
+  std::shared_ptr<LiveFrames> live;
 };
 
 class SourceRunner final : public KorvidEvents {
@@ -54,10 +57,11 @@ class SourceRunner final : public KorvidEvents {
   const int32_t save_every_ms_;
   Korvid engine_;
   std::unique_ptr<Timer> save_timer_;
-  // Sees every frame the engine takes in: the count of frames received.
-  std::shared_ptr<PassThroughFilterChain> counter_ = std::make_shared<PassThroughFilterChain>();
+  // Sees every frame the engine takes in: the counts of frames and bytes
+  // received, and the pictures of the web view.
+  std::shared_ptr<FrameTap> tap_;
   SourceStatus status_;
-  int32_t counted_ = 0;  // counter_'s count at the last sample
+  int64_t counted_ = 0;  // tap_'s frame count at the last sample
   int64_t saved_since_sample_ = 0;
   bool released_ = false;
 };

@@ -4,6 +4,7 @@
 // loop threads and the thread that prints.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -23,6 +24,11 @@ struct SourceStatus {
   // engine also saves its queue by itself when a connection ends, which
   // this does not count: the store may hold more.
   int64_t saved = 0;
+  int64_t bytes = 0;       // of the frames received
+  int64_t reconnects = 0;  // connections lost or timed out, each followed by a new attempt
+  // The engine's log lines since the start, by level (0 to 10).
+  std::array<int64_t, 11> log_lines{};
+  std::string store_folder;  // the engine's DBPath: where its file sets go
 };
 
 // The state a log line of the engine moves a source into, or "" when the

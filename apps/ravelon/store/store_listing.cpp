@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/json_text.h"
 #include "store/stamp_text.h"
 
 namespace ravelon::cli {
@@ -19,23 +20,6 @@ std::string Note(const SetListing& set) {
 
 int64_t SegmentFrames(const SegmentInfo& s) {
   return s.end_frame >= s.start_frame ? int64_t{s.end_frame} - s.start_frame + 1 : 0;
-}
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
 }
 
 }  // namespace

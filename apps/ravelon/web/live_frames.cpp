@@ -1,0 +1,41 @@
+#include "web/live_frames.h"
+
+namespace ravelon::cli {
+
+void LiveFrames::Publish(std::string_view jpeg) {
+  // The copy is made before the lock, so readers wait only for the swap.
+  auto bytes = std::make_shared<const std::string>(jpeg);
+  {
+    std::lock_guard lock(mutex_);
+    newest_.jpeg = std::move(bytes);
+    ++newest_.number;
+  }
+  changed_.notify_all();
+}
+
+LiveFrame LiveFrames::Newest() const {
+  std::lock_guard lock(mutex_);
+  return newest_;
+}
+
+LiveFrame LiveFrames::WaitNewer(int64_t after, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  if (!changed_.wait_for(lock, timeout, [&] { return closed_ || newest_.number > after; }))
+    return {};
+  return closed_ ? LiveFrame{} : newest_;
+}
+
+void LiveFrames::Close() {
+  {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+  }
+  changed_.notify_all();
+}
+
+bool LiveFrames::Closed() const {
+  std::lock_guard lock(mutex_);
+  return closed_;
+}
+
+}  // namespace ravelon::cli

@@ -1,0 +1,350 @@
+#include "web/web_server.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+#include "cli/command.h"
+#include "ravelon/media_frame.h"
+#include "ravelon/store_reader.h"
+#include "store/frame_export.h"
+#include "store/frame_range.h"
+#include "web/recorded_spans.h"
+#include "web/status_report.h"
+#include "web/web_limits.h"
+#include "web/web_page.h"
+
+namespace ravelon::cli {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+const std::string kStreamType =
+    "multipart/x-mixed-replace; boundary=" + std::string(kExportBoundary);
+
+// One part of a multipart stream, in the form `store export --stdout` writes.
+bool WritePart(httplib::DataSink& sink, std::string_view jpeg, const std::string& stamp) {
+  std::string head =
+      "--" + std::string(kExportBoundary) +
+      "\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(jpeg.size()) + "\r\n";
+  if (!stamp.empty()) head += "X-Stamp: " + stamp + "\r\n";
+  head += "\r\n";
+  return sink.write(head.data(), head.size()) && sink.write(jpeg.data(), jpeg.size()) &&
+         sink.write("\r\n", 2);
+}
+
+// Milliseconds from one stored stamp to the next; 0 when they run backwards
+// or either is not a real moment.
+int64_t MillisBetween(const StoredFrame& earlier, const StoredFrame& later) {
+  if (!IsValidStamp(earlier.date, earlier.time) || !IsValidStamp(later.date, later.time)) return 0;
+  const auto millis = [](const StoredFrame& f) {
+    using namespace std::chrono;
+    const sys_days day = year_month_day{year{f.date / 10000}, month{unsigned(f.date / 100 % 100)},
+                                        std::chrono::day{unsigned(f.date % 100)}};
+    const int64_t t = f.time;
+    return int64_t{day.time_since_epoch().count()} * 86'400'000 +
+           ((t / 10'000'000) * 3600 + (t / 100'000 % 100) * 60 + t / 1000 % 100) * 1000 + t % 1000;
+  };
+  return std::max<int64_t>(0, millis(later) - millis(earlier));
+}
+
+std::string LocalNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
+void Refuse(httplib::Response& res, int status, const std::string& text) {
+  res.status = status;
+  res.set_content(text + "\n", "text/plain; charset=utf-8");
+}
+
+// A stream has no length: it ends when the connection closes.
+void SetStreamHeaders(httplib::Response& res) {
+  res.set_header("Cache-Control", "no-store");
+  res.set_header("Connection", "close");
+}
+
+}  // namespace
+
+WebAddress WebAddress::Parse(const std::string& text) {
+  WebAddress address;
+  std::string port = text;
+  const size_t colon = text.rfind(':');
+  if (colon != std::string::npos) {
+    address.host = text.substr(0, colon);
+    port = text.substr(colon + 1);
+    if (address.host.size() >= 2 && address.host.front() == '[' && address.host.back() == ']')
+      address.host = address.host.substr(1, address.host.size() - 2);
+  }
+  const bool digits = !port.empty() && port.size() <= 5 &&
+                      port.find_first_not_of("0123456789") == std::string::npos;
+  if (address.host.empty() || !digits || std::stoi(port) > 65535)
+    throw CommandError("--http \"" + text + "\" is not PORT or ADDRESS:PORT (port 0 to 65535)");
+  address.port = std::stoi(port);
+  return address;
+}
+
+struct WebServer::State {
+  explicit State(WebSources s) : sources(std::move(s)) {}
+
+  // The position of the source a request's first match names, or -1 after
+  // answering 404.
+  int FindSource(const httplib::Request& req, httplib::Response& res) const {
+    for (size_t i = 0; i < sources.names.size(); ++i)
+      if (sources.names[i] == req.matches[1].str()) return static_cast<int>(i);
+    Refuse(res, 404, "no such source");
+    return -1;
+  }
+
+  std::string StoreFolderOf(int source) const {
+    const std::vector<SourceStatus> all = sources.statuses();
+    return static_cast<size_t>(source) < all.size() ? all[source].store_folder : "";
+  }
+
+  // Counts a stream in; false (after answering 503) when there are too many.
+  bool TakeStream(httplib::Response& res) {
+    if (streams.fetch_add(1) >= kMaxWebStreams) {
+      streams.fetch_sub(1);
+      Refuse(res, 503, "too many streams open; try again later");
+      return false;
+    }
+    return true;
+  }
+
+  // Waits `duration` unless the server stops first; true when it stops.
+  bool WaitOrStop(std::chrono::milliseconds duration) {
+    std::unique_lock lock(stop_mutex);
+    return stop_changed.wait_for(lock, duration, [this] { return stopping; });
+  }
+
+  bool Stopping() {
+    std::lock_guard lock(stop_mutex);
+    return stopping;
+  }
+
+  void ServeLive(int source, httplib::Response& res) {
+    if (!TakeStream(res)) return;
+    std::shared_ptr<LiveFrames> live = sources.live[source];
+    SetStreamHeaders(res);
+    res.set_content_provider(
+        kStreamType,
+        [this, live, sent = int64_t{0}, sent_at = SteadyClock::time_point{}](
+            size_t, httplib::DataSink& sink) mutable {
+          if (Stopping()) return false;
+          LiveFrame frame = live->WaitNewer(sent, kStreamWaitSlice);
+          // A source with nothing new still gets its last picture again now
+          // and then, so that the stream does not look dead.
+          if (!frame.jpeg && SteadyClock::now() - sent_at >= kLiveRepeatAfter)
+            frame = live->Newest();
+          if (!frame.jpeg) return true;
+          sent = frame.number;
+          sent_at = SteadyClock::now();
+          return WritePart(sink, *frame.jpeg, "");
+        },
+        [this](bool) { streams.fetch_sub(1); });
+  }
+
+  // The frames of a range as a multipart stream: paced as recorded (scaled
+  // by `speed`), or as fast as the client takes them (speed 0).
+  void ServeRange(int source, const StampRange& range, double speed, httplib::Response& res) {
+    if (!TakeStream(res)) return;
+    SetStreamHeaders(res);
+    res.set_content_provider(
+        kStreamType,
+        [this, folder = StoreFolderOf(source), range, speed](size_t, httplib::DataSink& sink) {
+          const std::unique_ptr<FileSystem> files = NewPosixFileSystem();
+          std::vector<FileSetInfo> sets;
+          std::string error;
+          StoreReader(*files, folder).ListFileSets(sets, error);
+          const StoreFolder store{folder, true, folder};
+          bool ok = true;
+          StoredFrame previous;
+          bool first = true;
+          ForEachFrameInRange(*files, store, sets, range, [&](int32_t, const StoredFrame& frame) {
+            if (frame.data_type != kJpeg) return true;
+            if (!first && speed > 0) {
+              const auto pause = std::chrono::milliseconds(static_cast<int64_t>(
+                  static_cast<double>(MillisBetween(previous, frame)) / speed));
+              if (WaitOrStop(std::min<std::chrono::milliseconds>(pause, kMaxPlaybackPause))) {
+                ok = false;
+                return false;
+              }
+            }
+            first = false;
+            previous.date = frame.date;
+            previous.time = frame.time;
+            ok = WritePart(sink, frame.data, FormatStamp(frame.date, frame.time));
+            return ok;
+          });
+          if (!ok) return false;
+          const std::string end = "--" + std::string(kExportBoundary) + "--\r\n";
+          sink.write(end.data(), end.size());
+          sink.done();
+          return true;
+        },
+        [this](bool) { streams.fetch_sub(1); });
+  }
+
+  void Route() {
+    server.Get("/", [](const httplib::Request&, httplib::Response& res) {
+      res.set_content(WebPageHtml(), "text/html; charset=utf-8");
+    });
+    server.Get("/api/status", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_header("Cache-Control", "no-store");
+      res.set_content(FormatStatusJson(sources.statuses(), LocalNow()), "application/json");
+    });
+    server.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
+      const std::vector<SourceStatus> all = sources.statuses();
+      const std::unique_ptr<FileSystem> files = NewPosixFileSystem();
+      std::vector<int64_t> store_bytes;
+      for (const SourceStatus& s : all) {
+        std::vector<FileSetInfo> sets;
+        std::string error;
+        int64_t bytes = -1;
+        if (!s.store_folder.empty() &&
+            StoreReader(*files, s.store_folder).ListFileSets(sets, error)) {
+          bytes = 0;
+          for (const FileSetInfo& set : sets)
+            bytes += std::max<int64_t>(set.bin_bytes, 0) + std::max<int64_t>(set.idx_bytes, 0) +
+                     std::max<int64_t>(set.id2_bytes, 0);
+        }
+        store_bytes.push_back(bytes);
+      }
+      res.set_content(FormatMetrics(all, store_bytes), "text/plain; version=0.0.4; charset=utf-8");
+    });
+    server.Get(R"(/sources/([^/]+)/latest\.jpg)",
+               [this](const httplib::Request& req, httplib::Response& res) {
+                 const int source = FindSource(req, res);
+                 if (source < 0) return;
+                 const LiveFrame frame = sources.live[source]->Newest();
+                 if (!frame.jpeg) return Refuse(res, 404, "no picture yet");
+                 res.set_header("Cache-Control", "no-store");
+                 res.set_content(*frame.jpeg, "image/jpeg");
+               });
+    server.Get(R"(/sources/([^/]+)/live\.mjpg)",
+               [this](const httplib::Request& req, httplib::Response& res) {
+                 const int source = FindSource(req, res);
+                 if (source >= 0) ServeLive(source, res);
+               });
+    server.Get(R"(/sources/([^/]+)/timeline)", [this](const httplib::Request& req,
+                                                      httplib::Response& res) {
+      const int source = FindSource(req, res);
+      if (source < 0) return;
+      const std::string day =
+          req.has_param("day") ? req.get_param_value("day") : LocalNow().substr(0, 10);
+      int32_t date = 0;
+      try {
+        date = static_cast<int32_t>(ParseStampArgument(day, false, "day") / 1'000'000'000);
+      } catch (const CommandError& e) {
+        return Refuse(res, 400, e.what());
+      }
+      std::vector<RecordedSpan> spans;
+      std::string error;
+      const std::unique_ptr<FileSystem> files = NewPosixFileSystem();
+      if (!RecordedSpansOfDay(*files, StoreFolderOf(source), date, spans, error))
+        spans.clear();  // no store yet: nothing recorded
+      res.set_header("Cache-Control", "no-store");
+      res.set_content(FormatSpansJson(date, spans), "application/json");
+    });
+    server.Get(R"(/sources/([^/]+)/(playback|export)\.mjpg)",
+               [this](const httplib::Request& req, httplib::Response& res) {
+                 const int source = FindSource(req, res);
+                 if (source < 0) return;
+                 const bool playback = req.matches[2].str() == "playback";
+                 StampRange range;
+                 double speed = 0;
+                 try {
+                   range.from = ParseStampArgument(req.get_param_value("from"), false, "from");
+                   range.to = ParseStampArgument(req.get_param_value("to"), true, "to");
+                   if (playback)
+                     speed = req.has_param("speed") ? std::stod(req.get_param_value("speed")) : 1;
+                 } catch (const std::exception& e) {
+                   return Refuse(res, 400, e.what());
+                 }
+                 if (playback && !(speed >= kMinPlaybackSpeed && speed <= kMaxPlaybackSpeed))
+                   return Refuse(res, 400, "speed must lie between 0.1 and 64");
+                 if (!playback) {
+                   res.set_header("Content-Disposition",
+                                  "attachment; filename=\"" + sources.names[source] + "-" +
+                                      FormatStampKey(range.from).substr(0, 10) + ".mjpg\"");
+                 }
+                 ServeRange(source, range, speed, res);
+               });
+  }
+
+  WebSources sources;
+  httplib::Server server;
+  std::thread thread;
+  std::atomic<int> streams{0};
+  std::mutex stop_mutex;
+  std::condition_variable stop_changed;
+  bool stopping = false;
+};
+
+WebServer::WebServer(WebSources sources) : state_(std::make_unique<State>(std::move(sources))) {
+  State& s = *state_;
+  s.server.new_task_queue = [] { return new httplib::ThreadPool(kWebThreads); };
+  s.server.set_write_timeout(kWebWriteTimeout);
+  // A part goes out as its head, its bytes and a line end: without this the
+  // small writes after a large one wait for the client's delayed ACK.
+  s.server.set_tcp_nodelay(true);
+  // One request per connection: a stream has no length, so its end is the
+  // connection's close; and an idle kept-alive connection would hold one of
+  // the server's threads for seconds.
+  s.server.set_keep_alive_max_count(1);
+  s.server.set_payload_max_length(kMaxWebRequestBytes);
+  s.server.set_default_headers({{"X-Content-Type-Options", "nosniff"}});
+  s.server.set_pre_routing_handler([&s](const httplib::Request& req, httplib::Response& res) {
+    if (!s.sources.allow || s.sources.allow(req.get_header_value("Authorization")))
+      return httplib::Server::HandlerResponse::Unhandled;
+    res.set_header("WWW-Authenticate", "Basic realm=\"ravelon\", charset=\"UTF-8\"");
+    Refuse(res, 401, "this view needs a login");
+    return httplib::Server::HandlerResponse::Handled;
+  });
+  s.server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+    if (res.body.empty()) Refuse(res, res.status, res.status == 404 ? "not found" : "refused");
+  });
+  s.Route();
+}
+
+WebServer::~WebServer() { Stop(); }
+
+int WebServer::Start(const WebAddress& address) {
+  State& s = *state_;
+  int port = address.port;
+  if (port == 0) {
+    port = s.server.bind_to_any_port(address.host);
+  } else if (!s.server.bind_to_port(address.host, port)) {
+    port = -1;
+  }
+  if (port < 0) {
+    throw CommandError("cannot listen on " + address.host + ":" + std::to_string(address.port) +
+                       " for the web view (" + std::strerror(errno) + ")");
+  }
+  s.thread = std::thread([&s] { s.server.listen_after_bind(); });
+  return port;
+}
+
+void WebServer::Stop() {
+  State& s = *state_;
+  {
+    std::lock_guard lock(s.stop_mutex);
+    s.stopping = true;
+  }
+  s.stop_changed.notify_all();
+  for (const auto& live : s.sources.live) live->Close();
+  s.server.stop();
+  if (s.thread.joinable()) s.thread.join();
+}
+
+}  // namespace ravelon::cli
