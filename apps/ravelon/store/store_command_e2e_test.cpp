@@ -38,14 +38,7 @@ class StoreCommandTest : public ::testing::Test {
                  const std::function<void(MemoryFileSystem&)>& damage = nullptr) {
     const auto files = Recorded().files().Clone();
     if (damage) damage(*files);
-    fs::create_directories(folder_.Path(folder));
-    std::vector<DirectoryEntry> entries;
-    std::string error;
-    ASSERT_EQ(files->List(testing::kStoreFolder, entries, error), 0) << error;
-    for (const DirectoryEntry& entry : entries) {
-      if (entry.is_directory) continue;
-      folder_.Write(folder + "/" + entry.name, files->Contents(testing::kStoreFolder + entry.name));
-    }
+    testing::WriteStoreToFolder(*files, folder_, folder);
   }
 
   // Runs `ravelon store ARGS` in the test's folder.

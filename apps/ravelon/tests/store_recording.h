@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "ravelon/testing/simulated_platform.h"
 #include "store/jpeg_codec.h"
 #include "support/store_reader.h"
+#include "support/temp_folder.h"
 
 namespace ravelon::cli::testing {
 
@@ -51,11 +53,13 @@ struct RecordedStore {
 // among them; the camera closes each connection and the engine reconnects,
 // which starts a new segment. A 1 MB size limit spreads the pictures of
 // about 28 KB over more than one file set.
-inline std::unique_ptr<RecordedStore> RecordStore(int per_connection = 22) {
+// The recording starts on 2026-12-06 at `start_seconds` past midnight.
+inline std::unique_ptr<RecordedStore> RecordStore(int per_connection = 22,
+                                                  int start_seconds = 22 * 3600 + 50 * 60) {
   using std::chrono::milliseconds;
   auto store = std::make_unique<RecordedStore>();
   SimulatedPlatform& platform = *store->platform;
-  platform.clock().SetLocalDateTime(DaysSince18991230(2026, 12, 6), 22 * 3600 + 50 * 60);
+  platform.clock().SetLocalDateTime(DaysSince18991230(2026, 12, 6), start_seconds);
   std::vector<std::vector<std::string>> streams(2);
   for (int c = 0; c < 2; ++c) {
     const auto part = [](const std::string& type, const std::string& body) {
@@ -104,6 +108,19 @@ inline std::unique_ptr<RecordedStore> RecordStore(int per_connection = 22) {
 inline RecordedStore& Recorded() {
   static const std::unique_ptr<RecordedStore> store = RecordStore();
   return *store;
+}
+
+// The files of the recorded store `files` holds, written into `out`'s
+// folder `name`, as an engine on disk would have left them.
+inline void WriteStoreToFolder(MemoryFileSystem& files, const ravelon::testing::TempFolder& out,
+                               const std::string& name) {
+  std::filesystem::create_directories(out.Path(name));
+  std::vector<DirectoryEntry> entries;
+  std::string error;
+  files.List(kStoreFolder, entries, error);
+  for (const DirectoryEntry& entry : entries)
+    if (!entry.is_directory)
+      out.Write(name + "/" + entry.name, files.Contents(kStoreFolder + entry.name));
 }
 
 // Every frame of every set of `folder`, oldest first, through the reader.

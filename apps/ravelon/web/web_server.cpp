@@ -285,6 +285,7 @@ struct WebServer::State {
   WebSources sources;
   httplib::Server server;
   std::thread thread;
+  std::atomic<bool> listening_ended{false};
   std::atomic<int> streams{0};
   std::mutex stop_mutex;
   std::condition_variable stop_changed;
@@ -331,7 +332,14 @@ int WebServer::Start(const WebAddress& address) {
     throw CommandError("cannot listen on " + address.host + ":" + std::to_string(address.port) +
                        " for the web view (" + std::strerror(errno) + ")");
   }
-  s.thread = std::thread([&s] { s.server.listen_after_bind(); });
+  s.thread = std::thread([&s] {
+    s.server.listen_after_bind();
+    s.listening_ended = true;
+  });
+  // A stop before the server runs would be lost (it stops only a running
+  // server), so Start returns once it runs.
+  while (!s.server.is_running() && !s.listening_ended)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return port;
 }
 

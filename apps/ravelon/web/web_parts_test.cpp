@@ -1,0 +1,174 @@
+// The web view's parts that need no server: the address, the live board,
+// the status and metrics texts and the recorded spans of a day.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "cli/command.h"
+#include "tests/store_recording.h"
+#include "web/live_frames.h"
+#include "web/recorded_spans.h"
+#include "web/status_report.h"
+#include "web/web_server.h"
+
+namespace ravelon::cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(WebAddressTest, ParsesPortsAndAddressesAndRefusesTheRest) {
+  const struct {
+    const char* text;
+    const char* host;  // nullptr: refused
+    int port;
+  } kCases[] = {
+      {"8080", "127.0.0.1", 8080},
+      {"0", "127.0.0.1", 0},
+      {"0.0.0.0:80", "0.0.0.0", 80},
+      {"[::1]:9000", "::1", 9000},
+      {"cam.local:65535", "cam.local", 65535},
+      {"65536", nullptr, 0},
+      {":80", nullptr, 0},
+      {"host:", nullptr, 0},
+      {"host:http", nullptr, 0},
+      {"", nullptr, 0},
+      {"-1", nullptr, 0},
+      {"999999999999", nullptr, 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.text);
+    if (c.host == nullptr) {
+      EXPECT_THROW(WebAddress::Parse(c.text), CommandError);
+      continue;
+    }
+    const WebAddress address = WebAddress::Parse(c.text);
+    EXPECT_EQ(address.host, c.host);
+    EXPECT_EQ(address.port, c.port);
+  }
+}
+
+TEST(LiveFramesTest, ReadersGetTheNewestFrameAndNeverWaitPastClose) {
+  LiveFrames live;
+  EXPECT_EQ(live.Newest().jpeg, nullptr);
+  EXPECT_EQ(live.WaitNewer(0, 1ms).jpeg, nullptr) << "nothing published yet";
+  live.Publish("one");
+  live.Publish("two");
+  // A reader that missed frames gets only the newest.
+  const LiveFrame newest = live.WaitNewer(0, 1ms);
+  ASSERT_NE(newest.jpeg, nullptr);
+  EXPECT_EQ(*newest.jpeg, "two");
+  EXPECT_EQ(newest.number, 2);
+  EXPECT_EQ(live.WaitNewer(2, 1ms).jpeg, nullptr) << "nothing newer than what was sent";
+  // A frame kept by a reader stays whole whatever comes after.
+  live.Publish("three");
+  EXPECT_EQ(*newest.jpeg, "two");
+  // A waiter wakes for a new frame, and for good once the board closes.
+  std::thread publisher([&] { live.Publish("four"); });
+  EXPECT_EQ(*live.WaitNewer(3, 10s).jpeg, "four");
+  publisher.join();
+  std::thread closer([&] { live.Close(); });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(live.WaitNewer(4, 10s).jpeg, nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  closer.join();
+  live.Publish("five");
+  EXPECT_EQ(live.WaitNewer(0, 10s).jpeg, nullptr) << "a closed board lets every reader go";
+}
+
+// The text exposition format: comments, then samples `name{labels} value`.
+void ExpectPrometheusText(const std::string& text) {
+  const std::regex sample(
+      R"(([a-zA-Z_:][a-zA-Z0-9_:]*)(\{[a-zA-Z_][a-zA-Z0-9_]*="([^"\\\n]|\\[\\"n])*")"
+      R"((,[a-zA-Z_][a-zA-Z0-9_]*="([^"\\\n]|\\[\\"n])*")*\})? -?[0-9]+(\.[0-9]+)?)");
+  const std::regex comment(R"(# (HELP|TYPE) [a-zA-Z_:][a-zA-Z0-9_:]* .+)");
+  std::istringstream lines(text);
+  std::string line, typed;
+  while (std::getline(lines, line)) {
+    std::smatch match;
+    if (std::regex_match(line, match, comment)) {
+      if (match[1] == "TYPE") typed = line.substr(7, line.find(' ', 7) - 7);
+      continue;
+    }
+    ASSERT_TRUE(std::regex_match(line, match, sample)) << "not a sample: " << line;
+    EXPECT_EQ(match[1].str(), typed) << "a sample before its TYPE line: " << line;
+  }
+}
+
+TEST(StatusReportTest, MetricsAndStatusAreWellFormedWhateverTheNames) {
+  SourceStatus plain;
+  plain.name = "door";
+  plain.frames = 120;
+  plain.saved = 100;
+  plain.bytes = 5'000'000;
+  plain.reconnects = 2;
+  plain.queued = 3;
+  plain.log_lines[10] = 4;
+  plain.log_lines[3] = 1;
+  SourceStatus odd;
+  odd.name = "back \"yard\"\\\ncam";
+  odd.last_error = "Source answered 404 \"Not Found\"\n";
+  const std::string metrics = FormatMetrics({plain, odd}, {123456, -1});
+  ExpectPrometheusText(metrics);
+  for (const char* line :
+       {"ravelon_frames_received_total{source=\"door\"} 120",
+        "ravelon_frames_saved_total{source=\"door\"} 100",
+        "ravelon_bytes_received_total{source=\"door\"} 5000000",
+        "ravelon_reconnects_total{source=\"door\"} 2", "ravelon_queued_frames{source=\"door\"} 3",
+        "ravelon_log_lines_total{source=\"door\",level=\"10\"} 4",
+        "ravelon_log_lines_total{source=\"door\",level=\"3\"} 1",
+        "ravelon_store_bytes{source=\"door\"} 123456",
+        "ravelon_frames_received_total{source=\"back \\\"yard\\\"\\\\\\ncam\"} 0"})
+    EXPECT_NE(metrics.find(std::string(line) + "\n"), std::string::npos) << line;
+  EXPECT_EQ(metrics.find("ravelon_store_bytes{source=\"back"), std::string::npos)
+      << "an unknown store size is left out";
+
+  const std::string json = FormatStatusJson({plain, odd}, "2026-12-07 10:00:00");
+  EXPECT_NE(json.find("\"now\": \"2026-12-07 10:00:00\""), std::string::npos);
+  EXPECT_NE(json.find("\"name\": \"back \\\"yard\\\"\\\\\\u000acam\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"frames\": 120, \"saved\": 100, \"bytes\": 5000000, \"reconnects\": 2"),
+            std::string::npos)
+      << json;
+}
+
+TEST(RecordedSpansTest, SpansAreTheSegmentsClippedToTheDay) {
+  // Two connections from 23:59:50 on 2026-12-06: the recording runs past
+  // midnight, over more than one file set.
+  const auto recorded = testing::RecordStore(22, 23 * 3600 + 59 * 60 + 50);
+  MemoryFileSystem& files = recorded->files();
+  std::vector<RecordedSpan> before, first, second, after;
+  std::string error;
+  ASSERT_TRUE(RecordedSpansOfDay(files, testing::kStoreFolder, 20261205, before, error)) << error;
+  ASSERT_TRUE(RecordedSpansOfDay(files, testing::kStoreFolder, 20261206, first, error)) << error;
+  ASSERT_TRUE(RecordedSpansOfDay(files, testing::kStoreFolder, 20261207, second, error)) << error;
+  ASSERT_TRUE(RecordedSpansOfDay(files, testing::kStoreFolder, 20261208, after, error)) << error;
+  EXPECT_TRUE(before.empty());
+  EXPECT_TRUE(after.empty()) << "the last set of an earlier day ends before this one";
+  ASSERT_FALSE(first.empty());
+  ASSERT_FALSE(second.empty());
+  EXPECT_GE(first.front().from, ToStampKey(20261206, 235950000));
+  EXPECT_EQ(first.back().to, ToStampKey(20261206, 235959999)) << "clipped at midnight";
+  EXPECT_EQ(second.front().from, ToStampKey(20261207, 0)) << "clipped at midnight";
+  EXPECT_LE(second.back().to, ToStampKey(20261207, 100000));
+  for (const auto* day : {&first, &second}) {
+    for (size_t i = 0; i < day->size(); ++i) {
+      EXPECT_LE((*day)[i].from, (*day)[i].to);
+      EXPECT_GT((*day)[i].frames, 0);
+      // A segment's end is the last save run before the next began, and
+      // that run may stamp its first frames back to the moment the
+      // connection began: spans may overlap, but start in order.
+      if (i > 0) {
+        EXPECT_LE((*day)[i - 1].from, (*day)[i].from) << "oldest first";
+      }
+    }
+  }
+  EXPECT_EQ(FormatSpansJson(20261207, {{ToStampKey(20261207, 0), ToStampKey(20261207, 1500),
+                                        "261206235950", 44}}),
+            "{\"day\": \"2026-12-07\", \"spans\": [{\"from\": \"2026-12-07 00:00:00.000\", \"to\": "
+            "\"2026-12-07 00:00:01.500\", \"set\": \"261206235950\", \"frames\": 44}]}\n");
+  EXPECT_FALSE(RecordedSpansOfDay(files, "/nowhere/", 20261206, first, error));
+}
+
+}  // namespace
+}  // namespace ravelon::cli
