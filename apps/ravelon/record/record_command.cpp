@@ -12,6 +12,7 @@
 #include "cli/text.h"
 #include "config/registry_tree.h"
 #include "record/record_run.h"
+#include "web/web_server.h"
 
 namespace ravelon::cli {
 namespace {
@@ -101,8 +102,17 @@ void AddRecordCommand(CLI::App& app, Action& action) {
                    "the lowest level of log line shown: 2 connection, 3 lifecycle (default), 4 "
                    "store, 5 housekeeping, 6 schedule, 9 warnings, 10 errors")
       ->check(CLI::Range(0, 10));
-  command->add_option("--http", o->run.http,
-                      "serve the web view on PORT (loopback) or ADDRESS:PORT; port 0 picks one");
+  command
+      ->add_option("--http", o->run.http,
+                   "serve the web view on PORT (loopback) or ADDRESS:PORT; port 0 picks one")
+      ->check([](const std::string& text) {
+        try {
+          WebAddress::Parse(text);
+          return std::string();
+        } catch (const CommandError& e) {
+          return std::string(e.what());
+        }
+      });
   command->callback([&action, o] { action = [o] { return Record(*o); }; });
 }
 

@@ -161,6 +161,8 @@ TEST_F(RecordE2eTest, RefusesWhatItCannotRecord) {
       {{"record", "--registry", Path("missing.db")}, "cannot open the registry file"},
       {{"record", "--registry", Registry(), "--root", "Elsewhere"}, "no sources under"},
       {{"record", "--registry", Registry(), "--save-every", "0"}, "--save-every"},
+      {{"record", "--registry", Registry(), "--http", "localhost:web"},
+       "\"localhost:web\" is not PORT or ADDRESS:PORT"},
       {{"record", "locked", "--registry", Registry()},
        "source locked: cannot create its store folder /proc/ravelon"},
   };

@@ -89,7 +89,7 @@ WebAddress WebAddress::Parse(const std::string& text) {
   const bool digits = !port.empty() && port.size() <= 5 &&
                       port.find_first_not_of("0123456789") == std::string::npos;
   if (address.host.empty() || !digits || std::stoi(port) > 65535)
-    throw CommandError("--http \"" + text + "\" is not PORT or ADDRESS:PORT (port 0 to 65535)");
+    throw CommandError("\"" + text + "\" is not PORT or ADDRESS:PORT (port 0 to 65535)");
   address.port = std::stoi(port);
   return address;
 }
