@@ -79,21 +79,10 @@ void CountWritten(uint8_t data_type, ExportCounts& counts) {
 
 }  // namespace
 
-ExportCounts ExportToFolder(FileSystem& files, const StoreFolder& store,
-                            const std::vector<FileSetInfo>& sets, const StampRange& range,
-                            FileSystem& out_files, const std::string& out_dir) {
-  if (out_dir.empty()) throw CommandError("give the folder to export into");
-  PrepareOutputFolder(out_files, out_dir);
-  const std::string folder = out_dir.back() == '/' ? out_dir : out_dir + "/";
-  const std::string index_path = folder + std::string(kExportIndexFile);
-  const std::unique_ptr<RandomAccessFile> index = CreateFile(out_files, index_path);
-  int64_t index_bytes = 0;
-  const auto add_line = [&](const std::string& line) {
-    WriteAt(*index, index_bytes, line, index_path);
-    index_bytes += std::ssize(line);
-  };
-  add_line("stamp\tfile\ttype\tmotion\tset\tframe\n");
-
+ExportCounts ExportFiles(FileSystem& files, const StoreFolder& store,
+                         const std::vector<FileSetInfo>& sets, const StampRange& range,
+                         const FileSink& write_file, const ByteSink& write_index) {
+  write_index("stamp\tfile\ttype\tmotion\tset\tframe\n");
   ExportCounts counts;
   counts.walk =
       ForEachFrameInRange(files, store, sets, range, [&](int32_t set, const StoredFrame& frame) {
@@ -106,15 +95,35 @@ ExportCounts ExportToFolder(FileSystem& files, const StoreFolder& store,
         std::snprintf(name, sizeof name, "%06lld%s",
                       static_cast<long long>(counts.Exported() + 1),  // NOLINT(runtime/int)
                       kind->extension);
-        const std::string path = folder + name;
-        WriteAt(*CreateFile(out_files, path), 0, frame.data, path);
-        add_line(FormatStamp(frame.date, frame.time) + "\t" + name + "\t" + kind->name + "\t" +
-                 std::to_string(frame.motion) + "\t" + sets[set].name + "\t" +
-                 std::to_string(frame.index) + "\n");
+        write_file(name, frame.data);
+        write_index(FormatStamp(frame.date, frame.time) + "\t" + name + "\t" + kind->name + "\t" +
+                    std::to_string(frame.motion) + "\t" + sets[set].name + "\t" +
+                    std::to_string(frame.index) + "\n");
         CountWritten(frame.data_type, counts);
         return true;
       });
   return counts;
+}
+
+ExportCounts ExportToFolder(FileSystem& files, const StoreFolder& store,
+                            const std::vector<FileSetInfo>& sets, const StampRange& range,
+                            FileSystem& out_files, const std::string& out_dir) {
+  if (out_dir.empty()) throw CommandError("give the folder to export into");
+  PrepareOutputFolder(out_files, out_dir);
+  const std::string folder = out_dir.back() == '/' ? out_dir : out_dir + "/";
+  const std::string index_path = folder + std::string(kExportIndexFile);
+  const std::unique_ptr<RandomAccessFile> index = CreateFile(out_files, index_path);
+  int64_t index_bytes = 0;
+  return ExportFiles(
+      files, store, sets, range,
+      [&](const std::string& name, std::string_view bytes) {
+        const std::string path = folder + name;
+        WriteAt(*CreateFile(out_files, path), 0, bytes, path);
+      },
+      [&](std::string_view line) {
+        WriteAt(*index, index_bytes, line, index_path);
+        index_bytes += std::ssize(line);
+      });
 }
 
 ExportCounts ExportMultipart(FileSystem& files, const StoreFolder& store,

@@ -36,6 +36,22 @@ struct ExportCounts {
   int64_t Exported() const { return pictures + texts; }
 };
 
+// Receives the stream's bytes in order; throws CommandError when it cannot
+// take them.
+using ByteSink = std::function<void(std::string_view bytes)>;
+// Receives one exported file: its name (no folder) and its bytes.
+using FileSink = std::function<void(const std::string& name, std::string_view bytes)>;
+
+// The frames of `range` as files: each JPEG frame as NNNNNN.jpg, each text
+// or event text as NNNNNN.txt and each event list (the engine's binary form)
+// as NNNNNN.evl, numbered from 000001 in stored order, handed to
+// `write_file`; and the lines of their index (kExportIndexFile: a header
+// line, then one tab-separated line per file) handed to `write_index` as
+// they come.
+ExportCounts ExportFiles(FileSystem& files, const StoreFolder& store,
+                         const std::vector<FileSetInfo>& sets, const StampRange& range,
+                         const FileSink& write_file, const ByteSink& write_index);
+
 // Writes each JPEG frame of `range` to out_dir as NNNNNN.jpg, each text or
 // event text as NNNNNN.txt and each event list (the engine's binary form) as
 // NNNNNN.evl, numbered from 000001 in stored order, plus kExportIndexFile.
@@ -44,10 +60,6 @@ struct ExportCounts {
 ExportCounts ExportToFolder(FileSystem& files, const StoreFolder& store,
                             const std::vector<FileSetInfo>& sets, const StampRange& range,
                             FileSystem& out_files, const std::string& out_dir);
-
-// Receives the stream's bytes in order; throws CommandError when it cannot
-// take them.
-using ByteSink = std::function<void(std::string_view bytes)>;
 
 // Writes the JPEG frames of `range` (and with `with_texts` the texts and
 // events, with the content types the engine reads) as parts

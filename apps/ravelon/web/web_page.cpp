@@ -41,7 +41,8 @@ const std::string& WebPageHtml() {
       <button id="go-live" type="button">Live</button>
       <label>Day <input id="day" type="date"></label>
       <span id="range"></span>
-      <a id="download" hidden>Download</a>
+      <span id="downloads" hidden>Download <a id="download">pictures (.mjpg)</a>
+        <a id="download-files">files (.tar)</a></span>
     </div>
     <div id="timeline" title="Click a recorded span to play it from there"></div>
     <div id="hours"><span>00</span><span>06</span><span>12</span><span>18</span><span>24</span></div>
@@ -114,7 +115,7 @@ function goLive() {
   if (!selected) return;
   $("live").src = sourcePath(selected, "live.mjpg");
   $("range").textContent = "live";
-  $("download").hidden = true;
+  $("downloads").hidden = true;
 }
 
 async function loadTimeline() {
@@ -150,7 +151,8 @@ function play(event) {
   $("live").src = sourcePath(selected, "playback.mjpg" + query);
   $("range").textContent = from.slice(11) + " to " + span.to.slice(11, 19);
   $("download").href = sourcePath(selected, "export.mjpg" + query);
-  $("download").hidden = false;
+  $("download-files").href = sourcePath(selected, "export.tar" + query);
+  $("downloads").hidden = false;
   let mark = $("timeline").querySelector(".chosen");
   if (!mark) {
     mark = document.createElement("div");

@@ -3,8 +3,10 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -17,6 +19,7 @@
 #include "store/frame_range.h"
 #include "web/recorded_spans.h"
 #include "web/status_report.h"
+#include "web/tar_stream.h"
 #include "web/web_limits.h"
 #include "web/web_page.h"
 
@@ -68,11 +71,9 @@ void Refuse(httplib::Response& res, int status, const std::string& text) {
   res.set_content(text + "\n", "text/plain; charset=utf-8");
 }
 
-// A stream has no length: it ends when the connection closes.
-void SetStreamHeaders(httplib::Response& res) {
-  res.set_header("Cache-Control", "no-store");
-  res.set_header("Connection", "close");
-}
+// A stream has no length: it ends when the connection closes (the server
+// closes every connection after one request).
+void SetStreamHeaders(httplib::Response& res) { res.set_header("Cache-Control", "no-store"); }
 
 }  // namespace
 
@@ -259,27 +260,103 @@ struct WebServer::State {
     server.Get(R"(/sources/([^/]+)/(playback|export)\.mjpg)",
                [this](const httplib::Request& req, httplib::Response& res) {
                  const int source = FindSource(req, res);
-                 if (source < 0) return;
-                 const bool playback = req.matches[2].str() == "playback";
                  StampRange range;
+                 if (source < 0 || !ReadRange(req, res, range)) return;
+                 const bool playback = req.matches[2].str() == "playback";
                  double speed = 0;
-                 try {
-                   range.from = ParseStampArgument(req.get_param_value("from"), false, "from");
-                   range.to = ParseStampArgument(req.get_param_value("to"), true, "to");
-                   if (playback)
+                 if (playback) {
+                   try {
                      speed = req.has_param("speed") ? std::stod(req.get_param_value("speed")) : 1;
-                 } catch (const std::exception& e) {
-                   return Refuse(res, 400, e.what());
-                 }
-                 if (playback && !(speed >= kMinPlaybackSpeed && speed <= kMaxPlaybackSpeed))
-                   return Refuse(res, 400, "speed must lie between 0.1 and 64");
-                 if (!playback) {
-                   res.set_header("Content-Disposition",
-                                  "attachment; filename=\"" + sources.names[source] + "-" +
-                                      FormatStampKey(range.from).substr(0, 10) + ".mjpg\"");
+                   } catch (const std::exception&) {
+                     speed = -1;
+                   }
+                   if (!(speed >= kMinPlaybackSpeed && speed <= kMaxPlaybackSpeed))
+                     return Refuse(res, 400, "speed must lie between 0.1 and 64");
+                 } else {
+                   SetDownloadName(res, DownloadName(source, range) + ".mjpg");
                  }
                  ServeRange(source, range, speed, res);
                });
+    server.Get(R"(/sources/([^/]+)/export\.tar)",
+               [this](const httplib::Request& req, httplib::Response& res) {
+                 const int source = FindSource(req, res);
+                 StampRange range;
+                 if (source < 0 || !ReadRange(req, res, range)) return;
+                 SetDownloadName(res, DownloadName(source, range) + ".tar");
+                 ServeArchive(source, range, DownloadName(source, range), res);
+               });
+  }
+
+  // The `from` and `to` of a request; false after answering 400.
+  static bool ReadRange(const httplib::Request& req, httplib::Response& res, StampRange& range) {
+    try {
+      range.from = ParseStampArgument(req.get_param_value("from"), false, "from");
+      range.to = ParseStampArgument(req.get_param_value("to"), true, "to");
+      return true;
+    } catch (const CommandError& e) {
+      Refuse(res, 400, e.what());
+      return false;
+    }
+  }
+
+  // "cam-2026-12-06": the source's name with only the characters every file
+  // system and header takes (a name is the user's, and ends up in a header
+  // and in the paths of an archive), and the range's first day.
+  std::string DownloadName(int source, const StampRange& range) const {
+    std::string name = sources.names[source];
+    for (char& c : name)
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
+    return name + "-" + FormatStampKey(range.from).substr(0, 10);
+  }
+
+  static void SetDownloadName(httplib::Response& res, const std::string& file) {
+    res.set_header("Content-Disposition", "attachment; filename=\"" + file + "\"");
+  }
+
+  // The range as the files `store export --out` writes, in one tar archive
+  // under the folder `folder`; the index comes last, kept in a temporary
+  // file meanwhile (a long range has millions of lines).
+  void ServeArchive(int source, const StampRange& range, const std::string& folder,
+                    httplib::Response& res) {
+    if (!TakeStream(res)) return;
+    SetStreamHeaders(res);
+    res.set_content_provider(
+        "application/x-tar",
+        [folder, store_folder = StoreFolderOf(source), range](size_t, httplib::DataSink& sink) {
+          const std::unique_ptr<FileSystem> files = NewPosixFileSystem();
+          std::vector<FileSetInfo> sets;
+          std::string error;
+          StoreReader(*files, store_folder).ListFileSets(sets, error);
+          const std::unique_ptr<std::FILE, int (*)(std::FILE*)> index(std::tmpfile(), std::fclose);
+          if (!index) return false;
+          TarStream tar([&sink](std::string_view bytes) {
+            if (!sink.write(bytes.data(), bytes.size())) throw CommandError("the client left");
+          });
+          try {
+            ExportFiles(
+                *files, StoreFolder{store_folder, true, store_folder}, sets, range,
+                [&](const std::string& name, std::string_view bytes) {
+                  tar.Add(folder + "/" + name, bytes);
+                },
+                [&](std::string_view line) {
+                  if (std::fwrite(line.data(), 1, line.size(), index.get()) != line.size())
+                    throw CommandError("cannot keep the index");
+                });
+            const int64_t size = std::ftell(index.get());
+            std::rewind(index.get());
+            tar.Add(folder + "/" + std::string(kExportIndexFile), size, [&](const ByteSink& out) {
+              char buffer[64 * 1024];
+              for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, index.get())) > 0;)
+                out(std::string_view(buffer, n));
+            });
+            tar.Finish();
+          } catch (const CommandError&) {
+            return false;
+          }
+          sink.done();
+          return true;
+        },
+        [this](bool) { streams.fetch_sub(1); });
   }
 
   WebSources sources;

@@ -6,9 +6,13 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <future>
 #include <regex>
 
+#include "ravelon/store_reader.h"
+#include "store/frame_export.h"
 #include "store/jpeg_codec.h"
 #include "support/temp_folder.h"
 #include "tests/store_recording.h"
@@ -185,6 +189,44 @@ TEST_F(WebServerTest, PlaybackAndDownloadGiveTheStoredPicturesInOrder) {
   const double recorded = seconds(parts.back().stamp) - seconds(parts.front().stamp);
   EXPECT_GT(recorded, 4);
   EXPECT_GE(std::chrono::duration<double>(took).count(), (recorded - 2) / 16);
+}
+
+// The archive, unpacked by tar, holds what `store export --out` writes.
+TEST_F(WebServerTest, ArchiveDownloadUnpacksToTheExportedFolder) {
+  const httplib::Result archive =
+      Client().Get("/sources/cam/export.tar?from=2026-12-06%2022:50&to=2026-12-06%2022:51");
+  ASSERT_TRUE(archive);
+  ASSERT_EQ(archive->status, 200);
+  EXPECT_EQ(archive->get_header_value("Content-Disposition"),
+            "attachment; filename=\"cam-2026-12-06.tar\"");
+  EXPECT_EQ(archive->body.size() % 512, 0u);
+  folder_.Write("cam.tar", archive->body);
+  std::filesystem::create_directory(folder_.Path("unpacked"));
+  ASSERT_EQ(std::system(
+                ("tar -xf " + folder_.Path("cam.tar") + " -C " + folder_.Path("unpacked")).c_str()),
+            0);
+
+  const std::unique_ptr<FileSystem> files = NewPosixFileSystem();
+  const std::string store = folder_.Path("cam") + "/";
+  std::vector<FileSetInfo> sets;
+  std::string error;
+  ASSERT_TRUE(StoreReader(*files, store).ListFileSets(sets, error));
+  const ExportCounts exported =
+      ExportToFolder(*files, StoreFolder{store, true, store}, sets,
+                     {ToStampKey(20261206, 225000000), ToStampKey(20261206, 225100999)}, *files,
+                     folder_.Path("exported"));
+  EXPECT_EQ(exported.pictures, std::ssize(testing::Recorded().pictures));
+  EXPECT_GT(exported.texts, 0);
+  size_t compared = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_.Path("exported"))) {
+    const std::string name = entry.path().filename();
+    if (name == "index.tsv") continue;
+    EXPECT_EQ(folder_.Read("unpacked/cam-2026-12-06/" + name), folder_.Read("exported/" + name))
+        << name;
+    ++compared;
+  }
+  EXPECT_EQ(compared, static_cast<size_t>(exported.Exported()));
+  EXPECT_EQ(folder_.Read("unpacked/cam-2026-12-06/index.tsv"), folder_.Read("exported/index.tsv"));
 }
 
 TEST_F(WebServerTest, EveryPathAsksForTheLoginWhenOneIsSet) {
