@@ -6,7 +6,10 @@ std::shared_ptr<FilterResult> FrameTap::process(std::shared_ptr<MediaFrame>& fra
   ++frames_;
   if (frame) {
     bytes_ += frame->getDataLength();
-    if (live_ && frame->getDataType() == kJpeg) live_->Publish(frame->getDataBlock().View());
+    if (live_ && frame->getDataType() == kJpeg) {
+      const auto now = LiveFrames::Clock::now();
+      if (live_->Due(now)) live_->Publish(frame->getDataBlock().View(), now);
+    }
   }
   return std::make_shared<SimpleFilterResult>(0, frame);
 }

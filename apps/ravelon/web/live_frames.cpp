@@ -2,7 +2,13 @@
 
 namespace ravelon::cli {
 
-void LiveFrames::Publish(std::string_view jpeg) {
+bool LiveFrames::Due(Clock::time_point now) const {
+  return watchers_ > 0 ||
+         now - Clock::time_point(Clock::duration(published_at_)) >= kUnwatchedInterval;
+}
+
+void LiveFrames::Publish(std::string_view jpeg, Clock::time_point now) {
+  published_at_ = now.time_since_epoch().count();
   // The copy is made before the lock, so readers wait only for the swap.
   auto bytes = std::make_shared<const std::string>(jpeg);
   {

@@ -77,6 +77,19 @@ TEST(LiveFramesTest, ReadersGetTheNewestFrameAndNeverWaitPastClose) {
   EXPECT_EQ(live.WaitNewer(0, 10s).jpeg, nullptr) << "a closed board lets every reader go";
 }
 
+TEST(LiveFramesTest, UnwatchedBoardsTakeAPictureASecond) {
+  LiveFrames live;
+  const LiveFrames::Clock::time_point start(std::chrono::hours(1));
+  EXPECT_TRUE(live.Due(start)) << "the first picture";
+  live.Publish("one", start);
+  EXPECT_FALSE(live.Due(start + 999ms));
+  EXPECT_TRUE(live.Due(start + 1s));
+  live.AddWatcher();
+  EXPECT_TRUE(live.Due(start + 1ms)) << "a watched board takes every picture";
+  live.RemoveWatcher();
+  EXPECT_FALSE(live.Due(start + 1ms));
+}
+
 // The text exposition format: comments, then samples `name{labels} value`.
 void ExpectPrometheusText(const std::string& text) {
   const std::regex sample(

@@ -136,6 +136,7 @@ struct WebServer::State {
   void ServeLive(int source, httplib::Response& res) {
     if (!TakeStream(res)) return;
     std::shared_ptr<LiveFrames> live = sources.live[source];
+    live->AddWatcher();
     SetStreamHeaders(res);
     res.set_content_provider(
         kStreamType,
@@ -152,7 +153,10 @@ struct WebServer::State {
           sent_at = SteadyClock::now();
           return WritePart(sink, *frame.jpeg, "");
         },
-        [this](bool) { streams.fetch_sub(1); });
+        [this, live](bool) {
+          live->RemoveWatcher();
+          streams.fetch_sub(1);
+        });
   }
 
   // The frames of a range as a multipart stream: paced as recorded (scaled
