@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <optional>
 #include <string>
 
 #include "cli/registry_options.h"
@@ -19,6 +20,11 @@ struct ConfigOptions {
   std::string key;         // export: the key to write; "" for the registry root
   // add-source: the values given on its command line, by value name.
   std::map<std::string, std::string, std::less<>> given;
+  // web-login: the user, and the password of --password (nullopt: read a
+  // line of standard input); --off removes the login instead.
+  std::string user;
+  std::optional<std::string> password;
+  bool off = false;
 };
 
 int ListConfig(const ConfigOptions& options);
@@ -28,5 +34,6 @@ int AddSource(const ConfigOptions& options);
 int DeleteConfig(const ConfigOptions& options);
 int ImportRegFile(const ConfigOptions& options);
 int ExportRegFile(const ConfigOptions& options);
+int SetWebLogin(const ConfigOptions& options);
 
 }  // namespace ravelon::cli

@@ -7,6 +7,7 @@
 //   ravelon config add-source NAME [--url PATH --address HOST --port N ...]
 //   ravelon config import FILE|-
 //   ravelon config export [FILE|-] [--key KEY]
+//   ravelon config web-login USER [--password TEXT] | --off
 //
 // --registry FILE and --root ROOT may go before or after the subcommand.
 #include <memory>
@@ -101,6 +102,20 @@ void AddConfigCommand(CLI::App& app, Action& action) {
   exported->add_option("--key", o->key,
                        "the key to export: a path below HKEY_LOCAL_MACHINE, or one that begins "
                        "with HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER (default: the root)");
+  CLI::App* web = AddAction(*config, "web-login",
+                            "Sets the user and password that the web view of `record --http` "
+                            "asks for, or removes them",
+                            action, o, SetWebLogin);
+  CLI::Option* user = web->add_option("user", o->user, "the user name");
+  CLI::Option* password =
+      web->add_option_function<std::string>(
+             "--password", [o](const std::string& text) { o->password = text; },
+             "the password (default: one line of standard input, which keeps it out of the "
+             "shell's history)")
+          ->option_text("TEXT");
+  web->add_flag("--off", o->off, "remove the login: the web view asks for none")
+      ->excludes(user)
+      ->excludes(password);
   config->footer(
       "Sources are the keys under ROOT\\Src\\ in HKEY_LOCAL_MACHINE; every value is text.");
 }

@@ -34,11 +34,12 @@ struct CommandResult {
 class CommandProcess {
  public:
   // Starts `program` (the built `ravelon` unless given; others are looked up
-  // on PATH) with `args`, in `folder` unless it is empty. When it cannot
-  // start, Started() is false and Wait() gives status -1 with the reason in
-  // `err`.
+  // on PATH) with `args`, in `folder` unless it is empty, reading the file
+  // `input`. When it cannot start, Started() is false and Wait() gives
+  // status -1 with the reason in `err`.
   explicit CommandProcess(std::vector<std::string> args, const std::string& folder = "",
-                          const char* program = RAVELON_COMMAND) {
+                          const char* program = RAVELON_COMMAND,
+                          const std::string& input = "/dev/null") {
     args.insert(args.begin(), program);
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
@@ -46,7 +47,7 @@ class CommandProcess {
     const std::string out = output_.Path("out"), err = output_.Path("err");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT,
                                      0600);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT,
@@ -113,8 +114,9 @@ inline std::vector<std::string> Words(const std::string& line) {
 
 inline CommandResult RunCommand(std::vector<std::string> args,
                                 std::chrono::milliseconds limit = std::chrono::seconds(60),
-                                const std::string& folder = "") {
-  return CommandProcess(std::move(args), folder).Wait(limit);
+                                const std::string& folder = "",
+                                const std::string& input = "/dev/null") {
+  return CommandProcess(std::move(args), folder, RAVELON_COMMAND, input).Wait(limit);
 }
 
 }  // namespace ravelon::cli::testing

@@ -1,0 +1,132 @@
+// The web view's login: Basic headers, the stored hash, the registry values
+// (shut when half written) and `ravelon config web-login` end to end.
+#include "web/web_login.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include "support/temp_folder.h"
+#include "tests/command_process.h"
+
+namespace ravelon::cli {
+namespace {
+
+// "open:sesame" with 1,000 iterations and the salt 00 01 .. 0f, made by
+// another PBKDF2 (Python's hashlib), so the format cannot drift unseen.
+std::string Stored(
+    const std::string& iterations, const std::string& salt = "000102030405060708090a0b0c0d0e0f",
+    const std::string& hash = "dc8155d842a2922cc4ca2316b79c305976de868c327eb4f543f583d450f440fa") {
+  return "pbkdf2-sha256$" + iterations + "$" + salt + "$" + hash;
+}
+const std::string kKnownHash = Stored("1000");
+
+std::string Basic(std::string_view credentials) {
+  std::string encoded(4 * ((credentials.size() + 2) / 3) + 1, '\0');
+  encoded.resize(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
+                                 reinterpret_cast<const unsigned char*>(credentials.data()),
+                                 static_cast<int>(credentials.size())));
+  return "Basic " + encoded;
+}
+
+TEST(WebLoginTest, AuthorizationAllowsOnlyTheRightBasicCredentials) {
+  const std::string right = Basic("admin:open:sesame");  // one '=' of padding
+  const std::tuple<std::string, std::string, bool> cases[] = {
+      {"admin", right, true},
+      {"a", Basic("a:open:sesame"), true},      // two '='
+      {"adm", Basic("adm:open:sesame"), true},  // none
+      {"admin", " basic \t" + right.substr(6) + " ", true},
+      {"admin", Basic("admin:open"), false},
+      {"admin", Basic("Admin:open:sesame"), false},
+      {"admin", Basic("admin"), false},
+      {"admin", "Bearer" + right.substr(5), false},
+      {"admin", "Basic YW=taW46b3Blbjpz", false},
+      {"admin", "", false},
+      {"admin", right + std::string(1100, ' '), false},
+      {"", Basic(":open:sesame"), false},
+  };
+  for (const auto& [user, header, allows] : cases)
+    EXPECT_EQ(AuthorizationAllows({user, kKnownHash}, header), allows) << header;
+}
+
+TEST(WebLoginTest, PasswordMatchesOnlyAWellFormedHashOfIt) {
+  const std::string hash = HashPassword("open:sesame");
+  const std::pair<std::string, bool> cases[] = {
+      {kKnownHash, true},
+      {hash, true},
+      {Stored("1001"), false},
+      {Stored("0"), false},
+      {Stored("2000000000"), false},  // minutes of work if it were tried
+      {Stored("1000", "00102030405060708090a0b0c0d0e0f"), false},
+      {kKnownHash + "$", false},
+  };
+  for (const auto& [stored, matches] : cases)
+    EXPECT_EQ(PasswordMatches("open:sesame", stored), matches) << stored;
+  EXPECT_NE(hash, HashPassword("open:sesame"));  // a new salt each time
+}
+
+// Whether the login read is asked for and lets the right credentials in;
+// none lets an empty user in.
+void ExpectLogin(RegistryStore& store, const RegistryOptions& options, bool required,
+                 bool right_passes) {
+  const WebLogin login = ReadWebLogin(store, options);
+  EXPECT_EQ(login.Required(), required);
+  EXPECT_EQ(AuthorizationAllows(login, Basic("admin:open:sesame")), right_passes);
+  EXPECT_FALSE(AuthorizationAllows(login, Basic(":open:sesame")));
+}
+
+TEST(WebLoginTest, ReadsWritesAndDeletesThroughTheStoreAndFailsClosed) {
+  const ravelon::testing::TempFolder folder;
+  std::string error;
+  const auto store = NewSqliteRegistryStore(folder.Path("reg.db"), error);
+  ASSERT_NE(store, nullptr) << error;
+  // Values written straight into the key, whether a login is asked, whether
+  // the right credentials pass.
+  const std::tuple<std::vector<RegistryValue>, bool, bool> cases[] = {
+      {{{"user", kRegSz, "admin"}, {"passwordhash", kRegSz, kKnownHash}}, true, true},
+      {{{"User", kRegSz, "admin"}}, true, false},
+      {{{"PasswordHash", kRegSz, kKnownHash}}, true, false},
+  };
+  for (const auto& [values, required, right_passes] : cases) {
+    store->DeleteKey(kHkeyLocalMachine, "Ravelon\\Web");
+    RegistryKey key = 0;
+    ASSERT_EQ(store->CreateKey(kHkeyLocalMachine, "Ravelon\\Web", key), kRegSuccess);
+    ASSERT_EQ(store->SetValues(key, values), kRegSuccess);
+    store->CloseKey(key);
+    ExpectLogin(*store, {}, required, right_passes);
+  }
+  WriteWebLogin(*store, {}, {"admin", kKnownHash});
+  ExpectLogin(*store, {}, true, true);
+  ExpectLogin(*store, {.file = "", .root = "Other"}, false, false);
+  DeleteWebLogin(*store, {});
+  ExpectLogin(*store, {}, false, false);
+  DeleteWebLogin(*store, {});  // nothing left to remove: no error
+}
+
+TEST(WebLoginTest, ConfigCommandSetsAndRemovesTheLogin) {
+  const ravelon::testing::TempFolder folder;
+  folder.Write("typed", "n3w pass\r\n");
+  folder.Write("long", std::string(257, 'x') + "\n");
+  // Arguments, standard input, exit status, text of standard error, and the
+  // credentials that then pass ("" when no login is asked).
+  const std::tuple<std::string, std::string, int, std::string, std::string> steps[] = {
+      {"admin --password open:sesame", "/dev/null", 0, "", "admin:open:sesame"},
+      {"admin", folder.Path("typed"), 0, "", "admin:n3w pass"},
+      {"admin", "/dev/null", 1, "no password", "admin:n3w pass"},
+      {"admin", folder.Path("long"), 1, "longer than 256", "admin:n3w pass"},
+      {"--off", "/dev/null", 0, "", ""},
+  };
+  for (const auto& [args, input, status, err, passes] : steps) {
+    const auto run = testing::RunCommand(testing::Words("config web-login --registry r.db " + args),
+                                         std::chrono::seconds(60), folder.Path(), input);
+    EXPECT_EQ(run.status, status) << args << run.err;
+    EXPECT_NE(run.err.find(err), std::string::npos) << run.err;
+    EXPECT_EQ((run.out + run.err).find("sesame"), std::string::npos);
+    std::string error;
+    const WebLogin login = ReadWebLogin(*NewSqliteRegistryStore(folder.Path("r.db"), error), {});
+    EXPECT_TRUE(passes.empty() ? !login.Required() : AuthorizationAllows(login, Basic(passes)))
+        << args;
+  }
+}
+
+}  // namespace
+}  // namespace ravelon::cli
