@@ -12,6 +12,8 @@
 #include "cli/text.h"
 #include "config/registry_tree.h"
 #include "record/record_run.h"
+#include "web/login_check.h"
+#include "web/web_login.h"
 #include "web/web_server.h"
 
 namespace ravelon::cli {
@@ -79,6 +81,15 @@ int Record(RecordOptions& o) {
     o.run.min_level = o.quiet == 1 ? kDebugConfiguration : kDebugError;
   } else if (o.verbose > 0) {
     o.run.min_level = kDebugConnection;
+  }
+  if (!o.run.http.empty()) {
+    const WebLogin login = ReadWebLogin(*OpenRegistry(o.registry, /*create=*/false), o.registry);
+    if (login.Required()) {
+      auto check = std::make_shared<LoginCheck>(login);
+      o.run.http_allow = [check](const std::string& authorization) {
+        return check->Allows(authorization);
+      };
+    }
   }
   RecorderSettings settings;
   settings.registry_file = o.registry.File();

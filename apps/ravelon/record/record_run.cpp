@@ -96,6 +96,12 @@ int RunRecorder(std::vector<SourcePlan> plans, RecorderSettings settings,
               "Web view on http://" +
                   (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
                   std::to_string(port) + "/");
+    const bool loopback = host == "localhost" || host == "::1" || host.starts_with("127.");
+    if (!loopback && !options.http_allow) {
+      log.Write("ravelon", kDebugConfiguration,
+                "The web view is open to every client that reaches " + host +
+                    ": set a login with `ravelon config web-login`.");
+    }
   }
 
   using Clock = std::chrono::steady_clock;

@@ -7,6 +7,7 @@
 
 #include "support/temp_folder.h"
 #include "tests/command_process.h"
+#include "web/login_check.h"
 
 namespace ravelon::cli {
 namespace {
@@ -46,6 +47,18 @@ TEST(WebLoginTest, AuthorizationAllowsOnlyTheRightBasicCredentials) {
   };
   for (const auto& [user, header, allows] : cases)
     EXPECT_EQ(AuthorizationAllows({user, kKnownHash}, header), allows) << header;
+}
+
+// Headers that passed are remembered; nothing else passes because of them.
+TEST(WebLoginTest, CheckRemembersOnlyHeadersThatPassed) {
+  LoginCheck check({"admin", kKnownHash});
+  const std::string right = Basic("admin:open:sesame");
+  const std::pair<std::string, bool> requests[] = {
+      {Basic("admin:wrong"), false},      {right, true},        {right, true},
+      {Basic("admin:wrong"), false},      {right + "x", false}, {"", false},
+      {"basic " + right.substr(6), true}, {right, true},
+  };
+  for (const auto& [header, allows] : requests) EXPECT_EQ(check.Allows(header), allows) << header;
 }
 
 TEST(WebLoginTest, PasswordMatchesOnlyAWellFormedHashOfIt) {

@@ -1,6 +1,7 @@
 // `ravelon record --http` as a user runs it: a recorder of a test camera
 // serves its live stream, and a second recorder records that stream.
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <algorithm>
 #include <regex>
@@ -63,6 +64,34 @@ TEST(WebRecordE2eTest, LiveStreamRecordedByASecondRecorderHoldsTheCamerasFrames)
   std::set<std::string> distinct;
   for (const StoredFrame& f : relayed) distinct.insert(f.data);
   EXPECT_EQ(distinct.size(), relayed.size());
+}
+
+// A login set with `config web-login` guards every path of the view.
+TEST(WebRecordE2eTest, LoginSetInTheRegistryGuardsTheView) {
+  ravelon::testing::TempFolder folder;
+  const std::string registry = folder.Path("registry.db");
+  ASSERT_EQ(RunCommand({"config", "add-source", "cam", "--registry", registry, "--address",
+                        "127.0.0.1", "--port", "9"})
+                .status,
+            0);
+  ASSERT_EQ(RunCommand({"config", "web-login", "admin", "--password", "open sesame", "--registry",
+                        registry})
+                .status,
+            0);
+  CommandProcess recorder(
+      {"record", "--registry", registry, "--http", "127.0.0.1:0", "--status", "lines"});
+  ASSERT_TRUE(recorder.WaitForOutput("Web view on", 20s)) << recorder.Out();
+  std::smatch port;
+  const std::string out = recorder.Out();
+  ASSERT_TRUE(std::regex_search(out, port, std::regex("Web view on http://127.0.0.1:([0-9]+)/")));
+  httplib::Client client("127.0.0.1", std::stoi(port[1]));
+  EXPECT_EQ(client.Get("/api/status")->status, 401);
+  client.set_basic_auth("admin", "open sesam");
+  EXPECT_EQ(client.Get("/api/status")->status, 401);
+  client.set_basic_auth("admin", "open sesame");
+  EXPECT_EQ(client.Get("/api/status")->status, 200);
+  EXPECT_EQ(client.Get("/sources/cam/timeline")->status, 200);
+  EXPECT_EQ(out.find("open sesame"), std::string::npos);
 }
 
 }  // namespace

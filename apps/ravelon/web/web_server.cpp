@@ -21,6 +21,7 @@
 #include "web/status_report.h"
 #include "web/tar_stream.h"
 #include "web/web_limits.h"
+#include "web/web_login.h"
 #include "web/web_page.h"
 
 namespace ravelon::cli {
@@ -389,7 +390,7 @@ WebServer::WebServer(WebSources sources) : state_(std::make_unique<State>(std::m
   s.server.set_pre_routing_handler([&s](const httplib::Request& req, httplib::Response& res) {
     if (!s.sources.allow || s.sources.allow(req.get_header_value("Authorization")))
       return httplib::Server::HandlerResponse::Unhandled;
-    res.set_header("WWW-Authenticate", "Basic realm=\"ravelon\", charset=\"UTF-8\"");
+    res.set_header("WWW-Authenticate", AuthenticateChallenge());
     Refuse(res, 401, "this view needs a login");
     return httplib::Server::HandlerResponse::Handled;
   });
