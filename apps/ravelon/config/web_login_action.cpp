@@ -11,6 +11,7 @@
 #include "cli/command.h"
 #include "config/config_actions.h"
 #include "web/web_login.h"
+#include "web/web_login_store.h"
 
 namespace ravelon::cli {
 namespace {

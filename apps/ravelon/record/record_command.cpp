@@ -14,6 +14,7 @@
 #include "record/record_run.h"
 #include "web/login_check.h"
 #include "web/web_login.h"
+#include "web/web_login_store.h"
 #include "web/web_server.h"
 
 namespace ravelon::cli {

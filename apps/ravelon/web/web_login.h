@@ -5,16 +5,13 @@
 // stored.
 //
 // The hash's text: "pbkdf2-sha256$ITERATIONS$SALTHEX$HASHHEX" (a 16-byte salt,
-// a 32-byte hash, lower-case hex). Pure functions apart from the store's;
-// any thread.
+// a 32-byte hash, lower-case hex). Reading and writing it: web_login_store.h.
+// Pure functions; any thread.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
-
-#include "cli/registry_options.h"
-#include "ravelon/registry_store.h"
 
 namespace ravelon::cli {
 
@@ -46,16 +43,5 @@ bool AuthorizationAllows(const WebLogin& login, std::string_view authorization_h
 
 // The "WWW-Authenticate" value sent with a 401 answer.
 std::string AuthenticateChallenge();
-
-// The login under RegistryOptions::Root() + "Web\". A missing key, or one
-// with neither value, asks no login. Throws CommandError when the store
-// cannot be read.
-WebLogin ReadWebLogin(RegistryStore& store, const RegistryOptions& options);
-
-// Writes both values at once, so a reader never sees one without the other.
-void WriteWebLogin(RegistryStore& store, const RegistryOptions& options, const WebLogin& login);
-
-// Removes the two values; nothing when they are not there.
-void DeleteWebLogin(RegistryStore& store, const RegistryOptions& options);
 
 }  // namespace ravelon::cli

@@ -8,6 +8,7 @@
 #include "support/temp_folder.h"
 #include "tests/command_process.h"
 #include "web/login_check.h"
+#include "web/web_login_store.h"
 
 namespace ravelon::cli {
 namespace {
