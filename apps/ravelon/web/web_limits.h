@@ -16,6 +16,11 @@ inline constexpr int kMaxWebStreams = 32;
 // A client that takes no bytes for this long is cut off: a stalled browser
 // gives its thread back instead of holding it forever.
 inline constexpr std::chrono::seconds kWebWriteTimeout{5};
+// The kernel's send buffer of a client's connection. Left alone, Linux grows
+// it to megabytes, and a slow viewer then falls seconds behind before it
+// skips a picture, and a stalled one is noticed only once megabytes have
+// queued; this holds a few pictures of a usual camera.
+inline constexpr int kWebSendBufferBytes = 256 * 1024;
 // How long a stream waits for a new frame before it checks whether the
 // server is stopping; also how quickly a stopping server lets streams go.
 inline constexpr std::chrono::milliseconds kStreamWaitSlice{250};

@@ -140,13 +140,16 @@ async function loadTimeline() {
 }
 
 // A click plays from that moment to the end of the span it falls in (or the
-// next span after it).
+// next span after it). A short span is a sliver of a pixel, so a click
+// within two pixels of one counts as on it.
 function play(event) {
   const box = $("timeline").getBoundingClientRect();
   const at = (event.clientX - box.left) / box.width * 86400;
-  const span = spans.find((s) => secondsOfDay(s.to) >= at);
+  const slack = 2 / box.width * 86400;
+  const span = spans.find((s) => secondsOfDay(s.to) + slack >= at);
   if (!selected || !span) return;
-  const from = stampAt($("day").value, Math.max(at, secondsOfDay(span.from)));
+  const start = Math.min(Math.max(at, secondsOfDay(span.from)), secondsOfDay(span.to));
+  const from = stampAt($("day").value, start);
   const query = "?from=" + encodeURIComponent(from) + "&to=" + encodeURIComponent(span.to);
   $("live").src = sourcePath(selected, "playback.mjpg" + query);
   $("range").textContent = from.slice(11) + " to " + span.to.slice(11, 19);
@@ -159,7 +162,7 @@ function play(event) {
     mark.className = "chosen";
     $("timeline").appendChild(mark);
   }
-  mark.style.left = (Math.max(at, secondsOfDay(span.from)) / 864) + "%";
+  mark.style.left = (start / 864) + "%";
 }
 
 $("timeline").onclick = play;

@@ -1,6 +1,7 @@
 #include "web/web_server.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <cctype>
@@ -385,6 +386,11 @@ WebServer::WebServer(WebSources sources) : state_(std::make_unique<State>(std::m
   // connection's close; and an idle kept-alive connection would hold one of
   // the server's threads for seconds.
   s.server.set_keep_alive_max_count(1);
+  // Set on the listening socket, so that every accepted connection has it.
+  s.server.set_socket_options([](int socket) {
+    httplib::default_socket_options(socket);
+    ::setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &kWebSendBufferBytes, sizeof kWebSendBufferBytes);
+  });
   s.server.set_payload_max_length(kMaxWebRequestBytes);
   s.server.set_default_headers({{"X-Content-Type-Options", "nosniff"}});
   s.server.set_pre_routing_handler([&s](const httplib::Request& req, httplib::Response& res) {
