@@ -123,6 +123,7 @@ TEST(StatusReportTest, MetricsAndStatusAreWellFormedWhateverTheNames) {
   odd.name = "back \"yard\"\\\ncam";
   odd.last_error = "Source answered 404 \"Not Found\"\n";
   const std::string metrics = FormatMetrics({plain, odd}, {123456, -1});
+  EXPECT_EQ(FormatMetrics({plain, odd}, {123456}), metrics) << "sizes not given are unknown";
   ExpectPrometheusText(metrics);
   for (const char* line :
        {"ravelon_frames_received_total{source=\"door\"} 120",
@@ -181,6 +182,8 @@ TEST(RecordedSpansTest, SpansAreTheSegmentsClippedToTheDay) {
             "{\"day\": \"2026-12-07\", \"spans\": [{\"from\": \"2026-12-07 00:00:00.000\", \"to\": "
             "\"2026-12-07 00:00:01.500\", \"set\": \"261206235950\", \"frames\": 44}]}\n");
   EXPECT_FALSE(RecordedSpansOfDay(files, "/nowhere/", 20261206, first, error));
+  ASSERT_TRUE(RecordedSpansOfDay(files, testing::kStoreFolder, 20261205, second, error));
+  EXPECT_TRUE(second.empty()) << "what the vector held before is gone";
 }
 
 }  // namespace

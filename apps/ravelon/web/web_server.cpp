@@ -175,11 +175,11 @@ struct WebServer::State {
           StoreReader(*files, folder).ListFileSets(sets, error);
           const StoreFolder store{folder, true, folder};
           bool ok = true;
+          // No real moment before the first frame: it goes out at once.
           StoredFrame previous;
-          bool first = true;
           ForEachFrameInRange(*files, store, sets, range, [&](int32_t, const StoredFrame& frame) {
             if (frame.data_type != kJpeg) return true;
-            if (!first && speed > 0) {
+            if (speed > 0) {
               const auto pause = std::chrono::milliseconds(static_cast<int64_t>(
                   static_cast<double>(MillisBetween(previous, frame)) / speed));
               if (WaitOrStop(std::min<std::chrono::milliseconds>(pause, kMaxPlaybackPause))) {
@@ -187,7 +187,6 @@ struct WebServer::State {
                 return false;
               }
             }
-            first = false;
             previous.date = frame.date;
             previous.time = frame.time;
             ok = WritePart(sink, frame.data, FormatStamp(frame.date, frame.time));

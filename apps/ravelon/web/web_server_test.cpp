@@ -178,6 +178,7 @@ TEST_F(WebServerTest, PlaybackAndDownloadGiveTheStoredPicturesInOrder) {
     }
     EXPECT_TRUE((*result)->body.ends_with("--ravelonframe--\r\n"));
   }
+  EXPECT_EQ(played->get_header_value("Cache-Control"), "no-store");
   EXPECT_EQ(downloaded->get_header_value("Content-Disposition"),
             "attachment; filename=\"cam-2026-12-06.mjpg\"");
   // Played at 16 times the recorded pace: the pictures span some seconds
