@@ -108,6 +108,15 @@ TEST_F(WebServerTest, EveryPathAnswersWithItsStatusAndTypeAndNoFileOutsideAStore
        "speed"},
       {"/sources/cam/playback.mjpg?from=2026-12-06&to=2026-12-06&speed=fast", 400, "text/plain",
        ""},
+      // The speeds at the limits play (a range with nothing in it); beyond, refused.
+      {"/sources/cam/playback.mjpg?from=2026-12-06%2001:00&to=2026-12-06%2001:01&speed=0.1", 200,
+       "multipart/x-mixed-replace", "--ravelonframe--"},
+      {"/sources/cam/playback.mjpg?from=2026-12-06%2001:00&to=2026-12-06%2001:01&speed=64", 200,
+       "multipart/x-mixed-replace", "--ravelonframe--"},
+      {"/sources/cam/playback.mjpg?from=2026-12-06&to=2026-12-06&speed=0.09", 400, "text/plain",
+       "speed"},
+      {"/sources/cam/playback.mjpg?from=2026-12-06&to=2026-12-06&speed=64.5", 400, "text/plain",
+       "speed"},
       // Nothing but these paths exists: no path names a file.
       {"/etc/passwd", 404, "text/plain", "not found"},
       {"/../../etc/passwd", 404, "text/plain", ""},
