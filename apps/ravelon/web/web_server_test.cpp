@@ -64,9 +64,9 @@ class WebServerTest : public ::testing::Test {
     statuses[0].state = "receiving";
     statuses[0].frames = 44;
     statuses[0].store_folder = folder_.Path("cam") + "/";
-    statuses[1].name = "door";
-    server_ = std::make_unique<WebServer>(
-        WebSources{{"cam", "door"}, live_, [statuses] { return statuses; }, std::move(allow)});
+    statuses[1].name = "front door";
+    server_ = std::make_unique<WebServer>(WebSources{
+        {"cam", "front door"}, live_, [statuses] { return statuses; }, std::move(allow)});
     port_ = server_->Start({"127.0.0.1", 0});
   }
 
@@ -96,12 +96,12 @@ TEST_F(WebServerTest, EveryPathAnswersWithItsStatusAndTypeAndNoFileOutsideAStore
        "ravelon_frames_received_total{source=\"cam\"} 44"},
       {"/metrics", 200, "text/plain", "ravelon_store_bytes{source=\"cam\"} "},
       {"/sources/cam/latest.jpg", 200, "image/jpeg", "\xff\xd8"},
-      {"/sources/door/latest.jpg", 404, "text/plain", "no picture yet"},
+      {"/sources/front%20door/latest.jpg", 404, "text/plain", "no picture yet"},
       {"/sources/nobody/latest.jpg", 404, "text/plain", "no such source"},
       {"/sources/cam/timeline?day=2026-12-06", 200, "application/json",
        "{\"day\": \"2026-12-06\", \"spans\": [{\"from\": \"2026-12-06 22:50:00"},
       {"/sources/cam/timeline?day=2026-12-05", 200, "application/json", "\"spans\": []"},
-      {"/sources/door/timeline?day=2026-12-06", 200, "application/json", "\"spans\": []"},
+      {"/sources/front%20door/timeline?day=2026-12-06", 200, "application/json", "\"spans\": []"},
       {"/sources/cam/timeline?day=yesterday", 400, "text/plain", "day \"yesterday\""},
       {"/sources/cam/playback.mjpg?from=2026-12-06", 400, "text/plain", "to \"\""},
       {"/sources/cam/playback.mjpg?from=2026-12-06&to=2026-12-06&speed=0", 400, "text/plain",
@@ -188,6 +188,10 @@ TEST_F(WebServerTest, PlaybackAndDownloadGiveTheStoredPicturesInOrder) {
     EXPECT_TRUE((*result)->body.ends_with("--ravelonframe--\r\n"));
   }
   EXPECT_EQ(played->get_header_value("Cache-Control"), "no-store");
+  // A name's blank does not reach the header or a file name.
+  EXPECT_EQ(client.Get("/sources/front%20door/export.tar?from=2026-12-06&to=2026-12-06")
+                ->get_header_value("Content-Disposition"),
+            "attachment; filename=\"front_door-2026-12-06.tar\"");
   EXPECT_EQ(downloaded->get_header_value("Content-Disposition"),
             "attachment; filename=\"cam-2026-12-06.mjpg\"");
   // Played at 16 times the recorded pace: the pictures span some seconds
