@@ -9,13 +9,13 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <mutex>
 #include <thread>
 
 #include "cli/command.h"
 #include "ravelon/media_frame.h"
 #include "ravelon/store_reader.h"
+#include "record/log_sink.h"
 #include "store/frame_export.h"
 #include "store/frame_range.h"
 #include "web/recorded_spans.h"
@@ -59,13 +59,11 @@ int64_t MillisBetween(const StoredFrame& earlier, const StoredFrame& later) {
   return std::max<int64_t>(0, millis(later) - millis(earlier));
 }
 
+// The server's local time to the second, "2026-12-07 10:00:00".
 std::string LocalNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&now, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  return FormatLocalTime(std::chrono::duration_cast<std::chrono::milliseconds>(now).count())
+      .substr(0, 19);
 }
 
 void Refuse(httplib::Response& res, int status, const std::string& text) {
