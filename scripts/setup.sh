@@ -21,6 +21,7 @@ packages=(
   curl                 # a peer reader in bench/ingest_peers_bench.py: the cost of bytes read and dropped
   libcpp-httplib-dev   # cpp-httplib: the web view of `ravelon record --http`
   chromium chromium-driver  # headless Chromium, driven over WebDriver, tests the web view's page
+  prometheus           # promtool: Prometheus' own parser checks the web view's /metrics text
 )
 
 missing=()

@@ -2,11 +2,13 @@
 // the status and metrics texts and the recorded spans of a day.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <regex>
 #include <sstream>
 #include <thread>
 
 #include "cli/command.h"
+#include "support/temp_folder.h"
 #include "tests/store_recording.h"
 #include "web/live_frames.h"
 #include "web/recorded_spans.h"
@@ -137,6 +139,11 @@ TEST(StatusReportTest, MetricsAndStatusAreWellFormedWhateverTheNames) {
     EXPECT_NE(metrics.find(std::string(line) + "\n"), std::string::npos) << line;
   EXPECT_EQ(metrics.find("ravelon_store_bytes{source=\"back"), std::string::npos)
       << "an unknown store size is left out";
+  // Prometheus' own parser and linter take it as it is.
+  ravelon::testing::TempFolder folder;
+  folder.Write("metrics.txt", metrics);
+  EXPECT_EQ(std::system(("promtool check metrics < " + folder.Path("metrics.txt")).c_str()), 0)
+      << metrics;
 
   const std::string json = FormatStatusJson({plain, odd}, "2026-12-07 10:00:00");
   EXPECT_NE(json.find("\"now\": \"2026-12-07 10:00:00\""), std::string::npos);
