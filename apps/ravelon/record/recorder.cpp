@@ -67,6 +67,7 @@ class Recorder::Loop {
       runners_.back()->Start(FirstSaveAfterMs(i, plans_.size(), save_every_ms_));
     }
     last_sample_ = std::chrono::steady_clock::now();
+    Publish();  // the store folders, known once the sources are configured
     auto sampler = platform_->Loop().NewTimer([this] { Publish(); });
     sampler->SetInterval(1000);
     sampler->SetEnabled(true);
