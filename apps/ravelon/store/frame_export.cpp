@@ -126,10 +126,20 @@ ExportCounts ExportToFolder(FileSystem& files, const StoreFolder& store,
       });
 }
 
+std::string MultipartPartHead(std::string_view content_type, size_t length,
+                              const std::string& stamp) {
+  std::string head = "--" + std::string(kExportBoundary) +
+                     "\r\nContent-Type: " + std::string(content_type) +
+                     "\r\nContent-Length: " + std::to_string(length) + "\r\n";
+  if (!stamp.empty()) head += "X-Stamp: " + stamp + "\r\n";
+  return head + "\r\n";
+}
+
+std::string MultipartEnd() { return "--" + std::string(kExportBoundary) + "--\r\n"; }
+
 ExportCounts ExportMultipart(FileSystem& files, const StoreFolder& store,
                              const std::vector<FileSetInfo>& sets, const StampRange& range,
                              bool with_texts, const ByteSink& out) {
-  const std::string boundary = "--" + std::string(kExportBoundary);
   ExportCounts counts;
   counts.walk =
       ForEachFrameInRange(files, store, sets, range, [&](int32_t, const StoredFrame& frame) {
@@ -138,15 +148,14 @@ ExportCounts ExportMultipart(FileSystem& files, const StoreFolder& store,
           ++counts.left_out;
           return true;
         }
-        out(boundary + "\r\nContent-Type: " + kind->content_type +
-            "\r\nContent-Length: " + std::to_string(frame.data.size()) +
-            "\r\nX-Stamp: " + FormatStamp(frame.date, frame.time) + "\r\n\r\n");
+        out(MultipartPartHead(kind->content_type, frame.data.size(),
+                              FormatStamp(frame.date, frame.time)));
         out(frame.data);
         out("\r\n");
         CountWritten(frame.data_type, counts);
         return true;
       });
-  out(boundary + "--\r\n");
+  out(MultipartEnd());
   return counts;
 }
 

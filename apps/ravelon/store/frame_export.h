@@ -61,6 +61,13 @@ ExportCounts ExportToFolder(FileSystem& files, const StoreFolder& store,
                             const std::vector<FileSetInfo>& sets, const StampRange& range,
                             FileSystem& out_files, const std::string& out_dir);
 
+// The head of one part of an exported stream: the boundary line,
+// Content-Type, Content-Length and, unless `stamp` is empty, X-Stamp.
+std::string MultipartPartHead(std::string_view content_type, size_t length,
+                              const std::string& stamp);
+// The line that ends an exported stream.
+std::string MultipartEnd();
+
 // Writes the JPEG frames of `range` (and with `with_texts` the texts and
 // events, with the content types the engine reads) as parts
 //   --ravelonframe\r\nContent-Type: image/jpeg\r\nContent-Length: N\r\n

@@ -18,11 +18,11 @@ std::string Note(const SetListing& set) {
   return note;
 }
 
+}  // namespace
+
 int64_t SegmentFrames(const SegmentInfo& s) {
   return s.end_frame >= s.start_frame ? int64_t{s.end_frame} - s.start_frame + 1 : 0;
 }
-
-}  // namespace
 
 std::vector<SetListing> ReadListing(FileSystem& files, const StoreFolder& store) {
   std::vector<SetListing> listing;

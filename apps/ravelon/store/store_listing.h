@@ -26,6 +26,9 @@ std::vector<SetListing> ReadListing(FileSystem& files, const StoreFolder& store)
 std::string FormatListing(const StoreFolder& store, const std::vector<SetListing>& sets);
 std::string FormatListingJson(const StoreFolder& store, const std::vector<SetListing>& sets);
 
+// The frames a segment names; 0 for one that runs backwards.
+int64_t SegmentFrames(const SegmentInfo& segment);
+
 // "532 B", "4.2 KB", "12.3 MB" (1 KB = 1,024 bytes, as the engine counts its
 // size limit in MB of 1,048,576 bytes); "missing" for -1.
 std::string FormatBytes(int64_t bytes);

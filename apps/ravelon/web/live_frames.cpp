@@ -39,9 +39,4 @@ void LiveFrames::Close() {
   changed_.notify_all();
 }
 
-bool LiveFrames::Closed() const {
-  std::lock_guard lock(mutex_);
-  return closed_;
-}
-
 }  // namespace ravelon::cli

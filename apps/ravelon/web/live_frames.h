@@ -51,7 +51,6 @@ class LiveFrames {
 
   // Wakes every waiter for good: the server is stopping.
   void Close();
-  bool Closed() const;
 
  private:
   mutable std::mutex mutex_;

@@ -5,6 +5,7 @@
 
 #include "cli/json_text.h"
 #include "ravelon/store_reader.h"
+#include "store/store_listing.h"
 
 namespace ravelon::cli {
 namespace {
@@ -44,9 +45,8 @@ bool RecordedSpansOfDay(FileSystem& files, const std::string& prefix, int32_t da
       const StampKey start = ToStampKey(s.start_date, s.start_time);
       const StampKey end = std::max(start, ToStampKey(s.end_date, s.end_time));
       if (!range.Overlaps(start, end)) continue;
-      const int64_t frames =
-          s.end_frame >= s.start_frame ? int64_t{s.end_frame} - s.start_frame + 1 : 0;
-      spans.push_back({std::max(start, range.from), std::min(end, range.to), set->name, frames});
+      spans.push_back(
+          {std::max(start, range.from), std::min(end, range.to), set->name, SegmentFrames(s)});
     }
   }
   return true;

@@ -35,11 +35,7 @@ const std::string kStreamType =
 
 // One part of a multipart stream, in the form `store export --stdout` writes.
 bool WritePart(httplib::DataSink& sink, std::string_view jpeg, const std::string& stamp) {
-  std::string head =
-      "--" + std::string(kExportBoundary) +
-      "\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(jpeg.size()) + "\r\n";
-  if (!stamp.empty()) head += "X-Stamp: " + stamp + "\r\n";
-  head += "\r\n";
+  const std::string head = MultipartPartHead("image/jpeg", jpeg.size(), stamp);
   return sink.write(head.data(), head.size()) && sink.write(jpeg.data(), jpeg.size()) &&
          sink.write("\r\n", 2);
 }
@@ -70,6 +66,20 @@ void Refuse(httplib::Response& res, int status, const std::string& text) {
   res.status = status;
   res.set_content(text + "\n", "text/plain; charset=utf-8");
 }
+
+// A store folder's file sets as they are now, for one walk through them; a
+// folder that cannot be listed has none.
+struct OpenedStore {
+  explicit OpenedStore(const std::string& folder)
+      : files(NewPosixFileSystem()), store{folder, true, folder} {
+    std::string error;
+    StoreReader(*files, folder).ListFileSets(sets, error);
+  }
+
+  std::unique_ptr<FileSystem> files;
+  StoreFolder store;
+  std::vector<FileSetInfo> sets;
+};
 
 // A stream has no length: it ends when the connection closes (the server
 // closes every connection after one request).
@@ -167,31 +177,29 @@ struct WebServer::State {
     res.set_content_provider(
         kStreamType,
         [this, folder = StoreFolderOf(source), range, speed](size_t, httplib::DataSink& sink) {
-          const std::unique_ptr<FileSystem> files = NewPosixFileSystem();
-          std::vector<FileSetInfo> sets;
-          std::string error;
-          StoreReader(*files, folder).ListFileSets(sets, error);
-          const StoreFolder store{folder, true, folder};
+          const OpenedStore opened(folder);
           bool ok = true;
           // No real moment before the first frame: it goes out at once.
           StoredFrame previous;
-          ForEachFrameInRange(*files, store, sets, range, [&](int32_t, const StoredFrame& frame) {
-            if (frame.data_type != kJpeg) return true;
-            if (speed > 0) {
-              const auto pause = std::chrono::milliseconds(static_cast<int64_t>(
-                  static_cast<double>(MillisBetween(previous, frame)) / speed));
-              if (WaitOrStop(std::min<std::chrono::milliseconds>(pause, kMaxPlaybackPause))) {
-                ok = false;
-                return false;
-              }
-            }
-            previous.date = frame.date;
-            previous.time = frame.time;
-            ok = WritePart(sink, frame.data, FormatStamp(frame.date, frame.time));
-            return ok;
-          });
+          ForEachFrameInRange(
+              *opened.files, opened.store, opened.sets, range,
+              [&](int32_t, const StoredFrame& frame) {
+                if (frame.data_type != kJpeg) return true;
+                if (speed > 0) {
+                  const auto pause = std::chrono::milliseconds(static_cast<int64_t>(
+                      static_cast<double>(MillisBetween(previous, frame)) / speed));
+                  if (WaitOrStop(std::min<std::chrono::milliseconds>(pause, kMaxPlaybackPause))) {
+                    ok = false;
+                    return false;
+                  }
+                }
+                previous.date = frame.date;
+                previous.time = frame.time;
+                ok = WritePart(sink, frame.data, FormatStamp(frame.date, frame.time));
+                return ok;
+              });
           if (!ok) return false;
-          const std::string end = "--" + std::string(kExportBoundary) + "--\r\n";
+          const std::string end = MultipartEnd();
           sink.write(end.data(), end.size());
           sink.done();
           return true;
@@ -285,8 +293,9 @@ struct WebServer::State {
                  const int source = FindSource(req, res);
                  StampRange range;
                  if (source < 0 || !ReadRange(req, res, range)) return;
-                 SetDownloadName(res, DownloadName(source, range) + ".tar");
-                 ServeArchive(source, range, DownloadName(source, range), res);
+                 const std::string name = DownloadName(source, range);
+                 SetDownloadName(res, name + ".tar");
+                 ServeArchive(source, range, name, res);
                });
   }
 
@@ -326,10 +335,7 @@ struct WebServer::State {
     res.set_content_provider(
         "application/x-tar",
         [folder, store_folder = StoreFolderOf(source), range](size_t, httplib::DataSink& sink) {
-          const std::unique_ptr<FileSystem> files = NewPosixFileSystem();
-          std::vector<FileSetInfo> sets;
-          std::string error;
-          StoreReader(*files, store_folder).ListFileSets(sets, error);
+          const OpenedStore opened(store_folder);
           const std::unique_ptr<std::FILE, int (*)(std::FILE*)> index(std::tmpfile(), std::fclose);
           if (!index) return false;
           TarStream tar([&sink](std::string_view bytes) {
@@ -337,7 +343,7 @@ struct WebServer::State {
           });
           try {
             ExportFiles(
-                *files, StoreFolder{store_folder, true, store_folder}, sets, range,
+                *opened.files, opened.store, opened.sets, range,
                 [&](const std::string& name, std::string_view bytes) {
                   tar.Add(folder + "/" + name, bytes);
                 },
