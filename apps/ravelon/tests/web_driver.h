@@ -16,6 +16,7 @@
 
 #include "cli/json_text.h"
 #include "tests/command_process.h"
+#include "web/web_login.h"
 
 namespace ravelon::cli::testing {
 
@@ -52,27 +53,6 @@ inline std::optional<std::string> JsonField(std::string_view json, std::string_v
     }
   }
   return std::nullopt;  // the string never ended
-}
-
-// The bytes of base64 `text`; stops at the first character outside the
-// alphabet (the padding).
-inline std::string DecodeBase64(std::string_view text) {
-  constexpr std::string_view kAlphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string bytes;
-  uint32_t bits = 0;
-  int count = 0;
-  for (const char c : text) {
-    const size_t value = kAlphabet.find(c);
-    if (value == kAlphabet.npos) break;
-    bits = (bits << 6) | static_cast<uint32_t>(value);
-    count += 6;
-    if (count >= 8) {
-      count -= 8;
-      bytes += static_cast<char>((bits >> count) & 0xFF);
-    }
-  }
-  return bytes;
 }
 
 class BrowserSession {
@@ -131,7 +111,9 @@ class BrowserSession {
   // The browser's window as PNG bytes; "" when it could not be taken.
   std::string ScreenshotPng() {
     const std::string answer = Command("GET", "screenshot", "");
-    return JsonField(answer, "error") ? "" : DecodeBase64(JsonField(answer, "value").value_or(""));
+    return JsonField(answer, "error")
+               ? ""
+               : DecodeBase64(JsonField(answer, "value").value_or("")).value_or("");
   }
 
  private:

@@ -113,9 +113,16 @@ std::optional<StoredHash> ParseStoredHash(std::string_view text) {
   return stored;
 }
 
-// Base64 with its padding, as clients send Basic credentials; nullopt for
-// any other character, a misplaced '=' or a length that is not a multiple
-// of four.
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+}  // namespace
+
 std::optional<std::string> DecodeBase64(std::string_view text) {
   static constexpr std::string_view kAlphabet =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -137,16 +144,6 @@ std::optional<std::string> DecodeBase64(std::string_view text) {
   }
   return bytes;
 }
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-}  // namespace
 
 std::string HashPassword(std::string_view password) {
   Salt salt;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,11 @@ std::string HashPassword(std::string_view password);
 // True when `stored_hash` is the hash of `password`. A malformed text, or one
 // asking for an absurd number of iterations, matches no password.
 bool PasswordMatches(std::string_view password, std::string_view stored_hash);
+
+// The bytes of base64 `text` with its padding, as clients send Basic
+// credentials; nullopt for any other character, a misplaced '=' or a length
+// that is not a multiple of four.
+std::optional<std::string> DecodeBase64(std::string_view text);
 
 // The value of an "Authorization" request header: true when it is "Basic
 // <base64 of user:password>" (scheme case-insensitive) with the login's user
