@@ -37,16 +37,6 @@ std::string Frame(const std::string& payload, int64_t length = -1) {
   return std::string(prefix.data(), prefix.size()) + payload;
 }
 
-// The process's resident memory, from /proc/self/status.
-int64_t ResidentKibibytes() {
-  std::ifstream status("/proc/self/status");
-  std::string field;
-  int64_t kib = -1;
-  while (status >> field && field != "VmRSS:") status.ignore(1 << 10, '\n');
-  status >> kib;
-  return kib;
-}
-
 // A client that writes the wire format by hand, or listens on a socket file.
 struct RawClient {
   explicit RawClient(const std::string& path, bool listen = false) {
@@ -173,14 +163,13 @@ TEST_F(NamedIpcPortTest, SenderSaysWhyThePortEndedTheConnection) {
 }
 
 // 64 peers declare the largest message and send a few bytes of it, then
-// nothing: they take almost no memory, and a sender still gets in, the peer
-// silent the longest making room.
+// nothing: a sender still gets in, the peer silent the longest making room.
+// (What a message under way holds is the framing's test.)
 TEST_F(NamedIpcPortTest, SilentPeersNeitherTakeMemoryNorKeepASenderOut) {
   auto port = Listen("till");
   ASSERT_NE(port, nullptr);
   EXPECT_EQ(SendAll({"warm-up"}), std::vector<int32_t>{0});
   testing::RunUntil(*platform_, [] { return true; });  // the warm-up's goodbye
-  const int64_t before = ResidentKibibytes();
   std::vector<std::unique_ptr<RawClient>> peers;
   for (int i = 0; i < kMaxNamedPortConnections; ++i) {
     peers.push_back(std::make_unique<RawClient>(SocketPath("till")));
@@ -189,9 +178,6 @@ TEST_F(NamedIpcPortTest, SilentPeersNeitherTakeMemoryNorKeepASenderOut) {
   ASSERT_TRUE(testing::RunUntil(
       *platform_, [&] { return port->Counts().accepted == kMaxNamedPortConnections + 1u; }));
   EXPECT_EQ(SendAll({"receipt"}), std::vector<int32_t>{0});
-  const int64_t grown = ResidentKibibytes() - before;
-  // Zero-filled bodies would take 1 GiB.
-  EXPECT_LT(grown, 8 << 10) << "KiB";
   EXPECT_EQ(blocks_, (std::vector<std::string>{"warm-up", "receipt"}));
   EXPECT_EQ(port->Counts().made_room, 1u);
   std::string byes;
