@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <set>
+#include <tuple>
 
 #include "ravelon/testing/memory_file_system.h"
 #include "support/temp_folder.h"
@@ -105,16 +106,23 @@ TYPED_TEST(FileSystemContractTest, BytesFoldersRenamesAndRemovals) {
   EXPECT_TRUE(fs.FileExists(this->P("d/b")) && !fs.DirectoryExists(this->P("d/b")));
 
   // A rename replaces its target; an open file follows its name, and stays
-  // readable once removed.
-  ASSERT_EQ(this->OpenOk("t")->WriteAt(0, "old content", error), 0);
+  // readable once removed. A file knows whether it still has a name.
+  auto replaced = this->OpenOk("t");
+  ASSERT_EQ(replaced->WriteAt(0, "old content", error), 0);
   auto source = this->OpenOk("s");
   ASSERT_FALSE(source->WriteAt(0, "new", error) || fs.Rename(this->P("s"), this->P("t"), error) ||
                source->WriteAt(3, "!", error));
   EXPECT_EQ(this->Read(*this->OpenOk("t")), "new!");
+  bool linked[3] = {false, true, true};
+  ASSERT_FALSE(source->IsLinked(linked[0], error) || replaced->IsLinked(linked[1], error));
   EXPECT_EQ(fs.Rename(this->P("s"), this->P("t"), error), ENOENT);
   ASSERT_EQ(fs.Remove(this->P("t"), error), 0);
   EXPECT_EQ(fs.Remove(this->P("t"), error), ENOENT);
   EXPECT_EQ(this->Read(*source), "new!");
+  ASSERT_EQ(source->IsLinked(linked[2], error), 0);
+  EXPECT_EQ(std::tuple(linked[0], linked[1], linked[2]), std::tuple(true, false, false));
+  EXPECT_EQ(fs.SyncDirectory(this->P("d"), error), 0);
+  EXPECT_EQ(fs.SyncDirectory(this->P("nowhere"), error), ENOENT);
 }
 
 // A vectored write lands what one write of its pieces joined would, also with

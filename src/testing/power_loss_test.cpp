@@ -1,12 +1,11 @@
-// What a power loss leaves of a memory file system (only synced bytes under synced names), and
-// the two calls it rests on, IsLinked and SyncDirectory, on both file systems.
+// What a power loss leaves of a memory file system: only synced bytes under synced names. (The
+// calls it rests on, IsLinked and SyncDirectory, are in the file system contract's tests.)
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <functional>
 
 #include "ravelon/testing/memory_file_system.h"
-#include "support/temp_folder.h"
 
 namespace ravelon {
 namespace {
@@ -50,33 +49,6 @@ TEST(PowerLossTest, KeepsOnlySyncedBytesUnderSyncedNames) {
       return left->FileExists(path) ? left->Contents(path) : "-";
     };
     EXPECT_EQ(contents("/d/a") + " " + contents("/d/b"), a + " " + b) << steps.size();
-  }
-}
-
-// A file loses its name when it is removed, replaced by a rename or its folder goes; folders
-// sync, a missing one does not.
-TEST(PowerLossTest, OpenFilesKnowWhetherTheyStillHaveTheirName) {
-  const testing::TempFolder folder;
-  std::unique_ptr<FileSystem> posix = NewPosixFileSystem();
-  MemoryFileSystem memory;
-  memory.Apply(FileMutation::CreateDirectory("/tmp"));
-  memory.Apply(FileMutation::CreateDirectory(folder.Path()));
-  for (FileSystem* fs : {posix.get(), static_cast<FileSystem*>(&memory)}) {
-    std::string e;
-    std::unique_ptr<RandomAccessFile> kept, removed, replaced;
-    ASSERT_EQ(fs->Open(folder.Path("kept"), FileSystem::OpenMode::kOpenOrCreate, kept, e), 0);
-    ASSERT_EQ(fs->Open(folder.Path("gone"), FileSystem::OpenMode::kOpenOrCreate, removed, e), 0);
-    ASSERT_EQ(fs->Open(folder.Path("old"), FileSystem::OpenMode::kOpenOrCreate, replaced, e), 0);
-    ASSERT_EQ(fs->Remove(folder.Path("gone"), e), 0);
-    ASSERT_EQ(fs->Rename(folder.Path("kept"), folder.Path("old"), e), 0);
-    bool linked[3] = {};
-    ASSERT_EQ(kept->IsLinked(linked[0], e), 0);
-    ASSERT_EQ(removed->IsLinked(linked[1], e), 0);
-    ASSERT_EQ(replaced->IsLinked(linked[2], e), 0);
-    EXPECT_EQ(std::tuple(linked[0], linked[1], linked[2]), std::tuple(true, false, false));
-    EXPECT_EQ(fs->SyncDirectory(folder.Path(), e), 0);
-    EXPECT_EQ(fs->SyncDirectory(folder.Path("nowhere"), e), ENOENT);
-    ASSERT_EQ(fs->Remove(folder.Path("old"), e), 0);
   }
 }
 
