@@ -109,17 +109,21 @@ struct Servers {
   std::string accepted_at;  // " at " and each address that accepted a connection
 };
 
-// The socket's events, with an error's description.
+// The socket's events, with an error's description, and the most bytes it held.
 struct Recorder final : TcpSocketObserver {
   explicit Recorder(TcpSocket& socket) { socket.SetObserver(this); }
   void OnConnect() override { Add("connect"); }
-  void OnDataArrival(int32_t) override { Add("data"); }
+  void OnDataArrival(int32_t total) override {
+    Add("data");
+    most = std::max(most, total);
+  }
   void OnClose() override { Add("close"); }
   void OnError(int16_t n, const std::string& text) override {
     Add("error " + std::to_string(n) + ": " + text);
   }
   void Add(const std::string& event) { events += (events.empty() ? "" : ", ") + event; }
   std::string events;
+  int32_t most = 0;
 };
 
 TEST(AsioTcpSocketTest, EachAddressOfANameGetsItsTurnWithinTheConnectTimeout) {
@@ -194,14 +198,7 @@ TEST(AsioTcpSocketTest, ReadingPausesWhileTheBacklogIsFull) {
   auto& loop = dynamic_cast<AsioLoop&>(platform->Loop());
   Servers servers(loop.Context(), "127.0.0.1");
   auto socket = NewAsioTcpSocket(loop.Context(), SystemResolve);
-  struct Backlog final : TcpSocketObserver {
-    void OnConnect() override {}
-    void OnDataArrival(int32_t total) override { most = std::max(most, total); }
-    void OnClose() override {}
-    void OnError(int16_t, const std::string&) override {}
-    int32_t most = 0;
-  } backlog;
-  socket->SetObserver(&backlog);
+  Recorder backlog(*socket);
   socket->Connect("127.0.0.1", servers.port);
   ASSERT_TRUE(testing::RunUntil(*platform, [&] {
     return !servers.peers.empty() && socket->State() == TcpSocket::kConnected;
