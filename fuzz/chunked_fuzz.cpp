@@ -4,22 +4,13 @@
 // the same byte. Neither gives out more data than went in, and only a broken
 // decoder has an error.
 //
-// Input: a cut count byte (low four bits), two bytes per cut (its offset,
-// modulo the body's length plus one), then the body.
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
+// Input: the cuts and the body, as FuzzInput::CutStream takes them.
 #include <tuple>
-#include <vector>
 
-#include "finding.h"
-#include "fuzz_input.h"
+#include "harness.h"
 #include "parsing/chunked_decoder.h"
 
 using ravelon::ChunkedDecoder;
-using ravelon::fuzz::Require;
 
 namespace {
 
@@ -44,14 +35,9 @@ Decoding Decode(std::string_view body, std::vector<size_t> cuts) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  ravelon::fuzz::FuzzInput input(data, size);
-  std::vector<size_t> cuts(input.Byte() % 16);
-  for (size_t& cut : cuts) cut = input.Short();
-  const std::string_view body = input.Rest();
-  for (size_t& cut : cuts) cut %= body.size() + 1;
-  std::sort(cuts.begin(), cuts.end());
-
+void ravelon::fuzz::FuzzOne(FuzzInput& input) {
+  std::vector<size_t> cuts;
+  const std::string_view body = input.CutStream(cuts);
   const Decoding whole = Decode(body, {});
   const auto& [status, out, error, consumed] = whole;
   Require(Decode(body, cuts) == whole, "cuts change nothing");
@@ -60,5 +46,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           "only a broken body has an error");
   Require(status != ChunkedDecoder::Status::kMore || consumed == body.size(),
           "an unfinished body is read whole");
-  return 0;
 }

@@ -7,54 +7,40 @@
 // Input: steps until the input ends, each an operation byte: 0-7 a read of
 // boolean, byte, integer, long, double, string, long string, memory chunk;
 // 8 bytes arrive (a length byte, then the bytes); 9 discard what was read.
-#include <cstdint>
+#include <functional>
 #include <memory>
-#include <string>
 
 #include "events/data_buffer_io.h"
-#include "finding.h"
-#include "fuzz_input.h"
+#include "harness.h"
 
-using namespace ravelon;
-using ravelon::fuzz::Require;
+using ravelon::DataBufferIO;
 
 namespace {
 
-// Reads one value with `read` from `in` and writes it with `write` to `out`;
-// false when the read failed.
+// Reads one value with `read` from one buffer and writes it with `write` to
+// another; false when the read failed.
 template <typename T, typename Write>
-bool ReadAndWriteBack(DataBufferIO& in, DataBufferIO& out, bool (DataBufferIO::*read)(T&),
-                      Write write) {
-  T value{};
-  return (in.*read)(value) && (out.*write)(value);
-}
-
-bool ReadAndWriteBack(int kind, DataBufferIO& in, DataBufferIO& out) {
-  using IO = DataBufferIO;
-  switch (kind) {
-    case 0:
-      return ReadAndWriteBack(in, out, &IO::readBoolean, &IO::writeBoolean);
-    case 1:
-      return ReadAndWriteBack(in, out, &IO::readByte, &IO::writeByte);
-    case 2:
-      return ReadAndWriteBack(in, out, &IO::readInteger, &IO::writeInteger);
-    case 3:
-      return ReadAndWriteBack(in, out, &IO::readLong, &IO::writeLong);
-    case 4:
-      return ReadAndWriteBack(in, out, &IO::readDouble, &IO::writeDouble);
-    case 5:
-      return ReadAndWriteBack(in, out, &IO::readString, &IO::writeString);
-    case 6:
-      return ReadAndWriteBack(in, out, &IO::readLongString, &IO::writeLongString);
-    default:
-      return ReadAndWriteBack(in, out, &IO::readMemoryChunk, &IO::writeMemoryChunk);
-  }
+std::function<bool(DataBufferIO&, DataBufferIO&)> ReadAndWriteBack(bool (DataBufferIO::*read)(T&),
+                                                                   Write write) {
+  return [=](DataBufferIO& in, DataBufferIO& out) {
+    T value{};
+    return (in.*read)(value) && (out.*write)(value);
+  };
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::FuzzInput input(data, size);
+void ravelon::fuzz::FuzzOne(FuzzInput& input) {
+  using IO = DataBufferIO;
+  const std::function<bool(IO&, IO&)> kReads[] = {
+      ReadAndWriteBack(&IO::readBoolean, &IO::writeBoolean),
+      ReadAndWriteBack(&IO::readByte, &IO::writeByte),
+      ReadAndWriteBack(&IO::readInteger, &IO::writeInteger),
+      ReadAndWriteBack(&IO::readLong, &IO::writeLong),
+      ReadAndWriteBack(&IO::readDouble, &IO::writeDouble),
+      ReadAndWriteBack(&IO::readString, &IO::writeString),
+      ReadAndWriteBack(&IO::readLongString, &IO::writeLongString),
+      ReadAndWriteBack(&IO::readMemoryChunk, &IO::writeMemoryChunk)};
   auto buffer = std::make_shared<DataBlock>();
   DataBufferIO reader;
   reader.setDataBuffer(buffer);
@@ -72,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       DataBufferIO writer;
       writer.setDataBuffer(written);
       const int32_t before = reader.getReadByteCount();
-      const bool read = ReadAndWriteBack(op, reader, writer);
+      const bool read = kReads[op](reader, writer);
       const auto consumed = static_cast<size_t>(reader.getReadByteCount() - before);
       std::string expected = unread.substr(0, consumed);
       if (op == 0 && read) expected = expected[0] != 0 ? "\1" : std::string(1, '\0');
@@ -83,5 +69,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(reader.getAvailableDataLen() == static_cast<int32_t>(unread.size()),
             "the bytes not consumed are available");
   }
-  return 0;
 }

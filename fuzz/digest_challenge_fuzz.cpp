@@ -4,29 +4,22 @@
 // adds the user, the path and the response to what it echoes, so one to a
 // challenge near the longest taken can be longer than the parser reads: its
 // read-back is not asked for.
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-
 #include "common/engine_limits.h"
 #include "connection/digest_auth.h"
+#include "harness.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string input(reinterpret_cast<const char*>(data), size);
-  ravelon::DigestSession session("user \"x\\", "password", [] { return std::string("c"); });
+void ravelon::fuzz::FuzzOne(FuzzInput& input) {
+  const std::string text(input.Rest());
+  DigestSession session("user \"x\\", "password", [] { return std::string("c"); });
   std::string error, value;
-  if (session.OnChallenge({input}, error) == ravelon::DigestSession::kUnusable) return 0;
-  ravelon::DigestChallenge sent, echoed;
-  if (!ravelon::ParseDigestChallenge(input, sent, error) ||
-      !session.Authorize("GET", "/a\"b", value, error) ||
-      value.find_first_of("\r\n", 0) != std::string::npos) {
-    std::abort();
-  }
-  if (value.size() > static_cast<size_t>(ravelon::kMaxChallengeValueLength)) return 0;
-  if (!ravelon::ParseDigestChallenge(value, echoed, error) || echoed.realm != sent.realm ||
-      echoed.nonce != sent.nonce || echoed.opaque != sent.opaque) {
-    std::abort();
-  }
-  return 0;
+  if (session.OnChallenge({text}, error) == DigestSession::kUnusable) return;
+  DigestChallenge sent, echoed;
+  Require(
+      ParseDigestChallenge(text, sent, error) && session.Authorize("GET", "/a\"b", value, error),
+      "a challenge taken is answered");
+  Require(value.find_first_of("\r\n", 0) == std::string::npos, "an answer holds no line break");
+  if (value.size() > static_cast<size_t>(kMaxChallengeValueLength)) return;
+  Require(ParseDigestChallenge(value, echoed, error) && echoed.realm == sent.realm &&
+              echoed.nonce == sent.nonce && echoed.opaque == sent.opaque,
+          "an answer reads back with what it echoes");
 }

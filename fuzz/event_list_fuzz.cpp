@@ -2,21 +2,15 @@
 // list empty, or takes every record, and then writing the list back gives the
 // same bytes (all but the one to three bytes too few for a length that may
 // follow the last record). Each event's text is its record less the stamp.
-#include <cstdint>
-#include <string>
-#include <string_view>
-
 #include "events/vesper_event_list.h"
-#include "finding.h"
+#include "harness.h"
 
-using ravelon::fuzz::Require;
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
-  ravelon::VesperEventList list;
+void ravelon::fuzz::FuzzOne(FuzzInput& input) {
+  const std::string_view text = input.Rest();
+  VesperEventList list;
   if (!list.fromString(text)) {
     Require(list.GetEventCount() == 0, "a failed parse leaves the list empty");
-    return 0;
+    return;
   }
   const std::string written = list.toString();
   Require(text.starts_with(written) && text.size() - written.size() < 4,
@@ -28,5 +22,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             "each event is its record");
     at += 4 + event.size();
   }
-  return 0;
 }

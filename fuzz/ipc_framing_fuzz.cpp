@@ -6,14 +6,7 @@
 //
 // Input: one byte choosing the largest message (1 << (byte % 21) bytes), one
 // seeding the piece sizes, then the stream.
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <string>
-#include <string_view>
-#include <vector>
-
+#include "harness.h"
 #include "platform/ipc_framing.h"
 
 using ravelon::IpcFraming;
@@ -45,19 +38,19 @@ Result Feed(int32_t max, std::string_view stream, uint32_t seed) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
-  const auto max = static_cast<int32_t>(int64_t{1} << (data[0] % 21));
-  const std::string_view stream(reinterpret_cast<const char*>(data) + 2, size - 2);
+void ravelon::fuzz::FuzzOne(FuzzInput& input) {
+  const auto max = static_cast<int32_t>(int64_t{1} << (input.Byte() % 21));
+  const uint32_t seed = input.Byte() + 1u;
+  const std::string_view stream = input.Rest();
   const Result whole = Feed(max, stream, 0);
-  if (Feed(max, stream, data[1] + 1u) != whole) std::abort();
+  Require(Feed(max, stream, seed) == whole, "pieces change nothing");
 
   std::string framed;
   for (const std::string& message : whole.messages) {
     const auto prefix = IpcFraming::LengthPrefix(static_cast<uint32_t>(message.size()));
     framed.append(prefix.data(), prefix.size()).append(message);
   }
-  if (stream.substr(0, framed.size()) != framed) std::abort();
+  Require(stream.starts_with(framed), "the messages are the start of the stream");
   const std::string_view rest = stream.substr(framed.size());
   int64_t length = -1;  // of the message under way; -1 while its prefix is not whole
   if (rest.size() >= IpcFraming::kLengthBytes) {
@@ -70,6 +63,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool under_way =
       rest.size() < IpcFraming::kLengthBytes ||
       (!out_of_range && rest.size() - IpcFraming::kLengthBytes < static_cast<uint64_t>(length));
-  if (whole.broken != out_of_range || (!whole.broken && !under_way)) std::abort();
-  return 0;
+  Require(whole.broken == out_of_range && (whole.broken || under_way),
+          "what follows is a message under way, or a length out of range");
 }

@@ -9,16 +9,14 @@
 // ends, each a name byte (modulo the number of names: which name; the
 // quotient: the case of its first letters), a type byte and the bytes (a
 // length byte first).
-#include <cstdint>
 #include <map>
 #include <memory>
-#include <string>
 
 #include "common/engine_limits.h"
 #include "engine/reg_utils.h"
 #include "engine/source_settings.h"
-#include "finding.h"
-#include "fuzz_input.h"
+#include "harness.h"
+#include "parsing/byte_search.h"
 
 using namespace ravelon;
 using ravelon::fuzz::Require;
@@ -65,8 +63,7 @@ void RequireBounds(const SourceSettings& s) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::FuzzInput input(data, size);
+void ravelon::fuzz::FuzzOne(FuzzInput& input) {
   const std::string source(input.Sized());
   const std::string key = SourceKey("Software\\Ravelon\\", source.substr(0, source.find('\0')));
   const std::unique_ptr<RegistryStore> store = NewMemoryRegistryStore();
@@ -89,19 +86,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(registry.Registry_Get(key, kNames[name], "default") == expected,
             "a value reads back as written");
   }
-  const auto folded = [](std::string name) {
-    for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c | 0x20 : c);
-    return name;
-  };
   const RegUtils::TextValues all = registry.Registry_GetAll(key);
   for (const char* name : kNames) {
     std::string at_once = "default";
     for (const auto& [stored, text] : all) {
-      if (folded(stored) == folded(name)) at_once = text;
+      if (std::ranges::equal(stored, std::string_view(name), {}, AsciiLower, AsciiLower))
+        at_once = text;
     }
     Require(at_once == registry.Registry_Get(key, name, "default"),
             "a value reads the same at once as on its own");
   }
   if (created) store->CloseKey(handle);
-  return 0;
 }

@@ -12,15 +12,9 @@
 // op % 3; (op / 3) % 4 picks: write bytes at an offset, cut to an offset,
 // replace the whole content, remove the file), then the offset (two bytes,
 // modulo the file's size plus one) and the bytes (a length byte first).
-#include <algorithm>
-#include <cstdint>
 #include <map>
-#include <string>
-#include <vector>
 
-#include "finding.h"
-#include "fuzz_input.h"
-#include "largest_allocation.h"
+#include "harness.h"
 #include "ravelon/store_reader.h"
 #include "ravelon/testing/memory_file_system.h"
 #include "store/record_formats.h"
@@ -81,8 +75,7 @@ void ApplyEdits(fuzz::FuzzInput& input, MemoryFileSystem& files) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::FuzzInput input(data, size);
+void ravelon::fuzz::FuzzOne(FuzzInput& input) {
   MemoryFileSystem files;
   PutSoundSet(files);
   ApplyEdits(input, files);
@@ -102,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<FileSetInfo> sets;
   bool walk_read = false;
   {
-    const fuzz::LargestAllocation allocation;
+    const LargestAllocation allocation;
     Require(reader.ListFileSets(sets, error) && sets.size() == std::min<size_t>(file_count, 1),
             "the set is listed while it has a file");
     std::vector<SegmentInfo> segments;
@@ -132,5 +125,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                       frame.time == it->second.time),
             "a frame reads alone as the walk met it");
   }
-  return 0;
 }

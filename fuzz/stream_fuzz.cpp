@@ -15,37 +15,31 @@
 //   0x00-0xEF  that many bytes (fewer if the input ends first)
 //   0xF0-0xFF  up to 256 bytes, repeated to (n - 0xEF) KiB; with flag 8,
 //              0xFE to 6 MiB (two pass the input limit), 0xFF to 12 MiB
-#include <algorithm>
-#include <cstdint>
-#include <cstdlib>
 #include <memory>
-#include <string>
 
 #include "common/engine_limits.h"
+#include "harness.h"
 #include "parsing/byte_search.h"
 #include "parsing/http_response_gate.h"
 #include "parsing/stream_reader.h"
 #include "ravelon/media_frame.h"
 
-using ravelon::StreamReader;
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const uint8_t flags = size > 0 ? data[0] : 0;
+void ravelon::fuzz::FuzzOne(FuzzInput& input) {
+  const uint8_t flags = input.Byte();
   StreamReader reader;
   std::string fed;
   size_t boundaries = 0, parts = 0, counted_to = 0;
   bool streaming = false;
-  ravelon::HttpResponseGate gate;
+  HttpResponseGate gate;
   bool gate_closed = false;
   size_t given = 0;  // bytes given to the gate
   const auto check = [&](bool sound) {
-    if (!sound || reader.Length() < 0 || reader.Length() > reader.Capacity() ||
-        reader.Capacity() > ravelon::kInputBufferLimit ||
-        reader.Capacity() < ravelon::kInitialInputCapacity) {
-      std::abort();
-    }
+    Require(sound && reader.Length() >= 0 && reader.Length() <= reader.Capacity() &&
+                reader.Capacity() <= kInputBufferLimit &&
+                reader.Capacity() >= kInitialInputCapacity,
+            "the buffer is sound");
   };
-  const auto fed_before = [&](const std::shared_ptr<ravelon::MediaFrame>& frame, size_t kept) {
+  const auto fed_before = [&](const std::shared_ptr<MediaFrame>& frame, size_t kept) {
     if (!frame) return true;
     const std::string_view body = frame->getDataBlock().View();
     return fed.size() >= kept + body.size() &&
@@ -61,13 +55,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       given += raw.size();
       const auto outcome = gate.Feed(raw, arrival);
       check(fed.size() + arrival.size() <= given);
-      if (outcome == ravelon::HttpResponseGate::kRefused) {
+      if (outcome == HttpResponseGate::kRefused) {
         check(!gate.StatusLine().empty() && arrival.empty());
         gate_closed = true;
         return;
       }
       // What came before a broken chunk is still read.
-      gate_closed = outcome == ravelon::HttpResponseGate::kBroken;
+      gate_closed = outcome == HttpResponseGate::kBroken;
     }
     fed += arrival;
     reader.Append(arrival);
@@ -76,13 +70,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!streaming) return;
     // Boundaries that have wholly arrived, matched as the reader matches them.
     const std::string& boundary = reader.Boundary();
-    for (size_t pos; (pos = ravelon::FindBytes(std::string_view(fed).substr(counted_to), boundary,
-                                               true)) != std::string_view::npos;) {
+    for (size_t pos; (pos = FindBytes(std::string_view(fed).substr(counted_to), boundary, true)) !=
+                     std::string_view::npos;) {
       ++boundaries;
       counted_to += pos + 1;
     }
     counted_to = std::max(counted_to, fed.size() + 1 - std::min(fed.size() + 1, boundary.size()));
-    std::shared_ptr<ravelon::MediaFrame> frame;
+    std::shared_ptr<MediaFrame> frame;
     for (StreamReader::PartKind kind; (kind = reader.TakePart(frame)) != StreamReader::kNoPart;) {
       broken = kind != StreamReader::kKeepAlive && kind != StreamReader::kFramePart;
       if (broken) return;  // the owner drops a broken stream
@@ -98,12 +92,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
            (flags & 1 ? "image/jpeg" : "multipart/x-mixed-replace; boundary=myboundary") + eol +
            eol);
   }
-  for (size_t at = 1; at < size;) {
-    const uint8_t code = data[at++];
-    const size_t n = std::min<size_t>(size - at, code < 0xF0 ? code : 256);
-    std::string arrival(reinterpret_cast<const char*>(data + at), n);
-    at += n;
-    if (code >= 0xF0 && n > 0) {
+  while (!input.empty()) {
+    const uint8_t code = input.Byte();
+    std::string arrival(input.Bytes(code < 0xF0 ? code : 256));
+    if (code >= 0xF0 && !arrival.empty()) {
       const size_t total =
           code >= 0xFE && (flags & 8) ? size_t{6} << (20 + code - 0xFE) : (code - 0xEFu) << 10;
       while (arrival.size() < total) arrival.append(arrival, 0, total - arrival.size());
@@ -111,9 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!arrival.empty()) arrive(arrival);
   }
   if (flags & 1) {
-    std::shared_ptr<ravelon::MediaFrame> frame;
+    std::shared_ptr<MediaFrame> frame;
     const bool taken = reader.TakeSingleResponse(frame);
     check((!taken || reader.Length() == 0) && (taken || !frame) && fed_before(frame, 2));
   }
-  return 0;
 }

@@ -7,19 +7,12 @@
 // limit, so no arrival clears the buffer.
 //
 // Input: a mode byte (0 the response header as found, 1 with boundary
-// discovery, 2 a single response), a cut count byte (low four bits), two
-// bytes per cut (its offset, modulo the stream's length plus one), then the
-// stream.
-#include <algorithm>
-#include <cstdint>
-#include <cstdio>
+// discovery, 2 a single response), then the cuts and the stream, as
+// FuzzInput::CutStream takes them.
 #include <memory>
-#include <string>
 #include <tuple>
-#include <vector>
 
-#include "finding.h"
-#include "fuzz_input.h"
+#include "harness.h"
 #include "parsing/byte_search.h"
 #include "parsing/stream_reader.h"
 #include "ravelon/media_frame.h"
@@ -135,19 +128,14 @@ void Print(const char* how, const Reading& reading) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  ravelon::fuzz::FuzzInput input(data, size);
+void ravelon::fuzz::FuzzOne(FuzzInput& input) {
   const auto mode = static_cast<Mode>(input.Byte() % 3);
-  std::vector<size_t> cuts(input.Byte() % 16);
-  for (size_t& cut : cuts) cut = input.Short();
-  const std::string_view stream = input.Rest();
-  for (size_t& cut : cuts) cut %= stream.size() + 1;
-  std::sort(cuts.begin(), cuts.end());
+  std::vector<size_t> cuts;
+  const std::string_view stream = input.CutStream(cuts);
   const Reading split = Read(stream, cuts, mode), whole = Read(stream, {}, mode);
   if (split != whole && !CutsMatterByDesign(stream, mode, split, whole)) {
     Print("in arrivals", split);
     Print("in one arrival", whole);
     Require(false, "cuts change nothing");
   }
-  return 0;
 }

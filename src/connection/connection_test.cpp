@@ -1,6 +1,6 @@
 // The connection on the simulated network, with a real stream reader and a
 // recording owner: the request, each stall or break, and frames to the owner;
-// and the Base64 encoding of the request's Basic line.
+// the request of each style, and the Base64 encoding of its Basic line.
 #include "connection/connection.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 
 #include "common/engine_limits.h"
 #include "connection/codec_base64.h"
+#include "connection/http_request.h"
 #include "parsing/stream_reader.h"
 #include "ravelon/media_frame.h"
 #include "ravelon/testing/simulated_platform.h"
@@ -299,6 +300,24 @@ TEST(ConnectionTest, ADigestChallengeIsAnsweredAtOnceAndARefusalWaits) {
   EXPECT_EQ(rig.Attempts(), 3);
   EXPECT_EQ(rig.camera.Connections()[2]->Received().substr(0, digest.size()), digest);
   EXPECT_EQ(rig.Count(refused), 2);
+}
+
+TEST(HttpRequestTest, EachStyleWritesItsRequest) {
+  const std::string agent = "User-Agent: Ravelon/" RAVELON_VERSION "\r\n";
+  const std::string basic = "Authorization: Basic dTpw\r\n";
+  using enum RequestStyle;
+  const std::tuple<RequestTarget, std::string> cases[] = {
+      {{kBare, "/v", "cam", 8080, false, basic}, "GET /v\r\n" + basic + "\r\n"},
+      {{kHttp10, "/v?a=1", "cam", 80, true, ""},
+       "GET /v?a=1 HTTP/1.0\r\nHost: cam\r\n" + agent + "Connection: close\r\n\r\n"},
+      {{kHttp11, "/v", "10.0.0.1", 8080, false, basic},
+       "GET /v HTTP/1.1\r\nHost: 10.0.0.1:8080\r\n" + agent + basic + "\r\n"},
+      {{kHttp11, "/", "::1", 81, false, ""},
+       "GET / HTTP/1.1\r\nHost: [::1]:81\r\n" + agent + "\r\n"},
+      {{kHttp10, "/", "[fe80::1]", 80, false, ""},
+       "GET / HTTP/1.0\r\nHost: [fe80::1]\r\n" + agent + "\r\n"},
+  };
+  for (const auto& [target, request] : cases) EXPECT_EQ(BuildRequest(target), request);
 }
 
 // The Basic line's encoding: short groups padded, every byte value, a line break after every 76

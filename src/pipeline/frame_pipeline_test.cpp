@@ -185,30 +185,6 @@ TEST_F(FramePipelineTest, FilterVerdictsAndWhatReachesTheQueue) {
   EXPECT_EQ(queue_.Count(), 0);
 }
 
-// The newest queued frame ("abc", number 1) meets a new one ("def", number 2): the last place
-// keeps one of them, or both texts joined under the newer number.
-TEST(SaveQueueTest, AFullQueueKeepsTheMoreValuableOfItsNewestAndTheNewFrame) {
-  using Kept = std::tuple<int32_t, std::string, int32_t>;  // number, data, frames lost
-  const std::tuple<uint8_t, uint8_t, Kept> cases[] = {
-      {kJpeg, kJpeg, {2, "def", 1}},      {kEventList, kJpeg, {1, "abc", 1}},
-      {kJpeg, kEventList, {2, "def", 1}}, {kText, kJpeg, {1, "abc", 1}},
-      {kJpeg, kText, {2, "def", 1}},      {kEventList, kEventList, {2, "def", 1}},
-      {kText, kEventList, {2, "def", 1}}, {kText, kText, {2, "abcdef", 0}}};
-  for (const auto& [queued_type, new_type, kept] : cases) {
-    SaveQueue queue;
-    for (int i = 1; i < kSaveQueueCapacity; ++i) queue.Offer(Frame(kJpeg, "old", -i));
-    const auto queued = Frame(queued_type, "abc", 1);
-    queue.Offer(queued);
-    queue.Offer(Frame(new_type, "def", 2));
-    EXPECT_EQ(queue.Count(), kSaveQueueCapacity);
-    for (int i = 1; i < kSaveQueueCapacity; ++i) queue.RemoveFront();
-    const auto& last = *queue.Front();
-    EXPECT_EQ(Kept(last.getFrameId(), last.getDataBlock().GetText(), queue.FramesLost()), kept)
-        << int{queued_type} << " then " << int{new_type};
-    EXPECT_EQ(queued->getDataBlock().GetText(), "abc");  // the queued frame itself is unchanged
-  }
-}
-
 // Texts that keep meeting a full queue join into one frame, copied once from the text that the
 // current frame may still show, up to their own limit; a text past it is lost.
 TEST(SaveQueueTest, JoinedTextsGrowUpToTheirLimit) {
@@ -229,11 +205,21 @@ TEST(SaveQueueTest, JoinedTextsGrowUpToTheirLimit) {
 }
 
 // A queue bounded to 10 bytes: a frame that does not fit takes the newest frame's place when it
-// wins and fits there, else the newest frame stays; an empty queue takes any frame.
-TEST(SaveQueueTest, TheByteLimitBoundsTheQueue) {
+// wins and fits there, else the newest frame stays; an empty queue takes any frame. Of the newest
+// frame and the new one, an event list wins over any other type, text over any type but an event
+// list, the new one over one of its own type; two texts are joined.
+TEST(SaveQueueTest, TheByteLimitBoundsTheQueueAndTheMoreValuableFrameStays) {
   using Offer = std::pair<uint8_t, std::string>;
   // offers; the frames queued, frames lost and bytes afterwards
   const std::tuple<std::vector<Offer>, std::string, int32_t, int64_t> cases[] = {
+      {{{kJpeg, "abcdef"}, {kJpeg, "ghijk"}}, "ghijk ", 1, 5},
+      {{{kEventList, "abcdef"}, {kJpeg, "ghijk"}}, "abcdef ", 1, 6},
+      {{{kJpeg, "abcdef"}, {kEventList, "ghijk"}}, "ghijk ", 1, 5},
+      {{{kText, "abcdef"}, {kJpeg, "ghijk"}}, "abcdef ", 1, 6},
+      {{{kJpeg, "abcdef"}, {kText, "ghijk"}}, "ghijk ", 1, 5},
+      {{{kEventList, "abcdef"}, {kEventList, "ghijk"}}, "ghijk ", 1, 5},
+      {{{kText, "abcdef"}, {kEventList, "ghijk"}}, "ghijk ", 1, 5},
+      {{{kText, "abcdef"}, {kText, "ghijk"}}, "abcdefghijk ", 0, 11},
       {{{kJpeg, "aa"}, {kJpeg, "bb"}, {kJpeg, "cccccccc"}}, "aa cccccccc ", 1, 10},
       {{{kJpeg, "aa"}, {kJpeg, "bb"}, {kJpeg, "ccccccccc"}}, "aa bb ", 1, 4},
       {{{kJpeg, "aa"}, {kText, "bb"}, {kText, "cccccc"}}, "aa bb cccccc ", 0, 10},

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <functional>
 #include <tuple>
 
@@ -142,6 +141,12 @@ TEST(StoreWriterTest, ThinsImagesToTheSaveIntervalAndSpreadsStamps) {
 // older ones keep their own stamps, moved on only to stay strictly
 // increasing: 1 ms after the last, past midnight onto the next day.
 TEST(StoreWriterTest, KeepsStampsStrictlyIncreasing) {
+  const auto listed = [](Store& store) {
+    std::string stored;
+    for (const auto& f : store.Frames(kFirst))
+      stored += std::to_string(f.date) + " " + std::to_string(f.time) + ", ";
+    return stored;
+  };
   Store s;
   s.writer.Prepare();
   s.Queue(kEvent, "at ten");
@@ -154,10 +159,7 @@ TEST(StoreWriterTest, KeepsStampsStrictlyIncreasing) {
       {kDay, 86'399.9995}, {kDay, 86'399.9995}, {kDay, 100}, {kDay + 1, 0.0005}, {kDay + 1, 5}};
   for (const auto& [date, time] : stamps) s.Queue(kEvent, "event", time, date);
   ASSERT_EQ(s.Save(), 5);
-  std::string stored;
-  for (const auto& f : s.Frames(kFirst))
-    stored += std::to_string(f.date) + " " + std::to_string(f.time) + ", ";
-  EXPECT_EQ(stored,
+  EXPECT_EQ(listed(s),
             "20260105 100000000, 20260105 100010000, 20260105 100020000, 20260105 235959999, "
             "20260106 0, 20260106 1, 20260106 2, 20260106 5000, ");
 
@@ -170,10 +172,7 @@ TEST(StoreWriterTest, KeepsStampsStrictlyIncreasing) {
   night.loop.AdvanceBy(milliseconds(1200));
   for (int i = 0; i < 3; ++i) night.Queue(kText, "spread");
   ASSERT_EQ(night.Save(), 3);
-  stored.clear();
-  for (const auto& f : night.Frames(kFirst))
-    stored += std::to_string(f.date) + " " + std::to_string(f.time) + ", ";
-  EXPECT_EQ(stored, "20260105 235959200, 20260105 235959600, 20260106 0, 20260106 400, ");
+  EXPECT_EQ(listed(night), "20260105 235959200, 20260105 235959600, 20260106 0, 20260106 400, ");
 }
 
 // One save goes on across roll-overs: a frame that ends exactly at the 1 MB

@@ -44,8 +44,6 @@ class SourceThread {
     acceptor_.join();
     close(listener_);
   }
-  SourceThread(const SourceThread&) = delete;
-  SourceThread& operator=(const SourceThread&) = delete;
 
   int Connections() const { return connections_; }
   // Repeats of paced pieces sent so far, on all connections: the frames a camera sent.
