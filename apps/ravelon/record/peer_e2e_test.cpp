@@ -16,8 +16,8 @@
 #include <cstdio>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "camera/frame_maker.h"
@@ -47,14 +47,12 @@ class PeerServer {
   bool Listening() {
     char listening[40];  // local address, no remote address, state 0A: LISTEN
     std::snprintf(listening, sizeof listening, "0100007F:%04X 00000000:0000 0A", port);
-    for (int tries = 0; process->Started() && tries < 500; ++tries) {
-      std::ifstream table("/proc/net/tcp");
-      for (std::string line; std::getline(table, line);) {
-        if (line.find(listening) != std::string::npos) return true;
-      }
-      std::this_thread::sleep_for(20ms);
-    }
-    return false;
+    const auto listed = [&] {
+      std::stringstream table;
+      table << std::ifstream("/proc/net/tcp").rdbuf();
+      return table.str().find(listening) != std::string::npos;
+    };
+    return process->Started() && testing::PollUntil(listed, 10s, 20ms);
   }
 
   const int port = ravelon::testing::LoopbackServer().port;
@@ -88,11 +86,9 @@ TEST(PeerE2eTest, FfmpegAndGstreamerServingFilesAreRecordedByteForByte) {
   const std::string registry = folder.Path("registry.db");
   for (const auto& [name, port, url] :
        {std::tuple{"ffmpeg", ffmpeg.port, "/stream.mjpg"}, {"gst", gstreamer.port, "/"}}) {
-    const auto added = testing::RunCommand(testing::Words(
-        "config add-source " + std::string(name) + " --registry " + registry +
-        " --address 127.0.0.1 --port " + std::to_string(port) + " --url " + url + " --store " +
-        folder.Path(name) + " --save --save-interval 10 --request-style 1 --find-boundary"));
-    ASSERT_EQ(added.status, 0) << added.err;
+    ASSERT_EQ(testing::AddSource(registry, name, port, url, folder.Path(name),
+                                 {"--request-style", "1", "--find-boundary"}),
+              "");
   }
   const auto recorded =
       testing::RunCommand({"record", "--registry", registry, "--for", "6", "--status", "lines"});

@@ -47,11 +47,7 @@ class RecordE2eTest : public ::testing::Test {
   std::string Registry() const { return Path("registry.db"); }
 
   void AddSource(const std::string& name, int port) {
-    const auto added =
-        RunCommand({"config", "add-source", name, "--registry", Registry(), "--address",
-                    "127.0.0.1", "--port", std::to_string(port), "--url", "/video", "--store",
-                    Path(name), "--save", "--save-interval", "10"});
-    ASSERT_EQ(added.status, 0) << added.err;
+    ASSERT_EQ(testing::AddSource(Registry(), name, port, "/video", Path(name)), "");
   }
 
   // Frames the store of `name` holds, through the public reader; each must

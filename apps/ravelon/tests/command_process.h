@@ -15,6 +15,7 @@
 #include <cstring>
 #include <functional>
 #include <iterator>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -30,6 +31,17 @@ struct CommandResult {
   std::string out;
   std::string err;
 };
+
+// Checks `done` every `step` until it holds (true) or `limit` passes.
+inline bool PollUntil(const std::function<bool()>& done, std::chrono::milliseconds limit,
+                      std::chrono::milliseconds step = std::chrono::milliseconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    ::poll(nullptr, 0, static_cast<int>(step.count()));
+  }
+  return true;
+}
 
 class CommandProcess {
  public:
@@ -69,14 +81,14 @@ class CommandProcess {
 
   // Waits until standard output holds `text` or `limit` passes.
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
-    return Until([&] { return Out().find(text) != std::string::npos; }, limit);
+    return PollUntil([&] { return Out().find(text) != std::string::npos; }, limit);
   }
 
   // Waits for the end within `limit`, then kills the process.
   CommandResult Wait(std::chrono::milliseconds limit) {
     int status = 0;
     const bool ended =
-        pid_ > 0 && Until([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
+        pid_ > 0 && PollUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
     if (!ended) Kill();
     pid_ = -1;
     return {ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1, Out(),
@@ -88,16 +100,6 @@ class CommandProcess {
     if (pid_ <= 0) return;
     Signal(SIGKILL);
     ::waitpid(pid_, nullptr, 0);
-  }
-
-  // Checks `done` every 10 ms until it holds (true) or `limit` passes.
-  static bool Until(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() >= end) return false;
-      ::poll(nullptr, 0, 10);
-    }
-    return true;
   }
 
   ravelon::testing::TempFolder output_;
@@ -117,6 +119,32 @@ inline CommandResult RunCommand(std::vector<std::string> args,
                                 const std::string& folder = "",
                                 const std::string& input = "/dev/null") {
   return CommandProcess(std::move(args), folder, RAVELON_COMMAND, input).Wait(limit);
+}
+
+// Adds source `name`, at 127.0.0.1:`port` asking for `url` and saving every frame into `store`,
+// to `registry` with `ravelon config add-source` and the options `more`; "" once it is added,
+// else what the command said.
+inline std::string AddSource(const std::string& registry, const std::string& name, int port,
+                             const std::string& url, const std::string& store,
+                             const std::vector<std::string>& more = {}) {
+  std::vector<std::string> args = {"config",     "add-source", name,
+                                   "--registry", registry,     "--address",
+                                   "127.0.0.1",  "--port",     std::to_string(port),
+                                   "--url",      url,          "--store",
+                                   store,        "--save",     "--save-interval",
+                                   "10"};
+  args.insert(args.end(), more.begin(), more.end());
+  const CommandResult added = RunCommand(std::move(args));
+  return added.status == 0 ? "" : "status " + std::to_string(added.status) + ": " + added.err;
+}
+
+// The port of the web view `recorder` says it serves, once it says so within 20 s; 0 if not.
+inline int WebViewPort(const CommandProcess& recorder) {
+  const std::regex line(R"(Web view on http://127\.0\.0\.1:([0-9]+)/)");
+  std::smatch port;
+  std::string out;
+  const auto said = [&] { return std::regex_search(out = recorder.Out(), port, line); };
+  return PollUntil(said, std::chrono::seconds(20)) ? std::stoi(port[1]) : 0;
 }
 
 }  // namespace ravelon::cli::testing

@@ -7,13 +7,13 @@
 #include <httplib.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <optional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -30,7 +30,6 @@ namespace {
 using testing::BrowserSession;
 using testing::CommandProcess;
 using testing::JsonField;
-using testing::RunCommand;
 using namespace std::chrono_literals;
 
 // The moment as the recorder stamps frames: local "YYYY-MM-DD HH:MM:SS.mmm",
@@ -41,14 +40,9 @@ std::string LocalStampNow() {
                              .count());
 }
 
-// Checks `done` every 100 ms until it holds (true) or `limit` passes.
+// Asks the browser every 100 ms until `done` holds (true) or `limit` passes.
 bool Poll(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= end) return false;
-    ::poll(nullptr, 0, 100);
-  }
-  return true;
+  return testing::PollUntil(done, limit, 100ms);
 }
 
 // What `#live` shows: "WIDTHxHEIGHT HASH", the hash over its pixels drawn
@@ -122,28 +116,21 @@ constexpr const char* kShowing = R"js(
   return img.naturalWidth ? img.currentSrc.replace(/^.*\/sources\//, "") : "";
 )js";
 
-// The latest end of the "FROM/TO" lines of `spans`; "" when there are none.
-std::string LatestEnd(const std::string& spans) {
-  std::istringstream lines(spans);
-  std::string latest;
+// The spans of the "FROM/TO" lines of `text`.
+std::vector<std::pair<std::string, std::string>> Spans(const std::string& text) {
+  std::vector<std::pair<std::string, std::string>> spans;
+  std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);)
     if (const size_t slash = line.find('/'); slash != line.npos)
-      latest = std::max(latest, line.substr(slash + 1));
-  return latest;
+      spans.emplace_back(line.substr(0, slash), line.substr(slash + 1));
+  return spans;
 }
 
-// True when one of the "FROM/TO" lines of `spans` starts after `started`,
-// no later than `saved_by` (a frame was saved by then), and ends by `now`.
-bool HasRecordedSpan(const std::string& spans, const std::string& started,
-                     const std::string& saved_by, const std::string& now) {
-  std::istringstream lines(spans);
-  for (std::string line; std::getline(lines, line);) {
-    const size_t slash = line.find('/');
-    if (slash == line.npos) continue;
-    const std::string from = line.substr(0, slash), to = line.substr(slash + 1);
-    if (from >= started && from <= saved_by && to >= from && to <= now) return true;
-  }
-  return false;
+// The latest end of the spans of `text`; "" when there are none.
+std::string LatestEnd(const std::string& text) {
+  std::string latest;
+  for (const auto& span : Spans(text)) latest = std::max(latest, span.second);
+  return latest;
 }
 
 // A recorder with its web view on, recording a test camera of 320x240 at
@@ -155,44 +142,18 @@ class WebBrowserE2eTest : public ::testing::Test {
   void SetUp() override {
     camera_.Start();
     const std::string registry = folder_.Path("registry.db");
-    const auto added =
-        RunCommand({"config", "add-source", "cam", "--registry", registry, "--address", "127.0.0.1",
-                    "--port", std::to_string(camera_.Port()), "--url", "/video", "--store",
-                    folder_.Path("cam"), "--save", "--save-interval", "10"});
-    ASSERT_EQ(added.status, 0) << added.err;
+    ASSERT_EQ(testing::AddSource(registry, "cam", camera_.Port(), "/video", folder_.Path("cam")),
+              "");
     started_ = LocalStampNow();
     recorder_.emplace(std::vector<std::string>{"record", "--registry", registry, "--http",
                                                "127.0.0.1:0", "--status", "lines"});
-    ASSERT_TRUE(recorder_->WaitForOutput("Web view on http://", 20s)) << recorder_->Out();
-    std::smatch address;
-    const std::string out = recorder_->Out();
-    ASSERT_TRUE(std::regex_search(out, address,
-                                  std::regex(R"(Web view on (http://127\.0\.0\.1:([0-9]+)/))")))
-        << out;
-    page_ = address[1];
-    port_ = std::stoi(address[2]);
-  }
-
-  // Waits until the recorder has saved a frame; false (with a failure) when
-  // it does not within 20 s.
-  bool WaitForSavedFrame() {
-    httplib::Client api("127.0.0.1", port_);
-    std::string status;
-    const bool saved = Poll(
-        [&] {
-          const auto answer = api.Get("/api/status");
-          status = answer ? answer->body : "no answer";
-          return std::stoll(JsonField(status, "saved").value_or("0")) > 0;
-        },
-        20s);
-    EXPECT_TRUE(saved) << status;
-    return saved;
+    port_ = testing::WebViewPort(*recorder_);
+    ASSERT_NE(port_, 0) << recorder_->Out();
   }
 
   ravelon::testing::TempFolder folder_;
   TestCamera camera_{CameraOptions{.port = 0, .fps = kFps, .width = 320, .height = 240}};
   std::string started_;  // before the recorder started
-  std::string page_;
   int port_ = 0;
   std::optional<CommandProcess> recorder_;
 };
@@ -204,9 +165,18 @@ TEST_F(WebBrowserE2eTest, PageShowsTheLivePictureTheSourceAndPlaysWhatWasRecorde
   ASSERT_TRUE(browser.Ready()) << browser.Failure();
   // Frames saved before the page opens, so that the timeline it loads at
   // once has a span to show.
-  ASSERT_TRUE(WaitForSavedFrame());
+  httplib::Client api("127.0.0.1", port_);
+  std::string status;
+  ASSERT_TRUE(Poll(
+      [&] {
+        const auto answer = api.Get("/api/status");
+        status = answer ? answer->body : "no answer";
+        return std::stoll(JsonField(status, "saved").value_or("0")) > 0;
+      },
+      20s))
+      << status;
   const std::string saved_by = LocalStampNow();
-  ASSERT_EQ(browser.Open(page_), "");
+  ASSERT_EQ(browser.Open("http://127.0.0.1:" + std::to_string(port_) + "/"), "");
 
   std::string first, later;
   EXPECT_TRUE(Poll([&] { return !(first = browser.Run(kPicture)).empty(); }, 15s))
@@ -229,13 +199,15 @@ TEST_F(WebBrowserE2eTest, PageShowsTheLivePictureTheSourceAndPlaysWhatWasRecorde
       10s))
       << cards;
 
+  // A span that starts after the recorder did, by the time a frame was
+  // saved, and ends by now.
   std::string spans;
-  EXPECT_TRUE(Poll(
-      [&] {
-        spans = browser.Run(kSpans);
-        return HasRecordedSpan(spans, started_, saved_by, LocalStampNow());
-      },
-      5s))
+  const auto recorded = [&](const std::pair<std::string, std::string>& span) {
+    const auto& [from, to] = span;
+    return from >= started_ && from <= saved_by && to >= from && to <= LocalStampNow();
+  };
+  EXPECT_TRUE(
+      Poll([&] { return std::ranges::any_of(Spans(spans = browser.Run(kSpans)), recorded); }, 5s))
       << "recording since " << started_ << ", a frame saved by " << saved_by << "; spans:\n"
       << spans;
 
