@@ -18,8 +18,8 @@ class TcpSocketObserver {
   virtual ~TcpSocketObserver() = default;
   // The connection is up; State() is kConnected.
   virtual void OnConnect() = 0;
-  // Bytes arrived; `bytes_total` is how many are waiting to be taken, counted
-  // up to the socket's backlog bound.
+  // Bytes arrived; `bytes_total` is how many are waiting to be taken, or fewer
+  // (a socket may announce what waits in pieces, one arrival after another).
   virtual void OnDataArrival(int32_t bytes_total) = 0;
   // The peer closed the connection; State() is kClosing until Close().
   virtual void OnClose() = 0;

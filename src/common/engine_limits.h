@@ -57,6 +57,11 @@ inline constexpr int32_t kMaxBoundaryLength = 256;
 // this much waits untaken, so a fast source cannot make the backlog outgrow
 // the input buffer, and no single arrival is dropped whole at the input limit.
 inline constexpr int32_t kMaxSocketBacklogBytes = 1'048'576;
+// The most bytes one data arrival announces; the rest waits in the system and
+// comes as the next arrival at once. Arrivals of up to the backlog bound made
+// the input buffer grow past four times a frame of a fast stream, so frames
+// copied their bytes instead of sharing its block, and each arrival cost more.
+inline constexpr int32_t kMaxArrivalBytes = 131'072;
 
 // --- A part's header lines (bytes) ---
 // A camera sends two to five header lines of a few dozen bytes each. A head

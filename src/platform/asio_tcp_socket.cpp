@@ -133,7 +133,7 @@ struct Core : std::enable_shared_from_this<Core> {
     taken = false;
     if (observer) {
       observer->OnDataArrival(
-          static_cast<int32_t>(std::min(before, static_cast<size_t>(kMaxSocketBacklogBytes))));
+          static_cast<int32_t>(std::min(before, static_cast<size_t>(kMaxArrivalBytes))));
     }
     if (!Current(g) || state != TcpSocket::kConnected) return;
     taken ? StartWait() : ReadIntoBacklog(before);
