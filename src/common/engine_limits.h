@@ -53,9 +53,10 @@ inline constexpr int32_t kMinBoundaryLength = 2;
 // (not counting its leading "--") is no boundary but a stream out of step,
 // and every search for it would cost its length again.
 inline constexpr int32_t kMaxBoundaryLength = 256;
-// An arrival taken from the socket at once. The socket stops reading while
-// this much waits untaken, so a fast source cannot make the backlog outgrow
-// the input buffer, and no single arrival is dropped whole at the input limit.
+// The bytes a socket holds for an owner that does not take its arrivals. The
+// socket stops reading while this much waits untaken, so a fast source cannot
+// make the backlog outgrow the input buffer, and no single arrival is dropped
+// whole at the input limit.
 inline constexpr int32_t kMaxSocketBacklogBytes = 1'048'576;
 // The most bytes one data arrival announces; the rest waits in the system and
 // comes as the next arrival at once. Arrivals of up to the backlog bound made
