@@ -197,26 +197,35 @@ TEST(AsioTcpSocketTest, EachAddressOfANameGetsItsTurnWithinTheConnectTimeout) {
   }
 }
 
+// A real loop, a server and a socket connected to it: how the socket hands
+// over what the server sends.
+class ConnectedAsioSocketTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    socket->Connect("127.0.0.1", servers.port);
+    ASSERT_TRUE(testing::RunUntil(*platform, [&] {
+      return !servers.peers.empty() && socket->State() == TcpSocket::kConnected;
+    }));
+  }
+
+  std::shared_ptr<Platform> platform = NewRealPlatform();
+  asio::io_context& io = dynamic_cast<AsioLoop&>(platform->Loop()).Context();
+  Servers servers{io, "127.0.0.1"};
+  std::unique_ptr<TcpSocket> socket = NewAsioTcpSocket(io, SystemResolve);
+  Recorder recorder{*socket};
+};
+
 // A host that stops taking data holds at most the backlog, below the input
 // limit: reading pauses when one more read would not fit, and goes on as soon
 // as the bytes are taken.
-TEST(AsioTcpSocketTest, ReadingPausesWhileTheBacklogIsFull) {
-  auto platform = NewRealPlatform();
-  auto& loop = dynamic_cast<AsioLoop&>(platform->Loop());
-  Servers servers(loop.Context(), "127.0.0.1");
-  auto socket = NewAsioTcpSocket(loop.Context(), SystemResolve);
-  Recorder backlog(*socket);
-  socket->Connect("127.0.0.1", servers.port);
-  ASSERT_TRUE(testing::RunUntil(*platform, [&] {
-    return !servers.peers.empty() && socket->State() == TcpSocket::kConnected;
-  }));
+TEST_F(ConnectedAsioSocketTest, ReadingPausesWhileTheBacklogIsFull) {
   const std::string sent(4 * kMaxSocketBacklogBytes, 'x');
   asio::async_write(servers.peers.front(), asio::buffer(sent), [](std::error_code, size_t) {});
   ASSERT_TRUE(
-      testing::RunUntil(*platform, [&] { return backlog.most > kMaxSocketBacklogBytes / 2; }));
+      testing::RunUntil(*platform, [&] { return recorder.most > kMaxSocketBacklogBytes / 2; }));
   testing::RunUntil(
       *platform, [] { return false; }, std::chrono::milliseconds(50));
-  EXPECT_LE(backlog.most, kMaxSocketBacklogBytes);
+  EXPECT_LE(recorder.most, kMaxSocketBacklogBytes);
   size_t taken = 0;
   EXPECT_TRUE(testing::RunUntil(*platform, [&] {
     std::string data;
@@ -227,17 +236,8 @@ TEST(AsioTcpSocketTest, ReadingPausesWhileTheBacklogIsFull) {
 
 // An owner that takes each arrival as announced, as the engine does, gets a
 // large burst in pieces of at most kMaxArrivalBytes, all of it and in order.
-TEST(AsioTcpSocketTest, ABurstArrivesInBoundedPieces) {
-  auto platform = NewRealPlatform();
-  auto& loop = dynamic_cast<AsioLoop&>(platform->Loop());
-  Servers servers(loop.Context(), "127.0.0.1");
-  auto socket = NewAsioTcpSocket(loop.Context(), SystemResolve);
-  Recorder taker(*socket);
-  taker.take_from = socket.get();
-  socket->Connect("127.0.0.1", servers.port);
-  ASSERT_TRUE(testing::RunUntil(*platform, [&] {
-    return !servers.peers.empty() && socket->State() == TcpSocket::kConnected;
-  }));
+TEST_F(ConnectedAsioSocketTest, ABurstArrivesInBoundedPieces) {
+  recorder.take_from = socket.get();
   // The burst fills the system's buffers before the loop runs again, so the
   // first readiness finds all of it waiting.
   std::string sent(4 * kMaxSocketBacklogBytes, '\0');
@@ -251,9 +251,9 @@ TEST(AsioTcpSocketTest, ABurstArrivesInBoundedPieces) {
   }
   sent.resize(written);
   ASSERT_GT(written, static_cast<size_t>(2 * kMaxArrivalBytes));
-  ASSERT_TRUE(testing::RunUntil(*platform, [&] { return taker.taken.size() >= sent.size(); }));
-  EXPECT_TRUE(taker.taken == sent);
-  EXPECT_LE(taker.most, kMaxArrivalBytes);
+  ASSERT_TRUE(testing::RunUntil(*platform, [&] { return recorder.taken.size() >= sent.size(); }));
+  EXPECT_TRUE(recorder.taken == sent);
+  EXPECT_LE(recorder.most, kMaxArrivalBytes);
 }
 
 // A lookup that hangs holds up neither Close nor the destruction of the socket
