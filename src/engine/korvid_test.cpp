@@ -7,6 +7,7 @@
 #include "common/engine_limits.h"
 #include "components/in_process_ipc_port.h"
 #include "engine/reg_utils.h"
+#include "engine/source_settings.h"
 #include "ravelon/frame_filter_chain.h"
 #include "ravelon/store_reader.h"
 #include "ravelon/testing/simulated_platform.h"
@@ -171,6 +172,45 @@ TEST_F(KorvidTest, EachConnectionBeginsASegmentAndAReleaseEndsTheRatePeriod) {
   std::vector<std::string> keys;
   RegUtils(platform_->Registry()).RegEnumerateKey("", keys);
   EXPECT_EQ(keys, std::vector<std::string>{""}) << "the registry store was written";
+}
+
+// A source kept in the registry store: InitEngineFromReg hands each part its settings. The save
+// queue holds 1 MB, so of four 400 KB frames that come before a save two wait and two are lost.
+TEST_F(KorvidTest, RegistrySettingsReachEachPart) {
+  ScriptedServer& camera = platform_->network().Listen("cam", 8080);
+  camera.OnAccept([](ScriptedConnection& c) {
+    std::string stream =
+        "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=bnd\r\n\r\n";
+    for (int i = 0; i < 4; ++i) {
+      stream += "--bnd\r\nContent-Type: image/jpeg\r\n\r\n" + std::string(400'000, 'J') + "\r\n";
+    }
+    c.Send(stream + "--bnd", milliseconds(1));
+  });
+  const std::string root = "Software\\Test\\";
+  RegUtils registry(platform_->Registry());
+  for (const auto& [name, value] :
+       std::initializer_list<std::pair<const char*, const char*>>{{"Address", "cam"},
+                                                                  {"Port", "8080"},
+                                                                  {"Url", "v"},
+                                                                  {"DBPath", "store/"},
+                                                                  {"DoSave", "1"},
+                                                                  {"SaveInterval", "60000"},
+                                                                  {"ViewInterval", "60000"},
+                                                                  {"FileLimitValue", "20"},
+                                                                  {"SyncWrites", "0"},
+                                                                  {"SaveQueueMB", "1"}}) {
+    ASSERT_EQ(registry.Registry_Set(SourceKey(root, "cam"), name, value), 0);
+  }
+  engine_.InitEngineFromReg("cam", root);
+  EXPECT_EQ(engine_.GetSaveInterval(), 60'000);
+  EXPECT_EQ(engine_.GetViewInterval(), 60'000);
+  EXPECT_EQ(engine_.GetFileSizeLimit(), 20);
+  EXPECT_FALSE(engine_.GetSyncWrites());
+  engine_.PrepareEngine();
+  engine_.Connect();
+  platform_->AdvanceBy(milliseconds(10));
+  EXPECT_EQ(engine_.ForcedSave(), 2);
+  EXPECT_EQ(host_.events.back().text, "2 frames lost.");
 }
 
 TEST_F(KorvidTest, DestructionReleasesTheFilterChainAndClosesThePort) {
