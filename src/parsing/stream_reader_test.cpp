@@ -11,6 +11,7 @@
 
 #include "common/engine_limits.h"
 #include "parsing/byte_search.h"
+#include "parsing/parameter_list.h"
 #include "ravelon/media_frame.h"
 
 namespace ravelon {
@@ -345,6 +346,21 @@ TEST(StreamReaderTest, KeptFramesKeepTheirBytesWhateverTheBufferDoes) {
   }
   ASSERT_GT(kept.size(), 300u);
   for (const auto& [frame, bytes] : kept) ASSERT_TRUE(frame->getDataBlock().View() == bytes);
+}
+
+// The part-head list finds a name in any letter case, the first entry included: adding a name that
+// is there in another case changes nothing; setting it replaces the value and keeps the stored
+// name.
+TEST(ParameterListTest, NamesMatchInAnyCaseFromTheFirstEntryOn) {
+  ParameterList list;
+  EXPECT_FALSE(list.parameterExists("a"));
+  EXPECT_TRUE(list.AddParameter("A", "1"));
+  EXPECT_TRUE(list.AddParameter("B", "2"));
+  EXPECT_FALSE(list.AddParameter("a", "3"));
+  EXPECT_FALSE(list.AddParameter("b", "3"));
+  list.SetParameter("a", "4");
+  EXPECT_EQ(list.getParameterCount(), 2);
+  EXPECT_EQ(list.ParameterToString(1, "=") + " " + list.ParameterToString(2, "="), "A=4 B=2");
 }
 
 std::string Folded(std::string text) {

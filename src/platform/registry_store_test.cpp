@@ -98,7 +98,8 @@ TYPED_TEST(RegistryStoreTest, CaseInsensitiveKeysAndValuesInTheirOrder) {
 }
 
 // Keys and values removed while handles on them stay open: those handles find
-// nothing, even once a new key has taken the removed one's place.
+// nothing, even once a new key has taken the removed one's place. A closed
+// handle is gone: flushing or closing it again fails; the roots never close.
 TYPED_TEST(RegistryStoreTest, RemovedKeysAndValuesAreGoneBehindOpenHandles) {
   RegistryStore& s = *this->store_;
   const RegistryKey src = this->Create("R\\Src"), cam = this->Create("R\\Src\\Cam"),
@@ -119,6 +120,13 @@ TYPED_TEST(RegistryStoreTest, RemovedKeysAndValuesAreGoneBehindOpenHandles) {
   RegistryKey reopened = 0;
   EXPECT_EQ(s.OpenKey(src, "Cam\\Sub", reopened), kRegFileNotFound);
   EXPECT_EQ(s.DeleteKey(src, "Cam"), kRegFileNotFound);
+  EXPECT_EQ(s.FlushKey(other), kRegSuccess);
+  EXPECT_EQ(s.CloseKey(other), kRegSuccess);
+  EXPECT_EQ(s.FlushKey(other), kRegInvalidHandle);
+  EXPECT_EQ(s.CloseKey(other), kRegInvalidHandle);
+  EXPECT_EQ(s.CloseKey(kHkeyLocalMachine), kRegSuccess);
+  EXPECT_EQ(s.FlushKey(kHkeyLocalMachine), kRegSuccess);
+  EXPECT_EQ(s.FlushKey(kHkeyCurrentUser), kRegSuccess);
 }
 
 // Several values written and read at once: written as SetValue would write

@@ -302,8 +302,17 @@ TEST_F(NamedIpcPortTest, DefaultFolderCannotBeTakenFirst) {
   send_folder_ = "";
   EXPECT_EQ(SendAll({"found"}), std::vector<int32_t>{0});
   EXPECT_TRUE(fs::is_socket(folder_ + "/ravelon/till.sock"));
+  // Without that variable a port listens in a private folder under the shared base.
+  ::unsetenv("XDG_RUNTIME_DIR");
+  const std::string name = "test-" + std::to_string(::getpid());
+  std::shared_ptr<IpcPort> shared = platform_->NewNamedIpcPort(name, "", error);
   runtime != nullptr ? ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1)
                      : ::unsetenv("XDG_RUNTIME_DIR");
+  ASSERT_TRUE(shared != nullptr) << error;
+  int sockets = 0;
+  for (const std::string& folder : PrivatePortFolders(kSharedPortBase))
+    sockets += fs::is_socket(folder + "/" + name + ".sock");
+  EXPECT_EQ(sockets, 1);
 }
 
 }  // namespace
