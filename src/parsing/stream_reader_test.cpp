@@ -349,8 +349,7 @@ TEST(StreamReaderTest, KeptFramesKeepTheirBytesWhateverTheBufferDoes) {
 }
 
 // The part-head list finds a name in any letter case, the first entry included: adding a name that
-// is there in another case changes nothing; setting it replaces the value and keeps the stored
-// name.
+// is there in another case changes nothing; setting it replaces the value, the name as it was.
 TEST(ParameterListTest, NamesMatchInAnyCaseFromTheFirstEntryOn) {
   ParameterList list;
   EXPECT_FALSE(list.parameterExists("a"));
