@@ -110,6 +110,10 @@ TEST_F(QvFsToolsTest, MembersTheEngineDoesNotCall) {
   EXPECT_EQ(text(missing) + "|" + text(whole) + "|" + text(none), "\0|\0\0abcZ\0\0 |\0"s);
   EXPECT_EQ(memory.Contents("/s/log"), LongToBytes(140) + "  " + QvFsTools::kLogHeaderText +
                                            "\r\n0123456789" + std::string(40, 'z') + "X");
+  // Position 5 is taken as it is, though it lies in the header row.
+  tools.WriteToFile("/s/log", LongToBytes(5), 1, error);
+  tools.AppendFilePreAlloc("/s/log", "Y", 0, 0, error, logged);
+  EXPECT_EQ(memory.Contents("/s/log").substr(4, 3), "Y T");
   EXPECT_EQ(memory.OpenFileCount(), 0);
   std::string volumes;
   for (const char* name : {"C:", "c", "/Data/x", "//", "rel/x", ""})
@@ -135,8 +139,9 @@ TEST_F(QvFsToolsTest, BlockReadsAndFastPreallocation) {
   }
   // A new file is emptied and its space reserved; where that is not
   // supported, only the length is set.
+  error = "from before";
   EXPECT_TRUE(tools.FastFilePreallocateXP("/s/f", 4096, error));
-  EXPECT_EQ(memory.Contents("/s/f"), std::string(4096, '\0'));
+  EXPECT_EQ(error + memory.Contents("/s/f"), std::string(4096, '\0'));
   memory.SetAllocateSupported(false);
   EXPECT_FALSE(tools.FastFilePreallocateXP("/s/q.bin", 5000, error));
   EXPECT_EQ(error + " " + std::to_string(memory.Contents("/s/q.bin").size()),
