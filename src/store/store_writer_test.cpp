@@ -47,14 +47,16 @@ struct Store final : StoreWriterOwner {
   }
 
   // Queues a frame with the fixed stamp `time` of `date`, or unstamped (at
-  // present, to be spread) when `time` < 0.
-  void Queue(uint8_t type, std::string data, double time = -1, double date = kDay) {
+  // present, to be spread) when `time` < 0; returns it, not kept alive.
+  std::weak_ptr<MediaFrame> Queue(uint8_t type, std::string data, double time = -1,
+                                  double date = kDay) {
     auto frame = std::make_shared<MediaFrame>();
     frame->SetData(type, std::move(data));
     frame->setDate(time < 0 ? loop.GetClock().Today() : date);
     frame->setTime(time < 0 ? loop.GetClock().SecondsSinceMidnight() : time);
     frame->setFixedStamp(time >= 0);
     queue.Offer(frame);
+    return frame;
   }
   int32_t Save() { return writer.ForcedSave(queue, true); }
   auto Frames(const std::string& base) { return testing::ReadFileSet(memory, base); }
@@ -349,8 +351,8 @@ TEST(StoreWriterTest, SurvivesFullDisksFailingFilesAndRemovedFolders) {
 }
 
 // Each run with frames writes each file once (the frames in one vectored
-// write) and asks nothing of the file system but, once per check interval,
-// whether the files still have their names. A run with nothing to save
+// write), lets the frames go, and asks nothing of the file system but, once
+// per check interval, whether the files still have their names. A run with nothing to save
 // writes nothing: the segment's end moves to now in memory, and reaches the
 // file with the next frame, once it waited the refresh interval, or at Close.
 TEST(StoreWriterTest, WritesEachFileOnceARunAndNothingWhenIdle) {
@@ -374,13 +376,16 @@ TEST(StoreWriterTest, WritesEachFileOnceARunAndNothingWhenIdle) {
     SCOPED_TRACE(elapsed_ms);
     s.loop.AdvanceBy(milliseconds(advance_ms));
     elapsed_ms += advance_ms;
-    for (int i = 0; i < frames; ++i) s.Queue(kText, "frame");
+    std::vector<std::weak_ptr<MediaFrame>> queued;
+    for (int i = 0; i < frames; ++i) queued.push_back(s.Queue(kText, "frame"));
     const int64_t writes_before = s.faulty.WritesSeen(), syncs_before = s.faulty.SyncsSeen(),
                   queries_before = s.faulty.QueriesSeen();
     EXPECT_EQ(s.Save(), frames);
     EXPECT_EQ(s.faulty.WritesSeen() - writes_before, writes);
     EXPECT_EQ(s.faulty.SyncsSeen() - syncs_before, syncs);
     EXPECT_EQ(s.faulty.QueriesSeen() - queries_before, queries);
+    // The run lets its frames go once their bytes are written.
+    EXPECT_TRUE(std::ranges::all_of(queued, [](const auto& f) { return f.expired(); }));
     // (the clock's milliseconds are truncated: 0.1 s may read as 99 ms)
     EXPECT_NEAR(s.writer.CurrentSegment().EndTime, At(elapsed_ms), 1);
     EXPECT_NEAR(end_in_file(), writes > 0 ? At(elapsed_ms) : At(elapsed_ms - advance_ms), 1);
