@@ -360,6 +360,9 @@ TEST(StoreWriterTest, WritesEachFileOnceARunAndNothingWhenIdle) {
   s.writer.Prepare();
   s.Queue(kText, "first");
   ASSERT_EQ(s.Save(), 1);
+  // The three files and, for their new names, the store folder; the folders
+  // above it are synced only when the writer had to make it.
+  EXPECT_EQ(s.faulty.SyncsSeen(), 4);
   const auto end_in_file = [&] { return LittleEndianAt(s.memory.Contents(kFirst + ".id2"), 20); };
   const int refresh_ms = static_cast<int>(milliseconds(kSegmentEndRefreshInterval).count());
   const int check_ms = static_cast<int>(milliseconds(kStoreNameCheckInterval).count());
