@@ -188,19 +188,13 @@ TEST_F(KorvidTest, RegistrySettingsReachEachPart) {
   });
   const std::string root = "Software\\Test\\";
   RegUtils registry(platform_->Registry());
-  for (const auto& [name, value] :
-       std::initializer_list<std::pair<const char*, const char*>>{{"Address", "cam"},
-                                                                  {"Port", "8080"},
-                                                                  {"Url", "v"},
-                                                                  {"DBPath", "store/"},
-                                                                  {"DoSave", "1"},
-                                                                  {"SaveInterval", "60000"},
-                                                                  {"ViewInterval", "60000"},
-                                                                  {"FileLimitValue", "20"},
-                                                                  {"SyncWrites", "0"},
-                                                                  {"SaveQueueMB", "1"}}) {
+  const std::pair<const char*, const char*> settings[] = {
+      {"Address", "cam"},        {"Port", "8080"},         {"Url", "v"},
+      {"DBPath", "store/"},      {"DoSave", "1"},          {"SaveInterval", "60000"},
+      {"ViewInterval", "60000"}, {"FileLimitValue", "20"}, {"SyncWrites", "0"},
+      {"SaveQueueMB", "1"}};
+  for (const auto& [name, value] : settings)
     ASSERT_EQ(registry.Registry_Set(SourceKey(root, "cam"), name, value), 0);
-  }
   engine_.InitEngineFromReg("cam", root);
   EXPECT_EQ(engine_.GetSaveInterval(), 60'000);
   EXPECT_EQ(engine_.GetViewInterval(), 60'000);
