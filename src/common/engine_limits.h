@@ -132,6 +132,19 @@ inline constexpr int64_t kTimeLimitSizeCap = 2'000 * kMegabyte;
 // frames of 18 bytes).
 inline constexpr int32_t kIndexGrowthStep = 1'048'576;
 inline constexpr int32_t kIndexMaxSize = 104'857'600;
+// A write of at least this many bytes (a save run's frames) goes to the disk
+// without passing through the page cache, through an aligned staging buffer:
+// the kernel's copy into the cache and its write-back cost the saving thread
+// more than reading the stream did. Shorter writes (index and segment records,
+// runs of a few frames) stay buffered, where that copy is cheap.
+inline constexpr int64_t kMinDirectWriteBytes = 262'144;
+// The staging buffer of such writes (one per thread, made at its first direct
+// write) and so the most that one of its system calls writes.
+inline constexpr int64_t kDirectStagingBytes = 1'048'576;
+// Direct writes start and end on multiples of this, which every common
+// device's block size divides; the partial blocks at either end of a write
+// share a block with other writes' bytes and stay buffered.
+inline constexpr int64_t kDirectWriteAlignment = 4'096;
 // Frames queued longer ago than this keep their own stamps in a save run;
 // younger ones are spread evenly up to now.
 inline constexpr double kRecentSeconds = 20;

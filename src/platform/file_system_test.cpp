@@ -1,15 +1,22 @@
 // The FileSystem contract, run on the real file system (in a fresh folder
-// under /tmp) and the in-memory one, so the store's tests on memory mean the
+// under /tmp, and under /dev/shm) and the in-memory one, so the store's tests on memory mean the
 // same on disk; then the in-memory one's change log, which the crash tests
 // replay.
 #include "ravelon/file_system.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/magic.h>
+#include <sys/mman.h>
+#include <sys/vfs.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <set>
 #include <tuple>
 
+#include "common/engine_limits.h"
 #include "ravelon/testing/memory_file_system.h"
 #include "support/temp_folder.h"
 
@@ -20,6 +27,13 @@ using OpenMode = FileSystem::OpenMode;
 
 struct PosixFiles {
   testing::TempFolder folder;
+  std::string root = folder.Path();
+  std::unique_ptr<FileSystem> fs = NewPosixFileSystem();
+};
+
+// A file system without direct writes: long writes take the buffered path.
+struct PosixFilesOnTmpfs {
+  testing::TempFolder folder{"/dev/shm"};
   std::string root = folder.Path();
   std::unique_ptr<FileSystem> fs = NewPosixFileSystem();
 };
@@ -55,7 +69,7 @@ class FileSystemContractTest : public ::testing::Test {
   std::string error_;
 };
 
-using Implementations = ::testing::Types<PosixFiles, MemoryFiles>;
+using Implementations = ::testing::Types<PosixFiles, PosixFilesOnTmpfs, MemoryFiles>;
 TYPED_TEST_SUITE(FileSystemContractTest, Implementations);
 
 TYPED_TEST(FileSystemContractTest, BytesFoldersRenamesAndRemovals) {
@@ -125,31 +139,92 @@ TYPED_TEST(FileSystemContractTest, BytesFoldersRenamesAndRemovals) {
   EXPECT_EQ(fs.SyncDirectory(this->P("nowhere"), error), ENOENT);
 }
 
-// A vectored write lands what one write of its pieces joined would, also with
-// empty pieces, after a gap, and with more pieces than one system call takes.
+// A vectored write lands what one write of its pieces joined would, and
+// nothing else: with empty pieces, after a gap, over bytes already there and
+// before bytes that stay, with more pieces than one system call takes, and
+// long enough for the real file system to skip the page cache, from offsets on
+// and off its alignment and longer than its staging buffer.
 TYPED_TEST(FileSystemContractTest, VectoredWritesLandLikeOneWriteOfTheirJoin) {
   std::vector<std::string> many;  // 2,500 pieces of 0 to 6 bytes
   for (int i = 0; i < 2'500; ++i)
     many.push_back(std::string(i % 7, static_cast<char>('a' + i % 26)));
-  // pieces, offset
-  const std::pair<std::vector<std::string>, int64_t> rows[] = {
-      {{}, 0},          {{"", ""}, 3}, {{"abc"}, 0},   {{"a", "", "bcd", "ef"}, 0},
-      {{"x", "yz"}, 5}, {many, 0},     {many, 70'000},
+  std::vector<std::string> frames;  // a save run: 30 frames of 50,001 bytes
+  for (int i = 0; i < 30; ++i) frames.push_back(std::string(50'001, static_cast<char>('A' + i)));
+  const std::string big(kDirectStagingBytes + 3 * kDirectWriteAlignment + 5, 'z');
+  // pieces, offset, bytes in the file before
+  const std::tuple<std::vector<std::string>, int64_t, size_t> rows[] = {
+      {{}, 0, 0},
+      {{"", ""}, 3, 0},
+      {{"abc"}, 0, 0},
+      {{"a", "", "bcd", "ef"}, 0, 0},
+      {{"x", "yz"}, 5, 0},
+      {{"x", "yz"}, 5, 10},
+      {many, 0, 0},
+      {many, 70'000, 0},
+      {frames, 0, 0},
+      {frames, 4'095, 2'000'000},
+      {frames, 3 * kDirectWriteAlignment, 2'000'000},
+      {{"", big, "", "tail"}, 7, 0},
   };
   int n = 0;
   // One file for all rows: no write may carry an earlier one's pieces.
   auto file = this->OpenOk("v");
-  for (const auto& [pieces, offset] : rows) {
+  for (const auto& [pieces, offset, before] : rows) {
     SCOPED_TRACE(n++);
-    std::string joined;
+    std::string there(before, '.');
+    for (size_t i = 0; i < before; i += 997) there[i] = static_cast<char>(i / 997);
     std::vector<std::string_view> views;
+    std::string joined;
     for (const std::string& piece : pieces) {
       joined += piece;
       views.push_back(piece);
     }
+    std::string expected = there;
+    if (!joined.empty()) {
+      expected.resize(std::max(expected.size(), offset + joined.size()), '\0');
+      expected.replace(offset, joined.size(), joined);
+    }
     ASSERT_EQ(file->SetSize(0, this->error_), 0);
+    ASSERT_EQ(file->WriteAt(0, there, this->error_), 0);
     ASSERT_EQ(file->WriteVectorAt(offset, views, this->error_), 0) << this->error_;
-    EXPECT_EQ(this->Read(*file), joined.empty() ? "" : std::string(offset, '\0') + joined);
+    const std::string landed = this->Read(*file, 0, 4 << 20);
+    ASSERT_EQ(landed.size(), expected.size());
+    EXPECT_TRUE(landed == expected);  // (no dump of megabytes)
+  }
+}
+
+// A save run's whole blocks go to the disk without staying in the page cache,
+// where the file system allows it (tmpfs, for one, does not).
+TEST(PosixFileSystemTest, LongWritesSkipThePageCache) {
+  PosixFiles files;
+  const std::string path = files.root + "/run.bin";
+  struct statfs kind;
+  const int direct = open(path.c_str(), O_CREAT | O_WRONLY | O_DIRECT, 0644);
+  if (direct >= 0) close(direct);
+  if (direct < 0 || statfs(files.root.c_str(), &kind) != 0 || kind.f_type == TMPFS_MAGIC)
+    GTEST_SKIP() << "no direct writes in " << files.root;
+  std::unique_ptr<RandomAccessFile> file;
+  std::string error;
+  ASSERT_EQ(files.fs->Open(path, FileSystem::OpenMode::kOpenOrCreate, file, error), 0) << error;
+  const std::string bytes(kMinDirectWriteBytes + 100, 'f');
+  // Where a run lies: (cached pages) = (its first and last partial blocks).
+  for (const int64_t offset : {int64_t{0}, int64_t{100}}) {
+    SCOPED_TRACE(offset);
+    const std::string_view pieces[] = {bytes};
+    ASSERT_EQ(file->WriteVectorAt(offset, pieces, error), 0) << error;
+    const int fd = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    const size_t length = static_cast<size_t>(offset) + bytes.size();
+    void* map = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0);
+    ASSERT_NE(map, MAP_FAILED);
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> resident((length + page - 1) / page);
+    ASSERT_EQ(mincore(map, length, resident.data()), 0);
+    munmap(map, length);
+    close(fd);
+    const int cached = static_cast<int>(
+        std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; }));
+    EXPECT_EQ(cached, offset == 0 ? 1 : 2);
   }
 }
 

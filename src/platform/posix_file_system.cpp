@@ -1,9 +1,9 @@
 // The real file system: POSIX calls on Linux. Every failure is reported as
 // its errno value with the path and the system's text for it. Interrupted
-// calls (EINTR) are retried; short reads and writes are continued.
+// calls (EINTR) are retried; short reads and writes are continued. Long
+// writes skip the page cache (see page_cache_bypass.h).
 #include <dirent.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -13,6 +13,8 @@
 #include <system_error>
 #include <vector>
 
+#include "common/engine_limits.h"
+#include "platform/page_cache_bypass.h"
 #include "ravelon/file_system.h"
 
 namespace ravelon {
@@ -72,29 +74,26 @@ class PosixFile final : public RandomAccessFile {
     return 0;
   }
 
-  // pwritev, IOV_MAX pieces at a time; a short write goes on from the first
-  // byte that did not land.
+  // A long write (a save run's frames) skips the page cache for its whole
+  // aligned blocks; the rest, and every write of a file that refuses that,
+  // goes through the cache in one vectored call.
   int32_t WriteVectorAt(int64_t offset, std::span<const std::string_view> pieces,
                         std::string& error) override {
-    iovecs_.clear();
-    for (const std::string_view piece : pieces) {
-      if (!piece.empty()) iovecs_.push_back({const_cast<char*>(piece.data()), piece.size()});
-    }
-    for (size_t first = 0; first < iovecs_.size();) {
-      const int count = static_cast<int>(std::min<size_t>(iovecs_.size() - first, IOV_MAX));
-      ssize_t put = pwritev(fd_, &iovecs_[first], count, offset);
-      if (put < 0 && errno == EINTR) continue;
-      if (put < 0) return Failure(errno, path_, error);
-      if (put == 0) return Failure(EIO, path_, error);  // no progress: never loop on it
-      offset += put;
-      for (; first < iovecs_.size() && static_cast<size_t>(put) >= iovecs_[first].iov_len; ++first)
-        put -= static_cast<ssize_t>(iovecs_[first].iov_len);
-      if (put > 0) {
-        iovecs_[first].iov_base = static_cast<char*>(iovecs_[first].iov_base) + put;
-        iovecs_[first].iov_len -= static_cast<size_t>(put);
+    PieceCursor cursor(pieces);
+    int32_t status = 0;
+    if (direct_usable_ && static_cast<int64_t>(cursor.Remaining()) >= kMinDirectWriteBytes) {
+      const int64_t end = offset + static_cast<int64_t>(cursor.Remaining());
+      const int64_t direct_begin = AlignUp(offset);
+      status = WriteBuffered(cursor, direct_begin - offset, offset);
+      int64_t written = 0;
+      if (status == 0) {
+        status = WriteDirect(fd_, cursor, direct_begin, AlignDown(end) - direct_begin, written,
+                             direct_usable_);
       }
+      offset = direct_begin + written;
     }
-    return 0;
+    if (status == 0) status = WriteBuffered(cursor, cursor.Remaining(), offset);
+    return status == 0 ? 0 : Failure(status, path_, error);
   }
 
   int32_t SetSize(int64_t size, std::string& error) override {
@@ -136,9 +135,22 @@ class PosixFile final : public RandomAccessFile {
   }
 
  private:
+  static int64_t AlignDown(int64_t at) {
+    return at / kDirectWriteAlignment * kDirectWriteAlignment;
+  }
+  static int64_t AlignUp(int64_t at) { return AlignDown(at + kDirectWriteAlignment - 1); }
+
+  // The next `n` bytes of `cursor` at `offset`, through the cache.
+  int32_t WriteBuffered(PieceCursor& cursor, int64_t n, int64_t offset) {
+    iovecs_.clear();
+    cursor.Take(static_cast<size_t>(n), iovecs_);
+    return WriteAllAt(fd_, iovecs_, offset);
+  }
+
   const int fd_;
   const std::string path_;
   std::vector<iovec> iovecs_;  // kept between writes so a save run allocates nothing
+  bool direct_usable_ = true;  // until the file refuses a direct write
 };
 
 // 1 = a folder, 0 = something else, -1 = nothing there (or not reachable).

@@ -15,6 +15,11 @@ namespace ravelon::testing {
 class TempFolder {
  public:
   TempFolder() : path_(mkdtemp(name_) != nullptr ? name_ : "") {}
+  // A fresh folder in `parent` instead (another file system than /tmp's).
+  explicit TempFolder(const std::string& parent)
+      : path_(mkdtemp((parent_name_ = parent + "/ravelon-test-XXXXXX").data()) != nullptr
+                  ? parent_name_
+                  : "") {}
   ~TempFolder() { std::filesystem::remove_all(path_, ignored_); }  // "" removes nothing
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
@@ -33,6 +38,7 @@ class TempFolder {
 
  private:
   char name_[25] = "/tmp/ravelon-test-XXXXXX";
+  std::string parent_name_;
   std::string path_;
   std::error_code ignored_;
 };
