@@ -1,5 +1,6 @@
 // The fast search finds what a plain search finds: the first occurrence,
-// exact and ignoring the case of ASCII letters. The first byte of the input
+// exact and ignoring the case of ASCII letters, with each vector scan the
+// processor has. The first byte of the input
 // gives the needle's length (1 to 64) and its lowest bit whether case is
 // ignored; the needle follows, then the haystack.
 #include "harness.h"
@@ -23,5 +24,9 @@ void ravelon::fuzz::FuzzOne(FuzzInput& input) {
   if (needle.size() < needle_size) return;
   const size_t expected =
       ignore_case ? Folded(haystack).find(Folded(needle)) : haystack.find(needle);
-  Require(FindBytes(haystack, needle, ignore_case) == expected, "finds the first occurrence");
+  for (int width = 0; width <= static_cast<int>(ravelon::WidestScan()); ++width) {
+    Require(FindBytesWith(haystack, needle, ignore_case, static_cast<ravelon::ScanWidth>(width)) ==
+                expected,
+            "finds the first occurrence");
+  }
 }

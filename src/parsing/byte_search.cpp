@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #if defined(__x86_64__)
@@ -85,13 +86,25 @@ __attribute__((target("avx2"))) inline __m256i Passing(const char* at, __m256i v
   const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
   return _mm256_cmpeq_epi8(_mm256_or_si256(bytes, fold), value);
 }
+
+// Of the 64 starts at `at`, those whose first byte and whose byte
+// `tail_offset` further on pass their tests, as bits.
+__attribute__((target("avx512f,avx512bw"))) inline uint64_t Candidates(
+    const char* at, size_t tail_offset, __m512i head_value, __m512i head_fold, __m512i tail_value,
+    __m512i tail_fold) {
+  const __m512i heads = _mm512_loadu_si512(at);
+  const __m512i tails = _mm512_loadu_si512(at + tail_offset);
+  const __mmask64 head_passes =
+      _mm512_cmpeq_epi8_mask(_mm512_or_si512(heads, head_fold), head_value);
+  return _mm512_mask_cmpeq_epi8_mask(head_passes, _mm512_or_si512(tails, tail_fold), tail_value);
+}
 #endif
 
 // The search proper: candidates are the starts whose first and last byte
 // pass (about one start in 30,000 in image data for a boundary), and only
-// those are compared in full. The candidates of 64 starts (16 on x86-64
-// processors without AVX2) are found at once with vector compares; other
-// processors test start by start.
+// those are compared in full. The candidates of 128 starts (64 on x86-64
+// processors without AVX-512, 16 without AVX2) are found at once with vector
+// compares; other processors test start by start.
 class Search {
  public:
   Search(std::string_view haystack, std::string_view needle, bool ignore_case)
@@ -101,15 +114,19 @@ class Search {
         head_(TestFor(needle.front(), ignore_case)),
         tail_(TestFor(needle.back(), ignore_case)) {}
 
-  size_t Run() {
+  size_t Run(ScanWidth widest) {
     const size_t last_start = haystack_.size() - needle_.size();
     size_t start = 0;
 #if defined(__x86_64__)
-    static const bool kHasAvx2 = __builtin_cpu_supports("avx2");
-    if (kHasAvx2) {
+    if (widest == ScanWidth::kAvx512) {
+      if (const size_t found = ScanAvx512(start, last_start); found != kGoOn) return found;
+    }
+    if (widest >= ScanWidth::kAvx2) {
       if (const size_t found = ScanAvx2(start, last_start); found != kGoOn) return found;
     }
-    if (const size_t found = ScanSse2(start, last_start); found != kGoOn) return found;
+    if (widest >= ScanWidth::kSse2) {
+      if (const size_t found = ScanSse2(start, last_start); found != kGoOn) return found;
+    }
 #endif
     for (; start <= last_start; ++start) {
       if (!Passes(haystack_[start], head_) ||
@@ -128,6 +145,31 @@ class Search {
   // The vector scans: each tests the starts from `start` in blocks of its
   // width and leaves `start` at the first start of the last, partial block.
   // kGoOn when no candidate there is a match.
+  __attribute__((target("avx512f,avx512bw"))) size_t ScanAvx512(size_t& start, size_t last_start) {
+    const char* const begin = haystack_.data();
+    const size_t tail_offset = needle_.size() - 1;
+    const __m512i head_value = _mm512_set1_epi8(static_cast<char>(head_.value));
+    const __m512i head_fold = _mm512_set1_epi8(static_cast<char>(head_.fold));
+    const __m512i tail_value = _mm512_set1_epi8(static_cast<char>(tail_.value));
+    const __m512i tail_fold = _mm512_set1_epi8(static_cast<char>(tail_.fold));
+    // Two blocks a round: one test of both tells that neither holds a candidate.
+    for (; start + 128 <= last_start + 1; start += 128) {
+      const uint64_t first =
+          Candidates(begin + start, tail_offset, head_value, head_fold, tail_value, tail_fold);
+      const uint64_t second =
+          Candidates(begin + start + 64, tail_offset, head_value, head_fold, tail_value, tail_fold);
+      if ((first | second) == 0) continue;
+      for (const auto& [mask, offset] :
+           {std::pair{first, size_t{0}}, std::pair{second, size_t{64}}}) {
+        for (uint64_t left = mask; left != 0; left &= left - 1) {
+          const size_t candidate = start + offset + static_cast<size_t>(__builtin_ctzll(left));
+          if (const size_t found = Check(candidate); found != kGoOn) return found;
+        }
+      }
+    }
+    return kGoOn;
+  }
+
   __attribute__((target("avx2"))) size_t ScanAvx2(size_t& start, size_t last_start) {
     const char* const begin = haystack_.data();
     const size_t tail_offset = needle_.size() - 1;
@@ -208,10 +250,26 @@ class Search {
 
 char AsciiLower(char c) { return kLower[static_cast<unsigned char>(c)]; }
 
+ScanWidth WidestScan() {
+#if defined(__x86_64__)
+  static const ScanWidth kWidest = __builtin_cpu_supports("avx512bw") ? ScanWidth::kAvx512
+                                   : __builtin_cpu_supports("avx2")   ? ScanWidth::kAvx2
+                                                                      : ScanWidth::kSse2;
+  return kWidest;
+#else
+  return ScanWidth::kScalar;
+#endif
+}
+
 size_t FindBytes(std::string_view haystack, std::string_view needle, bool ignore_case) {
+  return FindBytesWith(haystack, needle, ignore_case, WidestScan());
+}
+
+size_t FindBytesWith(std::string_view haystack, std::string_view needle, bool ignore_case,
+                     ScanWidth widest) {
   if (needle.empty()) return 0;
   if (needle.size() > haystack.size()) return std::string_view::npos;
-  return Search(haystack, needle, ignore_case).Run();
+  return Search(haystack, needle, ignore_case).Run(widest);
 }
 
 }  // namespace ravelon

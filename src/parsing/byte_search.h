@@ -17,6 +17,14 @@ namespace ravelon {
 // `haystack`, or std::string_view::npos. An empty needle is found at 0.
 size_t FindBytes(std::string_view haystack, std::string_view needle, bool ignore_case);
 
+// The vector scans, narrowest first. FindBytes uses the widest the processor
+// has; FindBytesWith lets tests and benchmarks reach each narrower one too,
+// since a processor with AVX-512 would otherwise never run the others.
+enum class ScanWidth { kScalar, kSse2, kAvx2, kAvx512 };
+ScanWidth WidestScan();
+size_t FindBytesWith(std::string_view haystack, std::string_view needle, bool ignore_case,
+                     ScanWidth widest);
+
 // ASCII lower case of a byte; other bytes unchanged.
 char AsciiLower(char c);
 

@@ -367,40 +367,47 @@ std::string Folded(std::string text) {
   return text;
 }
 
-// The vector scan, its tail of fewer than 16 starts and the linear fallback agree with a plain
-// search at every position, exact and ignoring case: A and Z included, the bytes that differ from
-// a letter only in the case bit ('@' and '`', '[' and '{') and bytes above 0x7F have no case.
+// Each vector scan this processor has, their tails of fewer starts than a block and the linear
+// fallback agree with a plain search at every position, exact and ignoring case: A and Z included,
+// the bytes that differ from a letter only in the case bit ('@' and '`', '[' and '{') and bytes
+// above 0x7F have no case.
 TEST(ByteSearchTest, AgreesWithAPlainSearchEverywhere) {
-  std::mt19937 random(11);
   constexpr std::string_view kAlphabet = "-\r\nazAZ@`[{\xc4\xe4";
-  for (const std::string needle :
-       {"-", "\r\n--MyBoundary", "--z", "aZ", "Content-Type", "@a`", "[\xc4{", "z-\xe4-Z"}) {
-    for (size_t length = 0; length < 120; ++length) {
-      for (int trial = 0; trial < 20; ++trial) {
-        std::string text(length, '\0');
-        for (auto& c : text) c = kAlphabet[random() % (trial < 10 ? 7 : kAlphabet.size())];
-        if (length >= needle.size() && trial % 2 == 0)
-          text.replace(random() % (length - needle.size() + 1), needle.size(), needle);
-        EXPECT_EQ(FindBytes(text, needle, false), text.find(needle));
-        EXPECT_EQ(FindBytes(text, needle, true), Folded(text).find(Folded(needle)))
-            << text << " / " << needle;
+  for (int width = 0; width <= static_cast<int>(WidestScan()); ++width) {
+    SCOPED_TRACE(width);
+    const auto find = [width](std::string_view text, std::string_view needle, bool ignore_case) {
+      return FindBytesWith(text, needle, ignore_case, static_cast<ScanWidth>(width));
+    };
+    std::mt19937 random(11);
+    for (const std::string needle :
+         {"-", "\r\n--MyBoundary", "--z", "aZ", "Content-Type", "@a`", "[\xc4{", "z-\xe4-Z"}) {
+      for (size_t length = 0; length < 300; ++length) {
+        for (int trial = 0; trial < 20; ++trial) {
+          std::string text(length, '\0');
+          for (auto& c : text) c = kAlphabet[random() % (trial < 10 ? 7 : kAlphabet.size())];
+          if (length >= needle.size() && trial % 2 == 0)
+            text.replace(random() % (length - needle.size() + 1), needle.size(), needle);
+          EXPECT_EQ(find(text, needle, false), text.find(needle));
+          EXPECT_EQ(find(text, needle, true), Folded(text).find(Folded(needle)))
+              << text << " / " << needle;
+        }
       }
     }
-  }
-  // Long runs of the anchor byte make the search change method midway; it
-  // must go on from where it was and still find the first match.
-  for (const std::string& needle :
-       {std::string(300, '-') + "X", "--" + std::string(40, 'a') + "-b"}) {
-    for (const size_t at : {size_t{0}, size_t{5'000}, size_t{19'000}, std::string::npos}) {
-      std::string text(20'000, needle[0]);
-      for (size_t i = 3; i < text.size(); i += 7) text[i] = needle[needle.size() / 2];
-      if (at != std::string::npos) text.replace(at, needle.size(), needle);
-      EXPECT_EQ(FindBytes(text, needle, false), text.find(needle)) << at;
-      EXPECT_EQ(FindBytes(text, needle, true), Folded(text).find(Folded(needle))) << at;
+    // Long runs of the anchor byte make the search change method midway; it
+    // must go on from where it was and still find the first match.
+    for (const std::string& needle :
+         {std::string(300, '-') + "X", "--" + std::string(40, 'a') + "-b"}) {
+      for (const size_t at : {size_t{0}, size_t{5'000}, size_t{19'000}, std::string::npos}) {
+        std::string text(20'000, needle[0]);
+        for (size_t i = 3; i < text.size(); i += 7) text[i] = needle[needle.size() / 2];
+        if (at != std::string::npos) text.replace(at, needle.size(), needle);
+        EXPECT_EQ(find(text, needle, false), text.find(needle)) << at;
+        EXPECT_EQ(find(text, needle, true), Folded(text).find(Folded(needle))) << at;
+      }
     }
+    EXPECT_EQ(find("abc", "", true), 0u);
+    EXPECT_EQ(find("\xc4\xe4", "\xe4", true), 1u);
   }
-  EXPECT_EQ(FindBytes("abc", "", true), 0u);
-  EXPECT_EQ(FindBytes("\xc4\xe4", "\xe4", true), 1u);
 }
 
 }  // namespace
