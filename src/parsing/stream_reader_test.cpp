@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <numeric>
 #include <random>
 #include <string>
 #include <tuple>
@@ -393,16 +395,37 @@ TEST(ByteSearchTest, AgreesWithAPlainSearchEverywhere) {
         }
       }
     }
-    // Long runs of the anchor byte make the search change method midway; it
-    // must go on from where it was and still find the first match.
-    for (const std::string& needle :
-         {std::string(300, '-') + "X", "--" + std::string(40, 'a') + "-b"}) {
-      for (const size_t at : {size_t{0}, size_t{5'000}, size_t{19'000}, std::string::npos}) {
-        std::string text(20'000, needle[0]);
-        for (size_t i = 3; i < text.size(); i += 7) text[i] = needle[needle.size() / 2];
-        if (at != std::string::npos) text.replace(at, needle.size(), needle);
-        EXPECT_EQ(find(text, needle, false), text.find(needle)) << at;
-        EXPECT_EQ(find(text, needle, true), Folded(text).find(Folded(needle))) << at;
+    // A needle that runs one byte past the haystack's end is not in it, even
+    // where the bytes after the end would complete it.
+    for (size_t length = 0; length < 300; ++length) {
+      const std::string needle = "--myboundary";
+      const std::string bytes =
+          std::string(length + 1 - std::min(length + 1, needle.size()), 'x') + needle;
+      const std::string_view haystack(bytes.data(), bytes.size() - 1);
+      EXPECT_EQ(find(haystack, needle, false), std::string::npos) << length;
+      EXPECT_EQ(find(haystack, needle, true), std::string::npos) << length;
+    }
+    // Where the needle's first and last byte pass at almost every start, the
+    // search changes method midway; it must go on from where it was and still
+    // find the first match, also one in other letter case.
+    for (const std::string& needle : {std::string(150, '-') + "x" + std::string(150, '-'),
+                                      "--" + std::string(40, 'a') + "--"}) {
+      std::vector<size_t> places(64);
+      std::iota(places.begin(), places.end(), 0);
+      places.insert(places.end(), {5'000, 19'000, std::string::npos});
+      for (const size_t at : places) {
+        for (const bool upper : {false, true}) {
+          std::string text(20'000, needle[0]);
+          for (size_t i = 3; i < text.size(); i += 7) text[i] = needle[needle.size() / 2];
+          std::string placed = needle;
+          if (upper) {
+            for (char& c : placed)
+              c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+          }
+          if (at != std::string::npos) text.replace(at, placed.size(), placed);
+          EXPECT_EQ(find(text, needle, false), text.find(needle)) << at;
+          EXPECT_EQ(find(text, needle, true), Folded(text).find(Folded(needle))) << at;
+        }
       }
     }
     EXPECT_EQ(find("abc", "", true), 0u);

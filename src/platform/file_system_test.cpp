@@ -8,11 +8,13 @@
 #include <gtest/gtest.h>
 #include <linux/magic.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <set>
 #include <tuple>
 
@@ -225,6 +227,62 @@ TEST(PosixFileSystemTest, LongWritesSkipThePageCache) {
     const int cached = static_cast<int>(
         std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; }));
     EXPECT_EQ(cached, offset == 0 ? 1 : 2);
+  }
+}
+
+// A write that the system stops part way (here at the process's file size
+// limit) fails with the system's reason after the bytes before the stop have
+// landed, whether the stop falls in the cached head of a long write, in its
+// direct middle (on a block's edge, inside a block, in a later staging
+// buffer) or in its cached tail, and also where nothing goes direct.
+TEST(PosixFileSystemTest, AWriteStoppedPartWayFailsAfterWhatLanded) {
+  rlimit unlimited{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+  struct Restore {
+    rlimit limit;
+    void (*handler)(int);
+    ~Restore() {
+      setrlimit(RLIMIT_FSIZE, &limit);
+      signal(SIGXFSZ, handler);
+    }
+  } restore{unlimited, signal(SIGXFSZ, SIG_IGN)};  // the limit's signal would end the process
+
+  const std::string run(kDirectStagingBytes + 5 * kDirectWriteAlignment + 10, 'r');
+  const std::string short_pieces[] = {"abc", "defg", "hij"};
+  const int64_t run_end = 100 + static_cast<int64_t>(run.size());
+  // offset, pieces, where the system stops writing
+  const std::tuple<int64_t, std::vector<std::string_view>, int64_t> rows[] = {
+      {5, {short_pieces[0], short_pieces[1], short_pieces[2]}, 9},
+      {100, {run}, 1'000},
+      {100, {run}, 3 * kDirectWriteAlignment},
+      {100, {run}, 3 * kDirectWriteAlignment + 100},
+      {100, {run}, kDirectStagingBytes + 2 * kDirectWriteAlignment},
+      {100, {run}, run_end - 5},
+  };
+  PosixFiles disk;
+  PosixFilesOnTmpfs memory;
+  for (const auto& [root, fs] :
+       {std::pair{disk.root, disk.fs.get()}, std::pair{memory.root, memory.fs.get()}}) {
+    int n = 0;
+    for (const auto& [offset, pieces, stop] : rows) {
+      SCOPED_TRACE(root + " " + std::to_string(n++));
+      std::string expected(static_cast<size_t>(offset), '\0');
+      for (const std::string_view piece : pieces) expected += piece;
+      expected.resize(static_cast<size_t>(stop));
+      std::unique_ptr<RandomAccessFile> file;
+      std::string error;
+      ASSERT_EQ(fs->Open(root + "/stopped", FileSystem::OpenMode::kCreateTruncate, file, error), 0);
+      rlimit limit = unlimited;
+      limit.rlim_cur = static_cast<rlim_t>(stop);
+      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+      const int32_t status = file->WriteVectorAt(offset, pieces, error);
+      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+      EXPECT_EQ(status, EFBIG) << error;
+      std::string landed;
+      ASSERT_EQ(file->ReadAt(0, 4 << 20, landed, error), 0) << error;
+      ASSERT_EQ(landed.size(), expected.size());
+      EXPECT_TRUE(landed == expected);
+    }
   }
 }
 
