@@ -54,6 +54,11 @@ class RandomAccessFile {
   // Syncs of several files that follow wait for writes already under way
   // together rather than one after the other. A hint: it promises nothing.
   virtual void StartSync() {}
+  // Lets long writes go straight to the disk, skipping the system's cache,
+  // for a writer that waits for its writes anyway (it syncs after each): the
+  // copy into the cache and its write-back are saved, and the cache keeps
+  // room for others. A hint, off when the file is opened.
+  virtual void SetWriteThrough(bool /*on*/) {}
   // Whether the file still has a name: false once it was removed, or
   // replaced by a rename onto its name (its folder removed included).
   virtual int32_t IsLinked(bool& linked, std::string& error) = 0;

@@ -4,13 +4,8 @@
 // replay.
 #include "ravelon/file_system.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/magic.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
-#include <sys/vfs.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -20,6 +15,7 @@
 
 #include "common/engine_limits.h"
 #include "ravelon/testing/memory_file_system.h"
+#include "support/page_cache.h"
 #include "support/temp_folder.h"
 
 namespace ravelon {
@@ -171,6 +167,7 @@ TYPED_TEST(FileSystemContractTest, VectoredWritesLandLikeOneWriteOfTheirJoin) {
   int n = 0;
   // One file for all rows: no write may carry an earlier one's pieces.
   auto file = this->OpenOk("v");
+  file->SetWriteThrough(true);
   for (const auto& [pieces, offset, before] : rows) {
     SCOPED_TRACE(n++);
     std::string there(before, '.');
@@ -195,38 +192,30 @@ TYPED_TEST(FileSystemContractTest, VectoredWritesLandLikeOneWriteOfTheirJoin) {
   }
 }
 
-// A save run's whole blocks go to the disk without staying in the page cache,
-// where the file system allows it (tmpfs, for one, does not).
-TEST(PosixFileSystemTest, LongWritesSkipThePageCache) {
+// With write-through on, a long write's whole blocks go to the disk without
+// staying in the page cache, where the file system allows it; with it off,
+// the cache keeps them all.
+TEST(PosixFileSystemTest, LongWritesSkipThePageCacheWithWriteThrough) {
   PosixFiles files;
-  const std::string path = files.root + "/run.bin";
-  struct statfs kind;
-  const int direct = open(path.c_str(), O_CREAT | O_WRONLY | O_DIRECT, 0644);
-  if (direct >= 0) close(direct);
-  if (direct < 0 || statfs(files.root.c_str(), &kind) != 0 || kind.f_type == TMPFS_MAGIC)
-    GTEST_SKIP() << "no direct writes in " << files.root;
-  std::unique_ptr<RandomAccessFile> file;
-  std::string error;
-  ASSERT_EQ(files.fs->Open(path, FileSystem::OpenMode::kOpenOrCreate, file, error), 0) << error;
+  if (!testing::WritesCanSkipTheCache(files.root)) GTEST_SKIP() << "tmpfs: " << files.root;
   const std::string bytes(kMinDirectWriteBytes + 100, 'f');
-  // Where a run lies: (cached pages) = (its first and last partial blocks).
-  for (const int64_t offset : {int64_t{0}, int64_t{100}}) {
-    SCOPED_TRACE(offset);
-    const std::string_view pieces[] = {bytes};
+  const std::string_view pieces[] = {bytes};
+  // write-through, offset, pages cached afterwards
+  const std::tuple<bool, int64_t, int> rows[] = {
+      {true, 0, 1},     // the partial last block
+      {true, 100, 2},   // the partial first and last blocks
+      {false, 100, 65}  // all
+  };
+  int n = 0;
+  for (const auto& [write_through, offset, cached] : rows) {
+    SCOPED_TRACE(n++);
+    const std::string path = files.root + "/run" + std::to_string(n);
+    std::unique_ptr<RandomAccessFile> file;
+    std::string error;
+    ASSERT_EQ(files.fs->Open(path, OpenMode::kOpenOrCreate, file, error), 0) << error;
+    file->SetWriteThrough(write_through);
     ASSERT_EQ(file->WriteVectorAt(offset, pieces, error), 0) << error;
-    const int fd = open(path.c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    const size_t length = static_cast<size_t>(offset) + bytes.size();
-    void* map = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0);
-    ASSERT_NE(map, MAP_FAILED);
-    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    std::vector<unsigned char> resident((length + page - 1) / page);
-    ASSERT_EQ(mincore(map, length, resident.data()), 0);
-    munmap(map, length);
-    close(fd);
-    const int cached = static_cast<int>(
-        std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; }));
-    EXPECT_EQ(cached, offset == 0 ? 1 : 2);
+    EXPECT_EQ(testing::CachedPages(path), cached);
   }
 }
 
@@ -272,6 +261,7 @@ TEST(PosixFileSystemTest, AWriteStoppedPartWayFailsAfterWhatLanded) {
       std::unique_ptr<RandomAccessFile> file;
       std::string error;
       ASSERT_EQ(fs->Open(root + "/stopped", FileSystem::OpenMode::kCreateTruncate, file, error), 0);
+      file->SetWriteThrough(true);
       rlimit limit = unlimited;
       limit.rlim_cur = static_cast<rlim_t>(stop);
       ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);

@@ -74,14 +74,15 @@ class PosixFile final : public RandomAccessFile {
     return 0;
   }
 
-  // A long write (a save run's frames) skips the page cache for its whole
-  // aligned blocks; the rest, and every write of a file that refuses that,
-  // goes through the cache in one vectored call.
+  // With write-through on, a long write (a save run's frames) skips the page
+  // cache for its whole aligned blocks; the rest, and every write of a file
+  // that refuses that, goes through the cache in one vectored call.
   int32_t WriteVectorAt(int64_t offset, std::span<const std::string_view> pieces,
                         std::string& error) override {
     PieceCursor cursor(pieces);
     int32_t status = 0;
-    if (direct_usable_ && static_cast<int64_t>(cursor.Remaining()) >= kMinDirectWriteBytes) {
+    if (write_through_ && direct_usable_ &&
+        static_cast<int64_t>(cursor.Remaining()) >= kMinDirectWriteBytes) {
       const int64_t end = offset + static_cast<int64_t>(cursor.Remaining());
       const int64_t direct_begin = AlignUp(offset);
       status = WriteBuffered(cursor, direct_begin - offset, offset);
@@ -127,6 +128,8 @@ class PosixFile final : public RandomAccessFile {
 
   void StartSync() override { sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE); }
 
+  void SetWriteThrough(bool on) override { write_through_ = on; }
+
   int32_t IsLinked(bool& linked, std::string& error) override {
     struct stat info;
     if (fstat(fd_, &info) != 0) return Failure(errno, path_, error);
@@ -150,6 +153,7 @@ class PosixFile final : public RandomAccessFile {
   const int fd_;
   const std::string path_;
   std::vector<iovec> iovecs_;  // kept between writes so a save run allocates nothing
+  bool write_through_ = false;
   bool direct_usable_ = true;  // until the file refuses a direct write
 };
 

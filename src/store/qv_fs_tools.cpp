@@ -279,6 +279,12 @@ void QvFsTools::StartSyncOpenedFile(int16_t FileNumber) {
   if (RandomAccessFile* file = OpenedFile(FileNumber, status, error)) file->StartSync();
 }
 
+void QvFsTools::SetWriteThroughOpenedFile(int16_t FileNumber, bool on) {
+  int32_t status = 0;
+  std::string error;
+  if (RandomAccessFile* file = OpenedFile(FileNumber, status, error)) file->SetWriteThrough(on);
+}
+
 bool QvFsTools::OpenedFileIsNamed(int16_t FileNumber) {
   int32_t status = 0;
   std::string error;

@@ -140,6 +140,9 @@ class QvFsTools {
   // Starts the file's writes to the disk without waiting (see
   // RandomAccessFile::StartSync).
   void StartSyncOpenedFile(int16_t FileNumber);
+  // Lets the open file's long writes skip the system's cache (see
+  // RandomAccessFile::SetWriteThrough).
+  void SetWriteThroughOpenedFile(int16_t FileNumber, bool on);
   // Whether an open file still has its name (false once removed or replaced,
   // its folder removed included). A bad file number counts as not named.
   bool OpenedFileIsNamed(int16_t FileNumber);

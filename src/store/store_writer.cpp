@@ -320,6 +320,10 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
   if (status != 0) return failed("SaveFrame: OpendDBFiles failed. " + base);
 
   if (!index_bytes.empty()) {
+    // A run that waits for its frames to reach the disk may as well send them
+    // there straight, past the system's cache; without the wait, the cache
+    // takes them and the run does not wait for the disk at all.
+    m_fsTools.SetWriteThroughOpenedFile(m_binHandle, m_settings.syncWrites);
     int32_t new_size = -1, scratch = 0;
     status = m_fsTools.WritePreAllocOpenedFile(
         m_binHandle, m_runPieces, data_pos,

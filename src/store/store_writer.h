@@ -40,7 +40,8 @@ struct StoreSettings {
   bool useFastPreallocation = false;
   // Each save run makes its frames durable (fdatasync of data and index)
   // before writing the segment record that names them, and the record after;
-  // the folder is synced after a file is created or renamed in it.
+  // the folder is synced after a file is created or renamed in it; a long
+  // run's frames go to the disk past the system's cache.
   bool syncWrites = true;
 };
 

@@ -17,7 +17,9 @@
 #include "ravelon/testing/memory_file_system.h"
 #include "ravelon/testing/simulated_loop.h"
 #include "schedule/rate_statistics.h"
+#include "support/page_cache.h"
 #include "support/store_reader.h"
+#include "support/temp_folder.h"
 
 namespace ravelon {
 namespace {
@@ -396,6 +398,38 @@ TEST(StoreWriterTest, WritesEachFileOnceARunAndNothingWhenIdle) {
   s.writer.Close();
   EXPECT_NEAR(end_in_file(), At(elapsed_ms), 1);
   EXPECT_EQ(s.Frames(kFirst).size(), 6u);
+}
+
+// On real files: with the sync setting on, a run's frames go to the disk past
+// the page cache (a recording does not fill it); with it off the cache takes
+// them, and the run does not wait for the disk.
+TEST(StoreWriterTest, SyncedRunsSendTheirFramesPastThePageCache) {
+  testing::TempFolder folder;
+  if (!testing::WritesCanSkipTheCache(folder.Path())) GTEST_SKIP() << "tmpfs: " << folder.Path();
+  struct : StoreWriterOwner {
+    void OnNewFileSet(const std::string&, double) override {}
+    void OnSegmentRestart() override {}
+    void Debug(uint8_t, const std::string&) override {}
+  } owner;
+  const std::unique_ptr<FileSystem> files = NewPosixFileSystem();
+  SimulatedLoop loop;
+  RateStatistics rates{loop.GetClock()};
+  for (const bool sync : {true, false}) {
+    SCOPED_TRACE(sync);
+    StoreWriter writer{*files, loop.GetClock(), rates, owner};
+    const std::string store = folder.Path(sync ? "on/" : "off/");
+    writer.Settings() = {store, true, 0, 10, 0, 0, false, sync};
+    SaveQueue queue;
+    for (int i = 0; i < 8; ++i) {  // 400,000 bytes: 98 pages
+      auto frame = std::make_shared<MediaFrame>();
+      frame->SetData(kJpeg, std::string(50'000, static_cast<char>('a' + i)));
+      queue.Offer(frame);
+    }
+    ASSERT_EQ(writer.ForcedSave(queue, true), 8);
+    writer.Close();
+    // Synced: only the partial last block stays cached.
+    EXPECT_EQ(testing::CachedPages(store + writer.FileName() + ".bin"), sync ? 1 : 98);
+  }
 }
 
 // A sound registered set is continued after its last frame (41, 5,000 bytes at
