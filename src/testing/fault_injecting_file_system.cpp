@@ -34,6 +34,7 @@ class FaultInjectingFileSystem::File final : public RandomAccessFile {
     return fs_.SyncFails() ? Injected(fs_.sync_error_, error) : target_->Sync(error);
   }
   void StartSync() override { target_->StartSync(); }
+  void SetWriteThrough(bool on) override { target_->SetWriteThrough(on); }
   int32_t IsLinked(bool& linked, std::string& error) override {
     ++fs_.queries_seen_;
     return target_->IsLinked(linked, error);
