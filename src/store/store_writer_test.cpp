@@ -112,6 +112,9 @@ TEST(StoreWriterTest, ThinsImagesToTheSaveIntervalAndSpreadsStamps) {
       {20, 1000, 20, -1, kJpeg, false, {1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
                                         11, 12, 13, 14, 15, 16, 17, 18, 19, 20}},
       {12000, 1000, 12, -1, kJpeg, false, {12}},  // ...but owes ten intervals at most
+      // the shortest interval thins nothing, even 2 ms apart
+      {40, kMinIntervalMs, 20, -1, kJpeg, false, {1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                                                  11, 12, 13, 14, 15, 16, 17, 18, 19, 20}},
   };
   Store s;
   s.writer.Prepare();
