@@ -122,6 +122,13 @@ TEST_F(QvFsToolsTest, MembersTheEngineDoesNotCall) {
   EXPECT_EQ(tools.ExtractFileName("/s/ab.c") + "|" + tools.ExtractFileName("/s/ab.c", true) + "|" +
                 tools.ExtractFileExtension("x.y/z") + "|" + tools.ExtractFilePath("/s/ab"),
             "ab.c|ab|y/z|/s/");
+  // Searches by wildcards: index 0 stays empty.
+  memory.Apply(FileMutation::CreateDirectory("/s/sub"));
+  std::vector<std::string> files, folders;
+  EXPECT_EQ(tools.FileSearch("/s/?o*", files), 1);
+  EXPECT_EQ(tools.DirectorySearch("/s/*", folders), 3);
+  EXPECT_EQ(files, (std::vector<std::string>{"", "log"}));
+  EXPECT_EQ(folders, (std::vector<std::string>{"", ".", "..", "sub"}));
 }
 
 // Blocks by 1-based offset (below 1: from the start) and length (below 0: to
