@@ -29,7 +29,8 @@ struct PosixFiles {
   std::unique_ptr<FileSystem> fs = NewPosixFileSystem();
 };
 
-// A file system without direct writes: long writes take the buffered path.
+// A file system that is the page cache itself: direct writes, where it takes
+// them at all, change nothing about where the bytes stay.
 struct PosixFilesOnTmpfs {
   testing::TempFolder folder{"/dev/shm"};
   std::string root = folder.Path();
