@@ -90,6 +90,9 @@ class NamedIpcPortTest : public ::testing::Test {
     EXPECT_TRUE(testing::RunUntil(*platform_, [&] {
       return sender.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     }));
+    // The port queues a message's delivery before it answers, but the poll
+    // that saw the sender finish may have stopped the loop ahead of it.
+    platform_->Loop().ProcessPendingEventsOnce();
     return results;
   }
   std::string SocketPath(const std::string& name) const { return folder_ + "/" + name + ".sock"; }
