@@ -185,7 +185,24 @@ TEST_F(StoreReaderTest, ReadsFramesAndListsSetsSayingWhatIsWrong) {
     EXPECT_TRUE(index != 0 || !reader_.ForEachFrame(name, nullptr, counts, error_));
   }
 
+  // A file that opens but cannot be read fails the call that needs it; its
+  // bytes are not taken for an empty or short file.
   FaultInjectingFileSystem faulty(fs_);
+  for (const char* extension : {".bin", ".idx", ".id2"}) {
+    const std::string path = "/store/" + kSet + extension;
+    faulty.FailReads(path, EIO);
+    StoreReader reader(faulty, "/store/");
+    StoredFrame f;
+    FrameWalkCounts counts;
+    std::vector<SegmentInfo> segments;
+    EXPECT_FALSE(reader.ReadFrame(kSet, 1, f, error_)) << extension;
+    EXPECT_EQ(error_, "cannot read " + path + ": injected: " + std::strerror(EIO));
+    EXPECT_FALSE(reader.ForEachFrame(
+        kSet, [](const StoredFrame&) { return true; }, counts, error_))
+        << extension;
+    EXPECT_EQ(reader.ReadSegments(kSet, segments, error_), extension != std::string(".id2"));
+    faulty.ClearReadFailures();
+  }
   faulty.FailOpen("/store/250101000000.bin", EIO);
   std::vector<FileSetInfo> sets;
   ASSERT_TRUE(StoreReader(faulty, "/store/").ListFileSets(sets, error_)) << error_;

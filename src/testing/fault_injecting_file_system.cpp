@@ -17,14 +17,17 @@ int32_t Injected(int32_t number, std::string& error) {
 
 class FaultInjectingFileSystem::File final : public RandomAccessFile {
  public:
-  File(FaultInjectingFileSystem& fs, std::unique_ptr<RandomAccessFile> target)
-      : fs_(fs), target_(std::move(target)) {}
+  File(FaultInjectingFileSystem& fs, std::string path, std::unique_ptr<RandomAccessFile> target)
+      : fs_(fs), path_(std::move(path)), target_(std::move(target)) {}
 
   int32_t Size(int64_t& size, std::string& error) override {
     ++fs_.queries_seen_;
     return target_->Size(size, error);
   }
   int32_t ReadAt(int64_t offset, size_t n, std::string& data, std::string& error) override {
+    if (const auto failing = fs_.failing_reads_.find(path_); failing != fs_.failing_reads_.end()) {
+      return Injected(failing->second, error);
+    }
     return target_->ReadAt(offset, n, data, error);
   }
   int32_t SetSize(int64_t size, std::string& error) override {
@@ -100,6 +103,7 @@ class FaultInjectingFileSystem::File final : public RandomAccessFile {
   }
 
   FaultInjectingFileSystem& fs_;
+  const std::string path_;
   const std::unique_ptr<RandomAccessFile> target_;
 };
 
@@ -120,7 +124,7 @@ int32_t FaultInjectingFileSystem::Open(const std::string& path, OpenMode mode,
   }
   std::unique_ptr<RandomAccessFile> opened;
   if (const int32_t status = target_.Open(path, mode, opened, error); status != 0) return status;
-  file = std::make_unique<File>(*this, std::move(opened));
+  file = std::make_unique<File>(*this, path, std::move(opened));
   return 0;
 }
 

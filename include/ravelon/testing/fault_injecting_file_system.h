@@ -9,7 +9,7 @@
 //   a vectored one: of its pieces back to back), then it fails with EIO;
 // - the Nth sync from now (of a file or a folder) fails (EIO), making
 //   nothing durable;
-// - opens of a given path fail.
+// - opens of a given path fail, or reads of the files opened from it.
 // Free space is used up by the bytes that writes and allocations add at the
 // end of a file; SetSize passes (a real extension is sparse) and cuts give no
 // space back.
@@ -58,6 +58,10 @@ class FaultInjectingFileSystem : public FileSystem {
   // Opens of `path` (as given) fail with `error` until ClearOpenFailures.
   void FailOpen(const std::string& path, int32_t error) { failing_opens_[path] = error; }
   void ClearOpenFailures() { failing_opens_.clear(); }
+  // Reads of files opened from `path` (as given), before or after this call,
+  // fail with `error` until ClearReadFailures.
+  void FailReads(const std::string& path, int32_t error) { failing_reads_[path] = error; }
+  void ClearReadFailures() { failing_reads_.clear(); }
 
   // WriteAt and WriteVectorAt calls seen, failed ones included, and how many
   // of them failed.
@@ -96,6 +100,7 @@ class FaultInjectingFileSystem : public FileSystem {
   int64_t writes_until_short_ = 0;  // 0 = no short write planned
   size_t short_write_bytes_ = 0;
   std::map<std::string, int32_t> failing_opens_;
+  std::map<std::string, int32_t> failing_reads_;
   // Counts a sync; true when it is the one planned to fail.
   bool SyncFails();
 
