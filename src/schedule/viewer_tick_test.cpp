@@ -71,6 +71,9 @@ TEST(FrequencyCalculatorTest, AveragesOverTheLastOneToTwoHundredTicks) {
   rate.Reset();
   EXPECT_NEAR(rate_after(200, 100), 10.0, 1e-3);  // 20 s at 10 per second
   EXPECT_NEAR(rate_after(200, 50), 20.0, 1e-3);   // then 10 s at 20 per second
+  rate.Reset();
+  rate_after(100, 100);
+  EXPECT_NEAR(rate_after(100, 1000), 1.0, 1e-3);  // each block is exactly 100 ticks
 
   loop.GetClock().SetLocalDateTime(46000, 86400 - 5);
   rate.Reset();
