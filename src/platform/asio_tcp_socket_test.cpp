@@ -187,6 +187,11 @@ TEST(AsioTcpSocketTest, EachAddressOfANameGetsItsTurnWithinTheConnectTimeout) {
       if (listening.find('!') != std::string::npos) {
         EXPECT_GE(platform->GetClock().Monotonic() - start, kAttemptHeadStart);
       }
+      // The server's accept may come well after the client's connect on a
+      // loaded machine.
+      if (expected.find(" at ") != std::string::npos) {
+        EXPECT_TRUE(testing::RunUntil(*platform, [&] { return !servers.accepted_at.empty(); }));
+      }
     }
     testing::RunUntil(
         *platform, [] { return false; }, std::chrono::milliseconds(50));
@@ -266,8 +271,10 @@ TEST_F(ConnectedAsioSocketTest, ReadingPausesWhileTheBacklogIsFull) {
   const size_t events = recorder.events.size();
   testing::RunUntil(
       *platform, [] { return false; }, std::chrono::milliseconds(50), write_more);
-  EXPECT_EQ(held(), kMaxSocketBacklogBytes);
-  EXPECT_EQ(recorder.events.size(), events);   // not woken while it cannot read
+  EXPECT_EQ(recorder.events.size(), events);  // not woken while it cannot read
+  EXPECT_TRUE(testing::RunUntil(
+      *platform, [&] { return held() == kMaxSocketBacklogBytes; }, std::chrono::seconds(1),
+      write_more));
   EXPECT_GT(written, kMaxSocketBacklogBytes);  // the rest waits in the system
   EXPECT_LE(recorder.most, kMaxSocketBacklogBytes);
   std::string taken;
@@ -331,7 +338,7 @@ TEST(AsioTcpSocketTest, AHangingLookupHoldsUpNothing) {
     const auto start = std::chrono::steady_clock::now();
     ends_after == "close" ? socket->Close() : socket.reset();  // the others without a Close
     if (ends_after == "loop") platform.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, seconds(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, seconds(5));
 
     answer.set_value();
     ASSERT_EQ(thread_done.wait_for(seconds(5)), std::future_status::ready);

@@ -91,7 +91,7 @@ TEST(PeerE2eTest, FfmpegAndGstreamerServingFilesAreRecordedByteForByte) {
               "");
   }
   const auto recorded =
-      testing::RunCommand({"record", "--registry", registry, "--for", "6", "--status", "lines"});
+      testing::RunCommand({"record", "--registry", registry, "--for", "10", "--status", "lines"});
   ASSERT_EQ(recorded.status, 0) << recorded.out << recorded.err;
   // FFmpeg serves one client the whole sequence, and the last part is complete only when the
   // stream ends; GStreamer loops.

@@ -133,7 +133,7 @@ TEST_F(RecordE2eTest, SigtermSavesWhatIsQueued) {
   ASSERT_EQ(imported.status, 0) << imported.err;
   CommandProcess recorder({"record", "cam", "--registry", Registry(), "--save-every", "60",
                            "--status", "lines", "--status-every", "1"});
-  ASSERT_TRUE(recorder.WaitForOutput("receiving", 20s)) << recorder.Out();
+  ASSERT_TRUE(WaitForReceived(recorder, "cam", 11)) << recorder.Out();
   recorder.Signal(SIGTERM);
   const auto ended = recorder.Wait(30s);
   ASSERT_EQ(ended.status, 0) << ended.err;

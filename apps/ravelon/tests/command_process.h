@@ -147,4 +147,17 @@ inline int WebViewPort(const CommandProcess& recorder) {
   return PollUntil(said, std::chrono::seconds(20)) ? std::stoi(port[1]) : 0;
 }
 
+// Waits up to 20 s until a status line of `recorder` counts at least `frames`
+// frames of `source` received.
+inline bool WaitForReceived(const CommandProcess& recorder, const std::string& source, int frames) {
+  const std::regex count("\\[" + source + "\\][^\n]* ([0-9]+) received");
+  const auto enough = [&] {
+    const std::string out = recorder.Out();
+    for (std::sregex_iterator m(out.begin(), out.end(), count), end; m != end; ++m)
+      if (std::stoi((*m)[1]) >= frames) return true;
+    return false;
+  };
+  return PollUntil(enough, std::chrono::seconds(20));
+}
+
 }  // namespace ravelon::cli::testing

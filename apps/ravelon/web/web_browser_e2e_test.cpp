@@ -184,19 +184,19 @@ TEST_F(WebBrowserE2eTest, PageShowsTheLivePictureTheSourceAndPlaysWhatWasRecorde
   EXPECT_TRUE(first.starts_with("320x240 ")) << first;
   // The camera draws each frame's number and time, so a moving stream moves
   // the pixels too.
-  EXPECT_TRUE(Poll([&] { return (later = browser.Run(kPicture)) != first; }, 5s))
+  EXPECT_TRUE(Poll([&] { return (later = browser.Run(kPicture)) != first; }, 15s))
       << "the live picture stands still: " << later;
 
   // The page asks for the status every second; once it has twice, a second
   // card for the same source would show.
   std::string shown;
-  EXPECT_TRUE(Poll([&] { return !(shown = browser.Run(kShownTime)).empty(); }, 5s));
-  EXPECT_TRUE(Poll([&] { return browser.Run(kShownTime) != shown; }, 5s))
+  EXPECT_TRUE(Poll([&] { return !(shown = browser.Run(kShownTime)).empty(); }, 15s));
+  EXPECT_TRUE(Poll([&] { return browser.Run(kShownTime) != shown; }, 15s))
       << "the page stopped asking for the status at " << shown;
   std::string cards;
   EXPECT_TRUE(Poll(
       [&] { return (cards = browser.Run(kCards)) == "1 card: receiving, with picture, chosen"; },
-      10s))
+      20s))
       << cards;
 
   // A span that starts after the recorder did, by the time a frame was
@@ -207,7 +207,7 @@ TEST_F(WebBrowserE2eTest, PageShowsTheLivePictureTheSourceAndPlaysWhatWasRecorde
     return from >= started_ && from <= saved_by && to >= from && to <= LocalStampNow();
   };
   EXPECT_TRUE(
-      Poll([&] { return std::ranges::any_of(Spans(spans = browser.Run(kSpans)), recorded); }, 5s))
+      Poll([&] { return std::ranges::any_of(Spans(spans = browser.Run(kSpans)), recorded); }, 15s))
       << "recording since " << started_ << ", a frame saved by " << saved_by << "; spans:\n"
       << spans;
 
@@ -224,22 +224,22 @@ TEST_F(WebBrowserE2eTest, PageShowsTheLivePictureTheSourceAndPlaysWhatWasRecorde
       [&] {
         return (playback = browser.Run(kPlayback)) == "playing 320x240, marked, download offered";
       },
-      10s))
+      20s))
       << playback;
   const std::string played = browser.Run(kPicture);
-  EXPECT_TRUE(Poll([&] { return browser.Run(kPicture) != played; }, 5s))
+  EXPECT_TRUE(Poll([&] { return browser.Run(kPicture) != played; }, 15s))
       << "the recorded frames do not play";
 
   // The page loads the timeline again every 10 s: the span grows. The
   // viewer stays with what was chosen meanwhile.
-  EXPECT_TRUE(Poll([&] { return LatestEnd(browser.Run(kSpans)) > LatestEnd(spans); }, 15s))
+  EXPECT_TRUE(Poll([&] { return LatestEnd(browser.Run(kSpans)) > LatestEnd(spans); }, 25s))
       << "the timeline still ends at " << LatestEnd(spans);
   EXPECT_EQ(browser.Run(kPlayback), playback);
 
   // A browser still reading the live stream must not hold the recorder up.
   browser.Run(kGoLive);
   std::string showing;
-  EXPECT_TRUE(Poll([&] { return (showing = browser.Run(kShowing)) == "cam/live.mjpg"; }, 5s))
+  EXPECT_TRUE(Poll([&] { return (showing = browser.Run(kShowing)) == "cam/live.mjpg"; }, 15s))
       << showing;
   recorder_->Signal(SIGTERM);
   const auto ended = recorder_->Wait(15s);

@@ -45,8 +45,7 @@ TEST(WebRecordE2eTest, LiveStreamBehindTheLoginIsRecordedByASecondRecorder) {
             "");
   CommandProcess second(
       {"record", "--registry", second_db, "--status", "lines", "--status-every", "1"});
-  ASSERT_TRUE(second.WaitForOutput("[relay]  3 receiving", 20s)) << second.Out();
-  std::this_thread::sleep_for(2s);  // frames to record, at the camera's pace
+  ASSERT_TRUE(testing::WaitForReceived(second, "relay", 30)) << second.Out();
   second.Signal(SIGTERM);
   ASSERT_EQ(second.Wait(30s).status, 0);
   first.Signal(SIGTERM);
