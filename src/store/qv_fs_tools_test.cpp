@@ -60,6 +60,13 @@ TEST_F(QvFsToolsTest, PositionedWritesGrowByCappedSteps) {
               std::tuple(status ? "Invalid offset."s : ""s, grown, current, after))
         << row;
   }
+  // A write that extends the file without a step leaves its new end known: a
+  // later write up to that end takes no step.
+  const int16_t file = OpenWith("/s/again", "0123456789");
+  ASSERT_EQ(tools.WritePreAllocOpenedFile(file, "ab", 11, 0, 0, error, newSize, currentSize), 0);
+  ASSERT_EQ(tools.WritePreAllocOpenedFile(file, "yz", 11, 5, 0, error, newSize, currentSize), 0);
+  EXPECT_EQ(std::tuple(newSize, currentSize, memory.Contents("/s/again")),
+            std::tuple(-1, 12, "0123456789yz"s));
 }
 
 // File numbers are the lowest free, 255 at most; failures come back as
