@@ -52,6 +52,7 @@ std::string StoreWriter::NewFileSetName() const {
 void StoreWriter::CreateNewDatabaseFile(double startTime) {
   Close();
   RestartSegment();
+  m_segmentFileAhead = false;
   m_id2Index = -1;
   m_nextBinPos = 1;
   m_nextFrameIndex = 0;

@@ -267,6 +267,15 @@ int32_t QvFsTools::WriteToOpenedFile(int16_t FileNumber, const std::string& Data
   return status;
 }
 
+int32_t QvFsTools::SetSizeOpenedFile(int16_t FileNumber, int64_t Length, std::string& ErrorText) {
+  int32_t status = 0;
+  RandomAccessFile* file = OpenedFile(FileNumber, status, ErrorText);
+  if (file == nullptr) return status;
+  status = file->SetSize(Length, ErrorText);
+  m_knownLengths[FileNumber] = status == 0 ? Length : -1;
+  return status;
+}
+
 int32_t QvFsTools::SyncOpenedFile(int16_t FileNumber, std::string& ErrorText) {
   int32_t status = 0;
   RandomAccessFile* file = OpenedFile(FileNumber, status, ErrorText);

@@ -135,6 +135,8 @@ class QvFsTools {
                                   std::string& ErrorText, int32_t& NewFileSize,
                                   int32_t& CurrentFileSize);
 
+  // Sets the length of an open file to `Length` bytes.
+  int32_t SetSizeOpenedFile(int16_t FileNumber, int64_t Length, std::string& ErrorText);
   // Makes the writes to an open file durable (data and length).
   int32_t SyncOpenedFile(int16_t FileNumber, std::string& ErrorText);
   // Starts the file's writes to the disk without waiting (see

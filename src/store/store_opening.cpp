@@ -3,8 +3,10 @@
 // last save run was cut short, and otherwise begins a new set. Frame data and
 // index records are never rewritten here; only the last segment record may
 // be corrected.
+#include <algorithm>
 #include <climits>
 #include <cmath>
+#include <string_view>
 
 #include "ravelon/debug_levels.h"
 #include "store/store_writer.h"
@@ -31,6 +33,7 @@ void StoreWriter::Prepare() {
   Close();  // a set left open by an earlier start is written out and read afresh
   m_nextFrameIndex = 0;
   m_nextBinPos = 1;
+  m_segmentFileAhead = false;
   if (m_fileTime == 0 || std::isnan(m_fileTime)) {
     CreateNewDatabaseFile(-1.0);
   } else {
@@ -71,19 +74,30 @@ void StoreWriter::CheckStoreFiles() {
     id2_length -= id2_length % kID2RecordBytes;
     if (!CutFile(base + ".id2", id2_length)) id2_length = -1;
   }
+  // The last segment record, and the one before it when there is one.
+  const int64_t read_length = std::min<int64_t>(id2_length, 2 * kID2RecordBytes);
   std::string bytes, error;
-  ID2Record segment;
+  ID2Record segment, previous;
   if (id2_length < kID2RecordBytes || id2_length % kID2RecordBytes != 0 || id2_length > INT32_MAX ||
-      m_fsTools.ReadFileBlock(base + ".id2", static_cast<int32_t>(id2_length - kID2RecordBytes + 1),
-                              kID2RecordBytes, bytes, error) != 0 ||
-      !segment.Decode(bytes)) {
+      m_fsTools.ReadFileBlock(base + ".id2", static_cast<int32_t>(id2_length - read_length + 1),
+                              static_cast<int32_t>(read_length), bytes, error) != 0 ||
+      bytes.size() != static_cast<size_t>(read_length) ||
+      !segment.Decode(std::string_view(bytes).substr(bytes.size() - kID2RecordBytes))) {
     CreateNewDatabaseFile(-1.0);
     return;
   }
   m_id2Index = static_cast<int32_t>(id2_length / kID2RecordBytes) - 1;
+  // Each segment begins after the frames of the one before it. A last record
+  // that reaches back over them (a record of zeros, whose length reached the
+  // disk but not its bytes) names no frame of its own, and continuing after
+  // it would write over frames that earlier segments name.
+  const bool reaches_back = m_id2Index > 0 &&
+                            previous.Decode(std::string_view(bytes).substr(0, kID2RecordBytes)) &&
+                            segment.startFrame <= previous.endFrame;
 
   const int64_t idx_records = StoreFileLength(base + ".idx") / kIndexRecordBytes;
-  const bool well_formed = segment.startFrame >= 0 && segment.endFrame >= segment.startFrame;
+  const bool well_formed =
+      segment.startFrame >= 0 && segment.endFrame >= segment.startFrame && !reaches_back;
   IndexRecord last_saved;
   const int32_t last =
       well_formed ? FindLastValidIndexRecord(base + ".idx", segment.startFrame,

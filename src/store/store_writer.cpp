@@ -305,6 +305,7 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
   const std::string base = m_settings.dbPath + m_fileName;
   std::string error;
   int32_t status = 0;
+  bool segment_written = false;
   OpenStoreFiles(base, error, status);
   // A failed run leaves the set as it was before it: the next run writes
   // over whatever part of this one reached the files.
@@ -313,11 +314,26 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
     // A segment in progress may have had its end written ahead of what the
     // run now takes back.
     if (!before.segmentPending) m_segmentEndUnwritten = true;
+    if (segment_written) m_segmentFileAhead = true;
     queue.CountLost(saved);
     ReportStoreError(what + " Error: Number=" + std::to_string(status) + ", Description=" + error);
     return 0;
   };
   if (status != 0) return failed("SaveFrame: OpendDBFiles failed. " + base);
+  if (m_segmentFileAhead && !index_bytes.empty()) {
+    // Before this run's frames go where a failed run's frames were, the
+    // segment file stops naming those: a record the failed run added goes,
+    // and the current segment gets back its end.
+    status = m_fsTools.SetSizeOpenedFile(m_id2Handle,
+                                         int64_t{before.id2Index + 1} * kID2RecordBytes, error);
+    if (status == 0 && !before.segmentPending) {
+      status = m_fsTools.WriteToOpenedFile(m_id2Handle, EncodedEnd(before.id2Data),
+                                           EndFieldsPosition(before.id2Index), error);
+    }
+    if (status == 0 && m_settings.syncWrites) status = m_fsTools.SyncOpenedFile(m_id2Handle, error);
+    if (status != 0) return failed("DBWrite " + base + ".id2");
+    m_segmentFileAhead = false;
+  }
 
   if (!index_bytes.empty()) {
     // A run that waits for its frames to reach the disk may as well send them
@@ -359,6 +375,7 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
       if (status != 0) return failed("DBSync " + base + ".idx");
     }
   }
+  segment_written = true;
   status = m_fsTools.WriteToOpenedFile(m_id2Handle, segment_bytes, segment_pos, error);
   if (status != 0) return failed("DBWrite " + base + ".id2");
   if (m_settings.syncWrites) {
@@ -366,6 +383,7 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
     if (status != 0) return failed("DBSync " + base + ".id2");
   }
   m_segmentEndUnwritten = false;
+  m_segmentFileAhead = false;
   m_segmentEndWrittenAt = m_clock.Monotonic();
   if (m_storeFailing) {
     m_storeFailing = false;

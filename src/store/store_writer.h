@@ -168,6 +168,9 @@ class StoreWriter {
   // runs moved it, or a failed run wrote part of one.
   bool m_segmentEndUnwritten = false;
   bool m_segmentPending = false;
+  // A failed run's segment write may have reached the .id2: it may name frames
+  // that the next run writes over, so that run puts the file back first.
+  bool m_segmentFileAhead = false;
   int32_t m_nextBinPos = 1;
   int32_t m_nextFrameIndex = 0;
   int32_t m_id2Index = 0;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <functional>
+#include <set>
 #include <tuple>
 
 #include "common/engine_limits.h"
@@ -355,6 +356,36 @@ TEST(StoreWriterTest, SurvivesFullDisksFailingFilesAndRemovedFolders) {
   }
 }
 
+// A run whose segment write landed but whose sync failed counts its frames as
+// lost; the next run writes its frames where they were. The process dies right
+// after those reach .bin: the set, continued on restart, shows only whole
+// frames that were queued.
+TEST(StoreWriterTest, AFailedSegmentSyncThenACutLeavesNoMixedFrames) {
+  Store s;
+  s.writer.Prepare();
+  const std::set<std::string> queued = {"A", std::string(100, 'B'), std::string(100, 'C'),
+                                        std::string(150, 'D')};
+  s.Queue(kText, "A");
+  ASSERT_EQ(s.Save(), 1);
+  s.faulty.FailNthSync(3, EIO);  // after the data and the index
+  for (const char c : {'B', 'C'}) s.Queue(kText, std::string(100, c));
+  ASSERT_EQ(s.Save(), 0);
+  std::unique_ptr<MemoryFileSystem> died;
+  s.memory.SetObserver([&](const FileMutation& m) {
+    if (!died && m.path == kFirst + ".bin") died = s.memory.Clone();
+  });
+  s.Queue(kText, std::string(150, 'D'));
+  ASSERT_EQ(s.Save(), 1);
+  ASSERT_TRUE(died);
+  Store restarted;
+  StoreWriter writer{*died, restarted.loop.GetClock(), restarted.rates, restarted};
+  writer.Settings() = s.writer.Settings();
+  writer.SetFileSet(s.writer.FileName(), s.writer.FileTime());
+  writer.Prepare();
+  for (const auto& f : testing::ReadFileSet(*died, kFirst))
+    EXPECT_EQ(queued.count(f.data), 1u) << f.data;
+}
+
 // Each run with frames writes each file once (the frames in one vectored
 // write), lets the frames go, and asks nothing of the file system but, once
 // per check interval, whether the files still have their names. A run with nothing to save
@@ -441,11 +472,13 @@ TEST(StoreWriterTest, SyncedRunsSendTheirFramesPastThePageCache) {
 // `written` + 1 to 41 never written) is repaired so that the set reads as
 // consistent: its last segment ends at its last written frame, searched only
 // within the segment (old records of a recycled index beyond it do not
-// count), or goes when none of its frames was written; then a new set begins.
+// count), or goes when none of its frames was written, or when it reaches back
+// over frames an earlier segment names; then a new set begins.
 TEST(StoreOpeningTest, ContinuesASoundSetAndRepairsADamagedOne) {
   // segment start, last record written, a hole at, stale records after 41,
-  // .id2 cut to (bytes), .idx cut to (records); segment records afterwards,
-  // the last one's end, frames lost (-1: no message), continued
+  // .id2 cut to (bytes; 56: a record of zeros after the segment, whose length
+  // reached the disk but not its bytes), .idx cut to (records); segment
+  // records afterwards, the last one's end, frames lost (-1: no message), continued
   const std::tuple<int32_t, int32_t, int32_t, int, int, int, int, int32_t, int, bool> rows[] = {
       {0, 41, -1, 0, -1, -1, 1, 41, -1, true},  {0, 41, 20, 0, -1, -1, 1, 41, -1, true},
       {0, 41, -1, 0, 30, -1, 1, 41, -1, true},  {41, 41, -1, 0, -1, -1, 1, 41, -1, true},
@@ -453,6 +486,7 @@ TEST(StoreOpeningTest, ContinuesASoundSetAndRepairsADamagedOne) {
       {0, 0, -1, 0, -1, -1, 1, 0, 41, false},   {0, 20, -1, 9, -1, -1, 1, 20, 21, false},
       {38, 37, -1, 0, -1, -1, 0, -1, 4, false}, {0, 41, -1, 0, -1, 41, 1, 40, 1, false},
       {0, 41, -1, 0, 0, -1, 0, -1, -1, false},  {0, 41, -1, 0, 27, -1, 0, -1, -1, false},
+      {0, 41, -1, 0, 56, -1, 1, 41, 0, false},
   };
   for (const auto& [start, written, hole, stale, id2_bytes, idx_records, segments, end, lost,
                     continued] : rows) {

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <utility>
 
 #include "cli/command.h"
 #include "ravelon/media_frame.h"
+#include "ravelon/testing/fault_injecting_file_system.h"
 #include "store/contact_sheet.h"
 #include "store/even_sample.h"
 #include "store/frame_export.h"
@@ -117,6 +119,36 @@ TEST(StoreToolsTest, VerifyLocatesInjectedDamage) {
       return p.segment == c.segment && p.frame == c.frame && p.text.find(c.text) != p.text.npos;
     })) << found;
   }
+}
+
+// An engine begins a segment while `store verify` checks the set: the walk over
+// the frames meets a segment that was not there when the segments were read.
+// Only the frames of the segments read are checked.
+TEST(StoreToolsTest, VerifyOfALiveSetChecksTheSegmentsItRead) {
+  struct Live : FaultInjectingFileSystem {
+    using FaultInjectingFileSystem::FaultInjectingFileSystem;
+    int32_t Open(const std::string& path, OpenMode mode, std::unique_ptr<RandomAccessFile>& file,
+                 std::string& error) override {
+      if (path.ends_with(".idx") && begin_segment) std::exchange(begin_segment, nullptr)();
+      return FaultInjectingFileSystem::Open(path, mode, file, error);
+    }
+    std::function<void()> begin_segment;
+  };
+  const auto files = Recorded().files().Clone();
+  const FileSetInfo set = Sets(*files)[0];
+  Live live(*files);
+  // Frame n, a copy of the last frame's record, in a segment of its own.
+  live.begin_segment = [&, n = Get(*files, ".id2", set.id2_bytes - kId2 + kEndFrame) + 1] {
+    const std::string idx = files->Contents(Path(*files, 0, ".idx"));
+    const std::string id2 = files->Contents(Path(*files, 0, ".id2"));
+    Write(*files, ".idx", n * kIdx, idx.substr((n - 1) * kIdx, kIdx));
+    Write(*files, ".id2", set.id2_bytes, id2.substr(set.id2_bytes - kId2));
+    Poke(".id2", set.id2_bytes + kStartFrame, n)(*files);
+    Poke(".id2", set.id2_bytes + kEndFrame, n)(*files);
+  };
+  const SetVerdict verdict = VerifyFileSet(live, Folder(*files), set);
+  EXPECT_EQ(std::tuple(verdict.problem_count, verdict.segments, verdict.frames),
+            std::tuple(int64_t{0}, set.id2_bytes / kId2, set.frames));
 }
 
 // How each data type of the recording is exported: file extension and content type.
