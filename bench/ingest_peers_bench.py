@@ -14,6 +14,8 @@ pinned to the other core, in an order that rotates from round to round:
   curl       `curl -s -o /dev/null URL`
   gstreamer  `gst-launch-1.0 souphttpsrc location=URL ! multipartdemux ! fakesink`
   ffmpeg     `ffmpeg -f mpjpeg -i URL -c copy -f null -`
+  floor      `read_floor_bench PORT PATH`: reads into one 128 KiB buffer until the close
+             and looks at nothing, the least any reader of the bytes can pay here
 
 A consumer's CPU is user + system time from the rusage of the ended child (its own
 children included); kernel work done in softirq (loopback's receive path) is charged
@@ -28,8 +30,9 @@ camera's CPU during the run over the run's wall time: near 100 % means the camer
 not the consumer, set the pace.
 
   bench/ingest_peers_bench.py [--ravelon build/release/apps/ravelon/ravelon]
-      [--gigabytes 2] [--rounds 5] [--camera-core 0] [--consumer-core 1]
-      [--consumers engine,curl,gstreamer,ffmpeg] [--parts 50,280]
+      [--floor build/release/bench/read_floor_bench] [--gigabytes 2] [--rounds 5]
+      [--camera-core 0] [--consumer-core 1] [--consumers engine,curl,gstreamer,ffmpeg,floor]
+      [--parts 50,280]
 """
 import argparse, os, re, signal, statistics, subprocess, tempfile, threading, time
 
@@ -102,8 +105,8 @@ def run_pinned(argv, core, on_line=None):
 class Consumers:
     """How each consumer reads a camera's stream and how its run is checked."""
 
-    def __init__(self, ravelon, registry, core):
-        self.ravelon, self.registry, self.core = ravelon, registry, core
+    def __init__(self, ravelon, floor, registry, core):
+        self.ravelon, self.floor, self.registry, self.core = ravelon, floor, registry, core
         self.sources = {}  # camera port -> source name in the registry
 
     def add_source(self, camera):
@@ -120,6 +123,8 @@ class Consumers:
             return self._run_engine(camera)
         if consumer == "curl":
             argv = ["curl", "-s", "-o", "/dev/null", "-w", "%{size_download}", url]
+        elif consumer == "floor":
+            argv = [self.floor, str(camera.port), "/video"]
         elif consumer == "gstreamer":
             argv = ["gst-launch-1.0", "-q", "souphttpsrc", f"location={url}", "!",
                     "multipartdemux", "!", "fakesink"]
@@ -133,6 +138,8 @@ class Consumers:
                 camera.stream_bytes = int(out)
             if int(out) != camera.stream_bytes:
                 problem = f"{out} bytes, not {camera.stream_bytes}"
+        if consumer == "floor" and not 0 <= int(out) - camera.stream_bytes < 65536:
+            problem = f"{out.strip()} bytes with the head, not {camera.stream_bytes} without"
         if consumer == "ffmpeg":
             frames = re.findall(r"frame=\s*(\d+)", err)
             if not frames or int(frames[-1]) != camera.parts:
@@ -179,11 +186,12 @@ def machine():
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--ravelon", default="build/release/apps/ravelon/ravelon")
+    ap.add_argument("--floor", default="build/release/bench/read_floor_bench")
     ap.add_argument("--gigabytes", type=float, default=2, help="bytes of each long run")
     ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--camera-core", type=int, default=0)
     ap.add_argument("--consumer-core", type=int, default=1)
-    ap.add_argument("--consumers", default="engine,curl,gstreamer,ffmpeg")
+    ap.add_argument("--consumers", default="engine,curl,gstreamer,ffmpeg,floor")
     ap.add_argument("--parts", default="50,280", help="part sizes in KB: "
                     + ", ".join(str(k) for k in FRAME_SIZE_FOR_PART_KB))
     a = ap.parse_args()
@@ -193,7 +201,7 @@ def main():
     parts_kb = [int(p) for p in a.parts.split(",")]
     print(f"machine: {machine()}")
     work = tempfile.mkdtemp(prefix="ravelon-ingest-")
-    consumers = Consumers(a.ravelon, os.path.join(work, "registry.db"), a.consumer_core)
+    consumers = Consumers(a.ravelon, a.floor, os.path.join(work, "registry.db"), a.consumer_core)
     cameras = {}  # part KB -> (long stream camera, one-part camera)
     try:
         for kb in parts_kb:
