@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <tuple>
 #include <utility>
@@ -233,6 +234,23 @@ TEST(ConnectionTest, FramesReachTheOwnerOnceInOrderEvenWhenArrivalsNest) {
   }
 }
 
+// A chunked stream that has piled up in the socket, more of it than the input limit, is taken in
+// arrivals of bounded size as a plain one is: no frame is lost to the limit.
+TEST(ConnectionTest, APiledUpChunkedStreamIsTakenInBoundedArrivals) {
+  Rig rig;
+  rig.Connect();
+  std::string parts = "--bnd";
+  size_t images = 0;
+  for (; parts.size() <= kInputBufferLimit; ++images)
+    parts += kJpegPart + std::string(100'000, 'J') + "\r\n--bnd";
+  char size[20];
+  std::snprintf(size, sizeof size, "%zx\r\n", parts.size());
+  rig.camera.LastConnection()->Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n" +
+                                    kHeader.substr(17) + size + parts + "\r\n");
+  rig.Advance(0);
+  EXPECT_EQ(rig.owner.frames.size(), images);
+}
+
 // Handlers that the connect event's loop run runs: the source closing at once (already queued
 // when the loop runs) decides what follows, and a full connect made there goes on alone, its
 // request sent when it connects.
@@ -300,6 +318,19 @@ TEST(ConnectionTest, ADigestChallengeIsAnsweredAtOnceAndARefusalWaits) {
   EXPECT_EQ(rig.Attempts(), 3);
   EXPECT_EQ(rig.camera.Connections()[2]->Received().substr(0, digest.size()), digest);
   EXPECT_EQ(rig.Count(refused), 2);
+  // A challenge the engine cannot answer (a control character in the user name) waits like a
+  // refusal: a source that challenges every request does not get it again at once for ever.
+  Rig unanswerable;
+  unanswerable.connection.Settings() = {"cam", 80, "v", true, "u\x01", "p"};
+  int challenges = 0;
+  unanswerable.camera.OnAccept([&challenges](ScriptedConnection& c) {
+    if (++challenges <= 50)
+      c.Send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=r, nonce=n\r\n\r\n");
+  });
+  unanswerable.Connect();
+  EXPECT_EQ(unanswerable.Attempts(), 2);
+  unanswerable.Advance(kReconnectAfterBreakMs);
+  EXPECT_EQ(unanswerable.Attempts(), 3);
 }
 
 TEST(HttpRequestTest, EachStyleWritesItsRequest) {

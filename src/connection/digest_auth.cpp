@@ -130,7 +130,13 @@ DigestSession::ChallengeOutcome DigestSession::OnChallenge(const std::vector<std
   // A 401 to a request that carried no answer to the present challenge says
   // nothing about the credentials.
   ChallengeOutcome outcome = kRetry;
-  if (m_challenge.has_value() && m_nonceCount > 0) {
+  if (m_challenge.has_value() && m_answerFailed) {
+    // The request carried no answer because none could be made: retried at
+    // once it would fail the same way, and the source would be asked again
+    // without pause.
+    outcome = kRejected;
+    error = "the engine could not answer the previous challenge";
+  } else if (m_challenge.has_value() && m_nonceCount > 0) {
     if (!next.stale) {
       outcome = kRejected;
       error = "the source refused the credentials";
@@ -144,6 +150,7 @@ DigestSession::ChallengeOutcome DigestSession::OnChallenge(const std::vector<std
   if (outcome == kRejected) m_staleInARow = 0;
   m_challenge = std::move(next);
   m_nonceCount = 0;
+  m_answerFailed = false;
   return outcome;
 }
 
@@ -153,6 +160,7 @@ bool DigestSession::Authorize(std::string_view method, std::string_view uri, std
     error = "no Digest challenge to answer";
     return false;
   }
+  m_answerFailed = true;  // until the answer below is made
   if (m_nonceCount == std::numeric_limits<uint32_t>::max()) {
     error = "the nonce count is used up";
     return false;
@@ -205,6 +213,7 @@ bool DigestSession::Authorize(std::string_view method, std::string_view uri, std
   if (challenge.userhash) add("userhash", "true", false);
 
   m_nonceCount = count;
+  m_answerFailed = false;
   if (count > 1) m_staleInARow = 0;
   return true;
 }

@@ -55,9 +55,10 @@ class DigestSession {
   // when the outcome is kRejected, so the next attempt answers it. The
   // outcome is kRetry when no request answered the previous challenge, or
   // when the source calls the nonce stale fewer than kMaxStaleRetries + 1
-  // times in a row; kRejected otherwise; kUnusable (the challenge dropped)
-  // when ParseDigestChallengeLines finds none. `error` gives the reason of
-  // kRejected and kUnusable.
+  // times in a row; kRejected otherwise, and when Authorize could not answer
+  // the previous challenge (it would fail again at once); kUnusable (the
+  // challenge dropped) when ParseDigestChallengeLines finds none. `error`
+  // gives the reason of kRejected and kUnusable.
   ChallengeOutcome OnChallenge(const std::vector<std::string>& values, std::string& error);
 
   bool HasChallenge() const { return m_challenge.has_value(); }
@@ -82,6 +83,8 @@ class DigestSession {
   uint32_t m_nonceCount = 0;
   // Stale answers since a nonce last served more than one request.
   int32_t m_staleInARow = 0;
+  // Authorize failed on the present challenge.
+  bool m_answerFailed = false;
 };
 
 // 16 bytes from OpenSSL's random generator as 32 lower-case hex digits; empty

@@ -29,8 +29,14 @@ void Connection::OnDataArrival(int32_t bytes_total) {
     if (!ReceiveIntoReader(bytes_total, appended)) return;
   } else {
     // The gate holds an HTTP head until it is complete and de-chunks a
-    // chunked body.
-    m_socket->GetData(m_arrival);
+    // chunked body. An arrival is taken up to the bound of the path above:
+    // taking all that waits would let a source that sends as fast as it is
+    // read make one arrival as large as it likes, and one larger than the
+    // input limit is dropped whole.
+    m_arrival.resize(static_cast<size_t>(std::clamp(bytes_total, 1, kMaxSocketBacklogBytes)));
+    const int32_t received =
+        m_socket->Receive(m_arrival.data(), static_cast<int32_t>(m_arrival.size()));
+    m_arrival.resize(static_cast<size_t>(std::max(received, 0)));
     if (m_arrival.empty()) return;
     m_unwrapped.clear();
     const HttpResponseGate::Outcome gate = m_gate.Feed(m_arrival, m_unwrapped);

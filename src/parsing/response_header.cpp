@@ -49,13 +49,15 @@ bool StreamReader::FindContentTypeLine(int32_t& start, int32_t& end, std::string
   }
   start = search.contentType;
   // The first LF ends the line; a CR just before it makes the style CR LF.
+  // A line too long is refused whether or not its end has come, so that every
+  // arrival does not read it again, and however the stream is cut.
   const int32_t lf = Find(std::max(search.scanFrom, start), "\n", kBinaryCompare);
+  if ((lf == 0 ? m_inputLength + 1 : lf) - start > kMaxHeaderLineBytes) {
+    m_brokenReason = "response header line over " + std::to_string(kMaxHeaderLineBytes) + " bytes";
+    return false;
+  }
   if (lf == 0) {
     search.scanFrom = m_inputLength + 1;
-    if (m_inputLength - start + 1 > kMaxHeaderLineBytes) {
-      m_brokenReason =
-          "response header line over " + std::to_string(kMaxHeaderLineBytes) + " bytes";
-    }
     return false;
   }
   search.scanFrom = lf;

@@ -213,6 +213,9 @@ TEST(StreamReaderTest, HeadsPastTheirLimitsBreakTheStream) {
       {"HTTP/1.0 200 OK\r\nContent-Type: " + std::string(kMaxHeaderLineBytes, 'x'),
        false,
        {broken("response header line over 8192 bytes")}},
+      {"HTTP/1.0 200 OK\r\nContent-Type: " + std::string(kMaxHeaderLineBytes, 'x') + "\r\n\r\n",
+       true,
+       {broken("response header line over 8192 bytes")}},
       {kHeader + first + part(98, 10) + end, false, {jpeg, text}},
       // A body far larger than a head's limit, in arrivals, is no head.
       {kHeader + first + part(1, 10, big) + end, false, {jpeg, Frame(kText, big)}},
