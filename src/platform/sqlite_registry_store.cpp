@@ -28,7 +28,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -119,6 +121,9 @@ class Statement {
   ~Statement() { sqlite3_finalize(stmt_); }
 
   int Prepare(sqlite3* db, const char* sql) {
+    // An open tried again prepares its statements again.
+    sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
     return sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
   }
   sqlite3_stmt* get() const { return stmt_; }
@@ -222,8 +227,9 @@ class SqliteRegistryStore final : public RegistryStore {
   // kRegFileNotFound when it changed no row.
   int32_t DeleteRows(const Statement& statement, int64_t id, const std::string* text);
 
-  // Journal mode, schema and statements of a freshly opened connection.
-  std::string Configure();
+  // Journal mode, schema and statements of a freshly opened connection,
+  // waiting at most `busy_ms` for a lock.
+  std::string Configure(int busy_ms);
 
   // The key id behind a root or an open handle: 0 when not open, kRemoved
   // when the key has been removed since it was opened (a new key may have
@@ -271,24 +277,28 @@ std::string SqliteRegistryStore::Open(const std::string& path) {
     // Opening races other processes that create the file or switch it to WAL:
     // SQLite answers some of those steps "locked" at once rather than through
     // the busy handler, so the setup is tried again, within the same bound as
-    // any other wait for the lock.
-    for (int waited = 0;; waited += kOpenRetryMs) {
-      error = Configure();
-      if (error.empty() || waited >= kBusyTimeoutMs ||
-          (sqlite3_errcode(db) & 0xff) != SQLITE_BUSY) {
-        break;
-      }
+    // any other wait for the lock. The busy handler's waits count towards it:
+    // a file another process keeps locked costs one bound, not one per try.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now())
+                            .count();
+      error = Configure(static_cast<int>(std::max<int64_t>(left, 0)));
+      if (error.empty() || left <= 0 || (sqlite3_errcode(db) & 0xff) != SQLITE_BUSY) break;
       sqlite3_sleep(kOpenRetryMs);
     }
+    if (error.empty()) sqlite3_busy_timeout(db, kBusyTimeoutMs);
   }
   if (error.empty()) return "";
   db_.reset();
   return "cannot open the registry file " + path + ": " + error;
 }
 
-std::string SqliteRegistryStore::Configure() {
+std::string SqliteRegistryStore::Configure(int busy_ms) {
   sqlite3* db = db_.get();
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sqlite3_busy_timeout(db, busy_ms);
   int rc = sqlite3_exec(db,
                         "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL;"
                         "PRAGMA foreign_keys = ON;",
