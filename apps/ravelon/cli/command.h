@@ -6,6 +6,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -24,6 +25,21 @@ class CommandError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// CLI::Range for a real number that also refuses "nan": every comparison
+// with NaN is false, so CLI::Range lets it through, and a NaN of seconds
+// turns into nonsense (a save timer that never fires, a run without end).
+inline CLI::Validator RealRange(double min, double max) {
+  const CLI::Range range(min, max);
+  return CLI::Validator(
+      [range](std::string& text) {
+        double value = 0;
+        if (CLI::detail::lexical_cast(text, value) && std::isnan(value))
+          return "Value " + text + " is not a number";
+        return range(text);
+      },
+      range.get_description());
+}
 
 // Each adds one subcommand to `app`; the subcommand's callback stores its
 // work in `action`. The options live as long as `app`.

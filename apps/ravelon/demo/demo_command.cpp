@@ -148,10 +148,10 @@ void AddDemoCommand(CLI::App& app, Action& action) {
                       "a new folder for the store and the sheet (default: "
                       "./ravelon-demo-DATE-TIME)");
   command->add_option("--seconds", o->seconds, "how long to record")
-      ->check(CLI::Range(1.0, 3600.0))
+      ->check(RealRange(1, 3600))
       ->capture_default_str();
   command->add_option("--fps", o->fps, "the camera's frames per second")
-      ->check(CLI::Range(0.1, 100.0))
+      ->check(RealRange(0.1, 100))
       ->capture_default_str();
   command->add_option("--size", o->size, "the camera's frame size, WxH")->capture_default_str();
   command->callback([&action, o] { action = [o] { return RunDemo(*o); }; });

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <map>
 #include <optional>
 
 #include "cli/command.h"
@@ -31,10 +33,13 @@ struct RecordOptions {
 
 // Makes the folders a saving source's store goes into, so that a folder that
 // cannot exist stops the command with its reason rather than failing every
-// save. The engine saves unless "DoSave" is missing or exactly "0".
-void MakeStoreFolder(RegistryStore& store, const std::string& key_path, const std::string& source) {
+// save. The engine saves unless "DoSave" is missing or exactly "0". Returns
+// the store's path as the engine joins file names onto it, absolute and
+// normalized; nullopt when the source does not save.
+std::optional<std::string> MakeStoreFolder(RegistryStore& store, const std::string& key_path,
+                                           const std::string& source) {
   const std::optional<OpenedKey> key = OpenExistingKey(store, RegHive::kLocalMachine, key_path);
-  if (!key) return;
+  if (!key) return std::nullopt;
   const std::string key_text = KeyText(RegHive::kLocalMachine, key_path);
   const auto text = [&](const std::string& name) -> std::optional<std::string> {
     std::optional<RegValue> value = ReadValue(store, *key, key_text, name);
@@ -42,10 +47,13 @@ void MakeStoreFolder(RegistryStore& store, const std::string& key_path, const st
     return value->data.substr(0, value->data.find('\0'));
   };
   const std::optional<std::string> saving = text("DoSave");
-  if (!saving || *saving == "0") return;
-  if (const std::string failed = MakeParentFolders(text("DBPath").value_or(""), 0755);
-      !failed.empty())
+  if (!saving || *saving == "0") return std::nullopt;
+  const std::string path = text("DBPath").value_or("");
+  if (const std::string failed = MakeParentFolders(path, 0755); !failed.empty())
     throw CommandError("source " + source + ": cannot create its store folder " + failed);
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+  return (error ? std::filesystem::path(path) : absolute).lexically_normal().string();
 }
 
 std::vector<SourcePlan> PlansFromRegistry(const RecordOptions& o) {
@@ -57,6 +65,8 @@ std::vector<SourcePlan> PlansFromRegistry(const RecordOptions& o) {
                        " (add one with `ravelon config add-source`)");
   }
   std::vector<SourcePlan> plans;
+  // Two engines saving into one store write over each other's frames.
+  std::map<std::string, std::string> saving_into;  // store path -> source
   for (const std::string& name : names) {
     const bool found = std::any_of(known.begin(), known.end(),
                                    [&](const std::string& k) { return EqualsNoCase(k, name); });
@@ -66,7 +76,14 @@ std::vector<SourcePlan> PlansFromRegistry(const RecordOptions& o) {
       throw CommandError("unknown source " + name + " (sources under " + o.registry.SourcesKey() +
                          ": " + (list.empty() ? "none" : list) + ")");
     }
-    MakeStoreFolder(*store, o.registry.SourcesKey() + name, name);
+    if (const auto path = MakeStoreFolder(*store, o.registry.SourcesKey() + name, name)) {
+      const auto [other, first] = saving_into.try_emplace(*path, name);
+      if (!first) {
+        throw CommandError("sources " + other->second + " and " + name +
+                           " would both record into " + *path +
+                           ": give each source a store folder of its own (DBPath)");
+      }
+    }
     const std::string root = o.registry.Root();
     plans.push_back(
         {name, [name, root](Korvid& engine) { engine.InitEngineFromReg(name, root); }, nullptr});

@@ -151,14 +151,19 @@ TEST_F(RecordE2eTest, RefusesWhatItCannotRecord) {
                         "/proc/ravelon/store", "--save"})
                 .status,
             0);
+  ASSERT_EQ(testing::AddSource(Registry(), "twin", 9, "/video", Path("cam")), "");
   const std::pair<std::vector<std::string>, const char*> cases[] = {
       // arguments, message
       {{"record", "nosuch", "--registry", Registry()}, "unknown source nosuch (sources under"},
       {{"record", "--registry", Path("missing.db")}, "cannot open the registry file"},
       {{"record", "--registry", Registry(), "--root", "Elsewhere"}, "no sources under"},
       {{"record", "--registry", Registry(), "--save-every", "0"}, "--save-every"},
+      // --for ends a run that wrongly took the value.
+      {{"record", "--registry", Registry(), "--save-every", "nan", "--for", "1"}, "--save-every"},
       {{"record", "--registry", Registry(), "--http", "localhost:web"},
        "\"localhost:web\" is not PORT or ADDRESS:PORT"},
+      {{"record", "cam", "twin", "--registry", Registry(), "--for", "1"},
+       "sources cam and twin would both record into"},
       {{"record", "locked", "--registry", Registry()},
        "source locked: cannot create its store folder /proc/ravelon"},
   };

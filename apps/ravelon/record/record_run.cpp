@@ -51,7 +51,7 @@ WebSources PrepareWebView(std::vector<SourcePlan>& plans, const Recorder& record
 
 void AddRunOptions(CLI::App& command, RunOptions& o) {
   command.add_option("--save-every", o.save_every_seconds, "seconds between saves of the queue")
-      ->check(CLI::Range(kMinSaveEverySeconds, kMaxSaveEverySeconds))
+      ->check(RealRange(kMinSaveEverySeconds, kMaxSaveEverySeconds))
       ->capture_default_str();
   command.add_option("--loops", o.loops, "threads the sources are spread over (0: one per core)")
       ->check(CLI::Range(0, 1024))
@@ -59,10 +59,10 @@ void AddRunOptions(CLI::App& command, RunOptions& o) {
   command
       .add_option("--status-every", o.status_every_seconds,
                   "seconds between status lines when there is no live table")
-      ->check(CLI::Range(1.0, 86400.0))
+      ->check(RealRange(1, 86400))
       ->capture_default_str();
   command.add_option("--for", o.for_seconds, "stop after this many seconds (0: at a signal)")
-      ->check(CLI::Range(0.0, 1e9));
+      ->check(RealRange(0, 1e9));
   command
       .add_option("--status", o.display,
                   "the live table (on a terminal by default) or status lines")

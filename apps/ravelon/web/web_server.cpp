@@ -1,13 +1,19 @@
 #include "web/web_server.h"
 
 #include <httplib.h>
+#include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -81,9 +87,123 @@ struct OpenedStore {
   std::vector<FileSetInfo> sets;
 };
 
+// The most bytes of a source's name that a download's name keeps: the paths
+// of an archive, "NAME-2026-12-06/" and a file name of up to 23 bytes
+// ("index.tsv", or a frame's number of any size and its extension), must fit
+// the name field of a ustar header.
+constexpr size_t kMaxDownloadNameBytes = 64;
+static_assert(kMaxDownloadNameBytes + std::string_view("-2026-12-06/").size() + 23 <=
+              TarStream::kMaxNameBytes);
+
 // A stream has no length: it ends when the connection closes (the server
 // closes every connection after one request).
 void SetStreamHeaders(httplib::Response& res) { res.set_header("Cache-Control", "no-store"); }
+
+// One connection of the web view as cpp-httplib reads and writes it, with
+// every byte read counted: past kMaxWebRequestBytes reading fails, and the
+// library answers 400 and closes. The library bounds a request's body, but
+// neither the number of header lines it keeps nor the length of a line it
+// buffers while looking for its end, so without this a client sending
+// header lines without end would make the recorder's memory grow until the
+// system kills it.
+class BoundedSocketStream final : public httplib::Stream {
+ public:
+  BoundedSocketStream(socket_t socket, int read_timeout_ms, int write_timeout_ms)
+      : socket_(socket), read_timeout_ms_(read_timeout_ms), write_timeout_ms_(write_timeout_ms) {}
+
+  bool is_readable() const override { return begin_ < end_ || Ready(POLLIN, read_timeout_ms_); }
+  bool is_writable() const override { return Ready(POLLOUT, write_timeout_ms_); }
+
+  // The library reads a request's head a byte at a time: the bytes come out
+  // of a buffer refilled by one recv.
+  ssize_t read(char* data, size_t size) override {
+    if (begin_ == end_) {
+      if (received_ >= kMaxWebRequestBytes || !Ready(POLLIN, read_timeout_ms_)) return -1;
+      const size_t room = std::min(sizeof buffer_, kMaxWebRequestBytes - received_);
+      ssize_t got;
+      do {
+        got = ::recv(socket_, buffer_, room, 0);
+      } while (got < 0 && errno == EINTR);
+      if (got <= 0) return got;
+      received_ += static_cast<size_t>(got);
+      begin_ = 0;
+      end_ = static_cast<size_t>(got);
+    }
+    const size_t taken = std::min(size, end_ - begin_);
+    std::memcpy(data, buffer_ + begin_, taken);
+    begin_ += taken;
+    return static_cast<ssize_t>(taken);
+  }
+
+  ssize_t write(const char* data, size_t size) override {
+    if (!Ready(POLLOUT, write_timeout_ms_)) return -1;
+    ssize_t put;
+    do {
+      put = ::send(socket_, data, size, MSG_NOSIGNAL);
+    } while (put < 0 && errno == EINTR);
+    return put;
+  }
+
+  void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    Address(::getpeername, ip, port);
+  }
+  void get_local_ip_and_port(std::string& ip, int& port) const override {
+    Address(::getsockname, ip, port);
+  }
+  socket_t socket() const override { return socket_; }
+
+ private:
+  // Whether the socket is ready for `events` within `timeout_ms`; a closed
+  // or failed connection is not.
+  bool Ready(short events, int timeout_ms) const {  // NOLINT(runtime/int)
+    pollfd entry{socket_, events, 0};
+    int ready;
+    do {
+      ready = ::poll(&entry, 1, timeout_ms);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0 && (entry.revents & events) != 0 &&
+           (entry.revents & (POLLERR | POLLNVAL)) == 0;
+  }
+
+  void Address(int (*name_of)(int, sockaddr*, socklen_t*), std::string& ip, int& port) const {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    char host[NI_MAXHOST], service[NI_MAXSERV];
+    if (name_of(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        ::getnameinfo(reinterpret_cast<sockaddr*>(&address), length, host, sizeof host, service,
+                      sizeof service, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+      return;
+    }
+    ip = host;
+    port = std::atoi(service);
+  }
+
+  const socket_t socket_;
+  const int read_timeout_ms_;
+  const int write_timeout_ms_;
+  char buffer_[4096];
+  size_t begin_ = 0, end_ = 0;  // the bytes of buffer_ not yet read
+  size_t received_ = 0;
+};
+
+// cpp-httplib's server with each connection read through a
+// BoundedSocketStream. One request per connection, as the server is set up
+// anyway.
+class BoundedServer final : public httplib::Server {
+ private:
+  bool process_and_close_socket(socket_t socket) override {
+    const auto millis = [](time_t seconds, time_t micros) {
+      return static_cast<int>(seconds * 1000 + micros / 1000);
+    };
+    BoundedSocketStream stream(socket, millis(read_timeout_sec_, read_timeout_usec_),
+                               millis(write_timeout_sec_, write_timeout_usec_));
+    bool closed = false;
+    const bool served = process_request(stream, /*close_connection=*/true, closed, nullptr);
+    ::shutdown(socket, SHUT_RDWR);
+    ::close(socket);
+    return served;
+  }
+};
 
 }  // namespace
 
@@ -313,9 +433,10 @@ struct WebServer::State {
 
   // "cam-2026-12-06": the source's name with only the characters every file
   // system and header takes (a name is the user's, and ends up in a header
-  // and in the paths of an archive), and the range's first day.
+  // and in the paths of an archive), and the range's first day. A long name
+  // is cut, so that every path of the archive fits a ustar header.
   std::string DownloadName(int source, const StampRange& range) const {
-    std::string name = sources.names[source];
+    std::string name = sources.names[source].substr(0, kMaxDownloadNameBytes);
     for (char& c : name)
       if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
     return name + "-" + FormatStampKey(range.from).substr(0, 10);
@@ -369,7 +490,7 @@ struct WebServer::State {
   }
 
   WebSources sources;
-  httplib::Server server;
+  BoundedServer server;
   std::thread thread;
   std::atomic<bool> listening_ended{false};
   std::atomic<int> streams{0};

@@ -11,6 +11,7 @@
 #include <future>
 #include <regex>
 
+#include "ravelon/registry_store.h"
 #include "ravelon/store_reader.h"
 #include "store/frame_export.h"
 #include "support/temp_folder.h"
@@ -55,7 +56,8 @@ class WebServerTest : public ::testing::Test {
     Start(nullptr);
   }
 
-  void Start(std::function<bool(const std::string&)> allow) {
+  void Start(std::function<bool(const std::string&)> allow,
+             const std::string& second_name = "front door") {
     server_.reset();
     live_ = {std::make_shared<LiveFrames>(), std::make_shared<LiveFrames>()};
     std::vector<SourceStatus> statuses(2);
@@ -63,9 +65,9 @@ class WebServerTest : public ::testing::Test {
     statuses[0].state = "receiving";
     statuses[0].frames = 44;
     statuses[0].store_folder = folder_.Path("cam") + "/";
-    statuses[1].name = "front door";
-    server_ = std::make_unique<WebServer>(WebSources{
-        {"cam", "front door"}, live_, [statuses] { return statuses; }, std::move(allow)});
+    statuses[1].name = second_name;
+    server_ = std::make_unique<WebServer>(
+        WebSources{{"cam", second_name}, live_, [statuses] { return statuses; }, std::move(allow)});
     port_ = server_->Start({"127.0.0.1", 0});
   }
 
@@ -238,6 +240,19 @@ TEST_F(WebServerTest, ArchiveDownloadUnpacksToTheExportedFolder) {
   EXPECT_EQ(folder_.Read("unpacked/cam-2026-12-06/index.tsv"), folder_.Read("exported/index.tsv"));
 }
 
+// The longest name a source may have still gives a whole archive, its
+// folder's name cut to fit a ustar header.
+TEST_F(WebServerTest, ArchiveOfASourceWithALongNameIsWhole) {
+  const std::string name(kMaxKeyNameLength, 'n');
+  Start(nullptr, name);
+  const httplib::Result archive =
+      Client().Get("/sources/" + name + "/export.tar?from=2026-12-06&to=2026-12-06");
+  ASSERT_TRUE(archive);
+  EXPECT_EQ(archive->status, 200);
+  EXPECT_NE(archive->body.find("-2026-12-06/index.tsv"), std::string::npos);
+  EXPECT_TRUE(archive->body.ends_with(std::string(1024, '\0')));
+}
+
 TEST_F(WebServerTest, EveryPathAsksForTheLoginWhenOneIsSet) {
   Start([](const std::string& authorization) { return authorization == "Basic dXNlcjpwYXNz"; });
   httplib::Client client = Client();
@@ -252,6 +267,17 @@ TEST_F(WebServerTest, EveryPathAsksForTheLoginWhenOneIsSet) {
     EXPECT_EQ(client.Get(path, {{"Authorization", "Basic dXNlcjpvdGhlcg=="}})->status, 401);
   }
   EXPECT_EQ(client.Get("/api/status", {{"Authorization", "Basic dXNlcjpwYXNz"}})->status, 200);
+}
+
+// A client sending header lines without end is cut off at the limit (a
+// refusal, or the connection closed), not read on while the server keeps
+// every line.
+TEST_F(WebServerTest, RequestHeadBeyondTheLimitIsRefused) {
+  httplib::Headers padding;
+  for (size_t bytes = 0; bytes < 16 * kMaxWebRequestBytes; bytes += 1000)
+    padding.emplace("X-Pad-" + std::to_string(bytes), std::string(1000, 'a'));
+  const httplib::Result result = Client().Get("/api/status", padding);
+  EXPECT_FALSE(result && result->status == 200);
 }
 
 TEST_F(WebServerTest, StreamsBeyondTheLimitAreRefusedAndStopEndsTheRest) {
