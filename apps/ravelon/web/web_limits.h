@@ -37,5 +37,9 @@ inline constexpr double kMaxPlaybackSpeed = 64;
 // Request lines and headers beyond this are refused: the web view takes no
 // uploads, so anything longer is a mistake or an attack.
 inline constexpr size_t kMaxWebRequestBytes = 64 * 1024;
+// The most bytes of a source's name that a download's folder name keeps: the
+// paths of an archive must fit a ustar header's 100-byte name field, and 64
+// still tells sources apart.
+inline constexpr size_t kMaxDownloadNameBytes = 64;
 
 }  // namespace ravelon::cli

@@ -87,11 +87,9 @@ struct OpenedStore {
   std::vector<FileSetInfo> sets;
 };
 
-// The most bytes of a source's name that a download's name keeps: the paths
-// of an archive, "NAME-2026-12-06/" and a file name of up to 23 bytes
-// ("index.tsv", or a frame's number of any size and its extension), must fit
-// the name field of a ustar header.
-constexpr size_t kMaxDownloadNameBytes = 64;
+// Every path of an archive, "NAME-2026-12-06/" and a file name of up to 23
+// bytes ("index.tsv", or a frame's number of any size and its extension),
+// fits the name field of a ustar header.
 static_assert(kMaxDownloadNameBytes + std::string_view("-2026-12-06/").size() + 23 <=
               TarStream::kMaxNameBytes);
 
