@@ -1,5 +1,6 @@
 #include "store/record_formats.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "common/date_time.h"
@@ -68,9 +69,15 @@ void CivilFromDays(int64_t days_since_18991230, int& year, unsigned& month, unsi
 }
 
 int32_t DateToLong(double date) {
+  // A stamp comes from the source too (an event list's dates): days before
+  // year 1 or after 9999, and no number at all, are held at the nearest end
+  // of those years, so that the conversion cannot overflow.
+  constexpr double kFirstDay = -693'593;  // 0001-01-01
+  constexpr double kLastDay = 2'958'465;  // 9999-12-31
+  const double days = std::isnan(date) ? 0 : std::clamp(std::floor(date), kFirstDay, kLastDay);
   int year = 0;
   unsigned month = 0, day = 0;
-  CivilFromDays(static_cast<int64_t>(std::floor(date)), year, month, day);
+  CivilFromDays(static_cast<int64_t>(days), year, month, day);
   return year * 10'000 + static_cast<int32_t>(month * 100 + day);
 }
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -40,6 +41,9 @@ TEST(RecordFormatsTest, RecordsDatesAndTimes) {
   const double leap_day = DaysSince18991230(2000, 2, 29);
   EXPECT_EQ(std::tuple(DateToLong(leap_day), DateToLong(leap_day + 0.75), DateToLong(0)),
             std::tuple(20000229, 20000229, 18991230));
+  // Hostile dates (an event list's) are held within years 1 to 9999.
+  EXPECT_EQ(std::tuple(DateToLong(1e300), DateToLong(-1e300), DateToLong(std::nan(""))),
+            std::tuple(99991231, 10101, 18991230));
 }
 
 const std::string kSet = "261204134507";
