@@ -1,11 +1,14 @@
 // The pieces of `ravelon record` that decide what a user reads: which log
-// lines show, and the state a source's log lines put it in; and how the
-// saves of a loop's sources spread over the cadence.
+// lines show, and the state a source's log lines put it in; how the saves of
+// a loop's sources spread over the cadence; and a stop that comes early.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "ravelon/debug_levels.h"
+#include "ravelon/korvid.h"
 #include "record/log_sink.h"
 #include "record/recorder.h"
 #include "record/source_status.h"
@@ -70,6 +73,32 @@ TEST(RecordSaveSpreadTest, FirstSavesSpreadEvenlyOverOneCadence) {
     }
     EXPECT_EQ(previous, cadence) << count;
   }
+}
+
+// A stop that comes while the sources are still starting (a signal at once,
+// a short --for) runs inside a source's start, which lets the loop run: it
+// must still end the loop and release every source, not leave Stop waiting.
+TEST(RecorderTest, StopRightAfterStartReleasesEverySource) {
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  LogSink log(out, kDebugError);
+  RecorderSettings settings;
+  settings.loops = 1;
+  Recorder recorder(settings, log);
+  std::vector<SourcePlan> plans;
+  for (const char* name : {"cam1", "cam2"}) {
+    plans.push_back({name,
+                     [](Korvid& engine) {
+                       engine.DoSave(false);
+                       engine.SetAddress("127.0.0.1");
+                       engine.SetPort(1);  // refused
+                     },
+                     nullptr});
+  }
+  recorder.Start(std::move(plans));
+  recorder.Stop();
+  for (const SourceStatus& s : recorder.Statuses()) EXPECT_EQ(s.state, "released") << s.name;
+  std::fclose(out);
 }
 
 }  // namespace

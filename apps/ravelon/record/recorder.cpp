@@ -39,14 +39,14 @@ class Recorder::Loop {
     thread_ = std::thread([this] { Run(); });
   }
 
-  // Queued behind the events already waiting, so a source still starting
-  // finishes its start first.
+  // Queued behind the events already waiting. A source's start lets the loop
+  // run what is queued, so a stop that comes while the sources are still
+  // starting would run inside a start, and its Stop would be undone by the
+  // Run that follows: it is only noted then, and carried out once Run runs.
   void RequestStop() {
     platform_->Loop().Post([this] {
-      Publish();  // counts the frames received since the last tick: release forgets them
-      for (auto& runner : runners_) runner->Release();
-      Publish();  // and what the release saved
-      platform_->Loop().Stop();
+      if (running_) return StopNow();
+      stop_pending_ = true;
     });
   }
 
@@ -71,9 +71,18 @@ class Recorder::Loop {
     auto sampler = platform_->Loop().NewTimer([this] { Publish(); });
     sampler->SetInterval(1000);
     sampler->SetEnabled(true);
+    running_ = true;
+    if (stop_pending_) platform_->Loop().Post([this] { StopNow(); });
     platform_->Loop().Run();
     sampler.reset();
     runners_.clear();  // the engines end on their own thread
+  }
+
+  void StopNow() {
+    Publish();  // counts the frames received since the last tick: release forgets them
+    for (auto& runner : runners_) runner->Release();
+    Publish();  // and what the release saved
+    platform_->Loop().Stop();
   }
 
   void Publish() {
@@ -92,6 +101,8 @@ class Recorder::Loop {
   const int32_t save_every_ms_;
   std::vector<SourcePlan> plans_;
   std::vector<std::unique_ptr<SourceRunner>> runners_;  // loop thread only
+  bool running_ = false;                                // loop thread only: Run has begun
+  bool stop_pending_ = false;                           // loop thread only: asked before Run
   std::chrono::steady_clock::time_point last_sample_;
   std::thread thread_;
   mutable std::mutex mutex_;
