@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -56,6 +57,21 @@ int OpenFiles() {
   return static_cast<int>(
       std::ranges::distance(std::filesystem::directory_iterator("/proc/self/fd")));
 }
+
+// Leaves about `spare` descriptors free below the limit, for as long as it lives.
+class FewSpareFiles {
+ public:
+  explicit FewSpareFiles(int spare) {
+    ::getrlimit(RLIMIT_NOFILE, &saved_);
+    rlimit low = saved_;
+    low.rlim_cur = std::min(saved_.rlim_cur, static_cast<rlim_t>(OpenFiles() + spare));
+    ::setrlimit(RLIMIT_NOFILE, &low);
+  }
+  ~FewSpareFiles() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+
+ private:
+  rlimit saved_{};
+};
 
 bool HasIpv6Loopback() try {
   asio::io_context io;
@@ -138,6 +154,11 @@ struct Recorder final : TcpSocketObserver {
 
 TEST(AsioTcpSocketTest, EachAddressOfANameGetsItsTurnWithinTheConnectTimeout) {
   const bool ipv6 = HasIpv6Loopback();
+  // A name may stand for hundreds of addresses; an attempt that failed gives
+  // its descriptor back at once, so they do not run the process out of them.
+  const FewSpareFiles limit(64);
+  std::string refusing;
+  for (int i = 1; i <= 200; ++i) refusing += "127.0.1." + std::to_string(i) + " ";
   // The host, what it resolves to ("system": the system's resolver decides),
   // the servers ("!": never answers), and the outcome: the client's events (an
   // error with its description), the servers that accepted.
@@ -148,6 +169,7 @@ TEST(AsioTcpSocketTest, EachAddressOfANameGetsItsTurnWithinTheConnectTimeout) {
       // The first address refuses: the next is tried at once.
       {"two", "::1 127.0.0.1", "127.0.0.1", "connect at 127.0.0.1"},
       {"two", "127.0.0.1 ::1", "::1", "connect at ::1"},
+      {"many", refusing + "127.0.0.1", "127.0.0.1", "connect at 127.0.0.1"},
       // The first never answers: the next is tried after its head start.
       {"two", "127.0.0.1 127.0.0.2", "127.0.0.1! 127.0.0.2", "connect at 127.0.0.2"},
       // Closed while the first waits out its head start: nothing more is tried.

@@ -74,6 +74,10 @@ void ConnectRace::StartNextAttempt() {
 void ConnectRace::OnAttempt(size_t index, const std::error_code& error) {
   if (finished_) return;
   if (!error) return Finish({}, std::move(*attempts_[index]));
+  // A failed attempt gives its descriptor back at once: a name may stand for
+  // hundreds of addresses, and the race may go on for the connect timeout.
+  std::error_code ignored;
+  attempts_[index]->close(ignored);
   --running_;
   error_ = MoreTellingError(error_, error);
   if (attempts_.size() < endpoints_.size()) return StartNextAttempt();  // fail over at once
