@@ -390,7 +390,8 @@ TEST(StoreWriterTest, AFailedSegmentSyncThenACutLeavesNoMixedFrames) {
 // write), lets the frames go, and asks nothing of the file system but, once
 // per check interval, whether the files still have their names. A run with nothing to save
 // writes nothing: the segment's end moves to now in memory, and reaches the
-// file with the next frame, once it waited the refresh interval, or at Close.
+// file with the next frame, once it waited the refresh interval, or at Close
+// (also a second Prepare's, which reads the set afresh).
 TEST(StoreWriterTest, WritesEachFileOnceARunAndNothingWhenIdle) {
   Store s;
   s.writer.Prepare();
@@ -429,7 +430,7 @@ TEST(StoreWriterTest, WritesEachFileOnceARunAndNothingWhenIdle) {
     EXPECT_NEAR(s.writer.CurrentSegment().EndTime, At(elapsed_ms), 1);
     EXPECT_NEAR(end_in_file(), writes > 0 ? At(elapsed_ms) : At(elapsed_ms - advance_ms), 1);
   }
-  s.writer.Close();
+  s.writer.Prepare();
   EXPECT_NEAR(end_in_file(), At(elapsed_ms), 1);
   EXPECT_EQ(s.Frames(kFirst).size(), 6u);
 }
