@@ -20,6 +20,13 @@ namespace {
 constexpr uint8_t kParsing = 1;
 constexpr uint8_t kParseAgain = 2;
 
+// The bytes one arrival takes from the socket: taking all that waits would
+// let a source that sends as fast as it is read make one arrival as large as
+// it likes, and one larger than the input limit is dropped whole.
+int32_t ArrivalToTake(int32_t bytes_total) {
+  return std::clamp(bytes_total, 1, kMaxSocketBacklogBytes);
+}
+
 }  // namespace
 
 void Connection::OnDataArrival(int32_t bytes_total) {
@@ -29,11 +36,8 @@ void Connection::OnDataArrival(int32_t bytes_total) {
     if (!ReceiveIntoReader(bytes_total, appended)) return;
   } else {
     // The gate holds an HTTP head until it is complete and de-chunks a
-    // chunked body. An arrival is taken up to the bound of the path above:
-    // taking all that waits would let a source that sends as fast as it is
-    // read make one arrival as large as it likes, and one larger than the
-    // input limit is dropped whole.
-    m_arrival.resize(static_cast<size_t>(std::clamp(bytes_total, 1, kMaxSocketBacklogBytes)));
+    // chunked body.
+    m_arrival.resize(static_cast<size_t>(ArrivalToTake(bytes_total)));
     const int32_t received =
         m_socket->Receive(m_arrival.data(), static_cast<int32_t>(m_arrival.size()));
     m_arrival.resize(static_cast<size_t>(std::max(received, 0)));
@@ -77,7 +81,7 @@ void Connection::OnDataArrival(int32_t bytes_total) {
 // The socket writes the arrival straight into the reader's buffer: the path
 // of every byte of an unchunked body. False when nothing arrived.
 bool Connection::ReceiveIntoReader(int32_t bytesTotal, StreamReader::AppendOutcome& appended) {
-  const int32_t wanted = std::clamp(bytesTotal, 1, kMaxSocketBacklogBytes);
+  const int32_t wanted = ArrivalToTake(bytesTotal);
   char* destination = nullptr;
   const StreamReader::AppendOutcome prepared = m_reader.PrepareAppend(wanted, destination);
   const int32_t received = destination != nullptr ? m_socket->Receive(destination, wanted) : 0;

@@ -124,11 +124,25 @@ void StoreWriter::WriteUnwrittenSegmentEnd() {
   const bool unwritten = std::exchange(m_segmentEndUnwritten, false);
   if (!unwritten || m_openFileName.empty() || m_id2Index < 0) return;
   std::string error;
-  if (m_fsTools.WriteToOpenedFile(m_id2Handle, EncodedEnd(m_id2Data), EndFieldsPosition(m_id2Index),
-                                  error) == 0 &&
-      m_settings.syncWrites) {
-    m_fsTools.SyncOpenedFile(m_id2Handle, error);
-  }
+  WriteSegmentEnd(m_id2Data, m_id2Index, error);
+}
+
+int32_t StoreWriter::WriteSegmentEnd(const ID2Data& segment, int32_t index, std::string& error) {
+  int32_t status = m_fsTools.WriteToOpenedFile(m_id2Handle, EncodedEnd(segment),
+                                               EndFieldsPosition(index), error);
+  if (status == 0 && m_settings.syncWrites) status = m_fsTools.SyncOpenedFile(m_id2Handle, error);
+  return status;
+}
+
+// Before a run's frames go where a failed run's frames were, the segment file
+// stops naming those: a record the failed run added goes, and the current
+// segment gets back its end.
+int32_t StoreWriter::PutSegmentFileBack(const RunStart& before, std::string& error) {
+  int32_t status = m_fsTools.SetSizeOpenedFile(
+      m_id2Handle, int64_t{before.id2Index + 1} * kID2RecordBytes, error);
+  if (status != 0) return status;
+  if (!before.segmentPending) return WriteSegmentEnd(before.id2Data, before.id2Index, error);
+  return m_settings.syncWrites ? m_fsTools.SyncOpenedFile(m_id2Handle, error) : 0;
 }
 
 int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
@@ -321,16 +335,7 @@ int32_t StoreWriter::SaveFrame(SaveQueue& queue) {
   };
   if (status != 0) return failed("SaveFrame: OpendDBFiles failed. " + base);
   if (m_segmentFileAhead && !index_bytes.empty()) {
-    // Before this run's frames go where a failed run's frames were, the
-    // segment file stops naming those: a record the failed run added goes,
-    // and the current segment gets back its end.
-    status = m_fsTools.SetSizeOpenedFile(m_id2Handle,
-                                         int64_t{before.id2Index + 1} * kID2RecordBytes, error);
-    if (status == 0 && !before.segmentPending) {
-      status = m_fsTools.WriteToOpenedFile(m_id2Handle, EncodedEnd(before.id2Data),
-                                           EndFieldsPosition(before.id2Index), error);
-    }
-    if (status == 0 && m_settings.syncWrites) status = m_fsTools.SyncOpenedFile(m_id2Handle, error);
+    status = PutSegmentFileBack(before, error);
     if (status != 0) return failed("DBWrite " + base + ".id2");
     m_segmentFileAhead = false;
   }

@@ -123,6 +123,10 @@ class StoreWriter {
   // A run with nothing to save and no segment end due: its effects in memory.
   void IdleRun();
   void WriteUnwrittenSegmentEnd();
+  // Writes `segment`'s end into record `index` of the open .id2, synced when
+  // the sync setting is on.
+  int32_t WriteSegmentEnd(const ID2Data& segment, int32_t index, std::string& error);
+  int32_t PutSegmentFileBack(const RunStart& before, std::string& error);
 
   int32_t SaveFrame(SaveQueue& queue);
   void ReportStoreError(const std::string& text);
