@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <numeric>
 #include <set>
 #include <tuple>
 
@@ -23,19 +24,16 @@ namespace {
 
 using OpenMode = FileSystem::OpenMode;
 
+// On tmpfs the file system is the page cache itself: direct writes, where it
+// takes them at all, change nothing about where the bytes stay.
+template <bool kOnTmpfs>
 struct PosixFiles {
-  testing::TempFolder folder;
+  testing::TempFolder folder{kOnTmpfs ? "/dev/shm" : "/tmp"};
   std::string root = folder.Path();
   std::unique_ptr<FileSystem> fs = NewPosixFileSystem();
 };
-
-// A file system that is the page cache itself: direct writes, where it takes
-// them at all, change nothing about where the bytes stay.
-struct PosixFilesOnTmpfs {
-  testing::TempFolder folder{"/dev/shm"};
-  std::string root = folder.Path();
-  std::unique_ptr<FileSystem> fs = NewPosixFileSystem();
-};
+using PosixFilesOnDisk = PosixFiles<false>;
+using PosixFilesOnTmpfs = PosixFiles<true>;
 
 struct MemoryFiles {
   std::string root = "/work";
@@ -68,7 +66,7 @@ class FileSystemContractTest : public ::testing::Test {
   std::string error_;
 };
 
-using Implementations = ::testing::Types<PosixFiles, PosixFilesOnTmpfs, MemoryFiles>;
+using Implementations = ::testing::Types<PosixFilesOnDisk, PosixFilesOnTmpfs, MemoryFiles>;
 TYPED_TEST_SUITE(FileSystemContractTest, Implementations);
 
 TYPED_TEST(FileSystemContractTest, BytesFoldersRenamesAndRemovals) {
@@ -173,12 +171,8 @@ TYPED_TEST(FileSystemContractTest, VectoredWritesLandLikeOneWriteOfTheirJoin) {
     SCOPED_TRACE(n++);
     std::string there(before, '.');
     for (size_t i = 0; i < before; i += 997) there[i] = static_cast<char>(i / 997);
-    std::vector<std::string_view> views;
-    std::string joined;
-    for (const std::string& piece : pieces) {
-      joined += piece;
-      views.push_back(piece);
-    }
+    const std::vector<std::string_view> views(pieces.begin(), pieces.end());
+    const std::string joined = std::accumulate(pieces.begin(), pieces.end(), std::string());
     std::string expected = there;
     if (!joined.empty()) {
       expected.resize(std::max(expected.size(), offset + joined.size()), '\0');
@@ -197,7 +191,7 @@ TYPED_TEST(FileSystemContractTest, VectoredWritesLandLikeOneWriteOfTheirJoin) {
 // staying in the page cache, where the file system allows it; with it off,
 // the cache keeps them all.
 TEST(PosixFileSystemTest, LongWritesSkipThePageCacheWithWriteThrough) {
-  PosixFiles files;
+  PosixFilesOnDisk files;
   if (!testing::WritesCanSkipTheCache(files.root)) GTEST_SKIP() << "tmpfs: " << files.root;
   const std::string bytes(kMinDirectWriteBytes + 100, 'f');
   const std::string_view pieces[] = {bytes};
@@ -249,7 +243,7 @@ TEST(PosixFileSystemTest, AWriteStoppedPartWayFailsAfterWhatLanded) {
       {100, {run}, kDirectStagingBytes + 2 * kDirectWriteAlignment},
       {100, {run}, run_end - 5},
   };
-  PosixFiles disk;
+  PosixFilesOnDisk disk;
   PosixFilesOnTmpfs memory;
   for (const auto& [root, fs] :
        {std::pair{disk.root, disk.fs.get()}, std::pair{memory.root, memory.fs.get()}}) {
