@@ -85,17 +85,12 @@ TEST(RecorderTest, StopRightAfterStartReleasesEverySource) {
   RecorderSettings settings;
   settings.loops = 1;
   Recorder recorder(settings, log);
-  std::vector<SourcePlan> plans;
-  for (const char* name : {"cam1", "cam2"}) {
-    plans.push_back({name,
-                     [](Korvid& engine) {
-                       engine.DoSave(false);
-                       engine.SetAddress("127.0.0.1");
-                       engine.SetPort(1);  // refused
-                     },
-                     nullptr});
-  }
-  recorder.Start(std::move(plans));
+  const auto refused = [](Korvid& engine) {
+    engine.DoSave(false);
+    engine.SetAddress("127.0.0.1");
+    engine.SetPort(1);  // refused
+  };
+  recorder.Start({{"cam1", refused, nullptr}, {"cam2", refused, nullptr}});
   recorder.Stop();
   for (const SourceStatus& s : recorder.Statuses()) EXPECT_EQ(s.state, "released") << s.name;
   std::fclose(out);
