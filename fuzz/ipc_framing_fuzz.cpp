@@ -6,10 +6,11 @@
 //
 // Input: one byte choosing the largest message (1 << (byte % 21) bytes), one
 // seeding the piece sizes, then the stream.
+#include "common/number_encoding.h"
 #include "harness.h"
 #include "platform/ipc_framing.h"
 
-using ravelon::IpcFraming;
+using ravelon::BytesToLong, ravelon::IpcFraming;
 
 namespace {
 
@@ -31,7 +32,6 @@ Result Feed(int32_t max, std::string_view stream, uint32_t seed) {
     stream.remove_prefix(std::min(piece, stream.size()));
     while (framing.Next(message)) result.messages.push_back(message);
   }
-  while (framing.Next(message)) result.messages.push_back(message);
   result.broken = framing.Broken();
   return result;
 }
@@ -52,17 +52,12 @@ void ravelon::fuzz::FuzzOne(FuzzInput& input) {
   }
   Require(stream.starts_with(framed), "the messages are the start of the stream");
   const std::string_view rest = stream.substr(framed.size());
-  int64_t length = -1;  // of the message under way; -1 while its prefix is not whole
-  if (rest.size() >= IpcFraming::kLengthBytes) {
-    length = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint8_t>(rest[0])) |
-                                  static_cast<uint32_t>(static_cast<uint8_t>(rest[1])) << 8 |
-                                  static_cast<uint32_t>(static_cast<uint8_t>(rest[2])) << 16 |
-                                  static_cast<uint32_t>(static_cast<uint8_t>(rest[3])) << 24);
-  }
-  const bool out_of_range = rest.size() >= IpcFraming::kLengthBytes && (length < 0 || length > max);
-  const bool under_way =
-      rest.size() < IpcFraming::kLengthBytes ||
-      (!out_of_range && rest.size() - IpcFraming::kLengthBytes < static_cast<uint64_t>(length));
+  // The length of the message under way, once its prefix is whole.
+  const bool prefixed = rest.size() >= IpcFraming::kLengthBytes;
+  const int64_t length = prefixed ? BytesToLong(rest.substr(0, IpcFraming::kLengthBytes)) : 0;
+  const bool out_of_range = prefixed && (length < 0 || length > max);
+  const bool under_way = !prefixed || (!out_of_range && rest.size() - IpcFraming::kLengthBytes <
+                                                            static_cast<uint64_t>(length));
   Require(whole.broken == out_of_range && (whole.broken || under_way),
           "what follows is a message under way, or a length out of range");
 }

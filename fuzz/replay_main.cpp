@@ -20,9 +20,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const size_t before = inputs.size();
     if (fs::is_directory(argv[i])) {
-      for (const fs::directory_entry& entry : fs::directory_iterator(argv[i])) {
+      for (const fs::directory_entry& entry : fs::directory_iterator(argv[i]))
         if (entry.is_regular_file()) inputs.push_back(entry.path());
-      }
       std::sort(inputs.begin() + static_cast<std::ptrdiff_t>(before), inputs.end());
     } else if (fs::is_regular_file(argv[i])) {
       inputs.emplace_back(argv[i]);

@@ -36,9 +36,8 @@ constexpr int kNameCount = sizeof(kNames) / sizeof(kNames[0]);
 // The name (all letters) with its first letters in the case that the bits of
 // `cases` pick, one bit each, upper for 1; the rest as it is.
 std::string InCase(std::string name, uint32_t cases) {
-  for (size_t i = 0; i < name.size() && cases != 0; ++i, cases >>= 1) {
+  for (size_t i = 0; i < name.size() && cases != 0; ++i, cases >>= 1)
     name[i] = static_cast<char>(cases & 1 ? name[i] & ~0x20 : name[i] | 0x20);
-  }
   return name;
 }
 

@@ -6,13 +6,10 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
 
 #include "ravelon/ipc_port.h"
 #include "ravelon/korvid.h"
 #include "support/real_loop.h"
-#include "support/recording_host.h"
 #include "support/store_reader.h"
 #include "support/temp_folder.h"
 
@@ -20,30 +17,24 @@ namespace ravelon {
 namespace {
 
 using namespace std::string_literals;
-using std::chrono::milliseconds, std::chrono::seconds;
+using std::chrono::seconds;
 
 class IpcE2eTest : public ::testing::Test {
  protected:
-  IpcE2eTest() {
-    engine_.SetEventSink(&host_);
-    engine_.DoSave(true);
-  }
-  bool Run(const std::function<bool()>& done, milliseconds limit = seconds(10)) {
-    return testing::RunUntil(*platform_, done, limit);
-  }
+  IpcE2eTest() { engine_.DoSave(true); }
   // Runs `ravelon send-event` with the shell words `args` while the loop runs; its exit status.
   int Send(const std::string& args) {
     const std::string command = "timeout 20 " RAVELON_COMMAND " send-event --port till --folder ";
     FILE* child = popen((command + temp_.Path() + " " + args).c_str(), "r");  // output ends with it
     fcntl(fileno(child), F_SETFL, O_NONBLOCK);
     char byte;
-    Run([&] { return read(fileno(child), &byte, 1) == 0; }, seconds(25));
+    testing::RunUntil(
+        *platform_, [&] { return read(fileno(child), &byte, 1) == 0; }, seconds(25));
     return WEXITSTATUS(pclose(child));
   }
 
   testing::TempFolder temp_;
-  std::shared_ptr<Platform> platform_ = NewRealPlatform(temp_.Path() + "/registry.db");
-  testing::RecordingHost host_;
+  std::shared_ptr<Platform> platform_ = NewRealPlatform(temp_.Path("registry.db"));
   Korvid engine_{platform_};
 };
 
@@ -55,15 +46,16 @@ TEST_F(IpcE2eTest, EachWayOfGivingTextCompletesAnEventListOfTheBytesUnchanged) {
   std::shared_ptr<IpcPort> port = platform_->NewNamedIpcPort("till", temp_.Path(), error);
   ASSERT_EQ(engine_.ipcConnect(port), kIpcConnected) << error;
   const std::string receipt = "\x1b@\x1b!\x08SHOP 7\n\x1b!\x00 2 x Tea  3.00\n\x1dV\x00"s;
-  std::ofstream(temp_.Path() + "/receipt", std::ios::binary) << receipt;
+  temp_.Write("receipt", receipt);
   const std::pair<std::string, std::string> rows[] = {
       {R"x("$(printf 'plain text\t\035V')")x", "plain text\t\x1dV"},
-      {"--file " + temp_.Path() + "/receipt", receipt},
-      {"- <" + temp_.Path() + "/receipt", receipt},
+      {"--file " + temp_.Path("receipt"), receipt},
+      {"- <" + temp_.Path("receipt"), receipt},
   };
   for (int32_t i = 0; i < std::ssize(rows); ++i) {
     ASSERT_EQ(Send(rows[i].first), 0) << rows[i].first;
-    ASSERT_TRUE(Run([&] { return engine_.FramesBuffered() == i + 1; }));
+    ASSERT_TRUE(testing::RunUntil(
+        *platform_, [&] { return engine_.FramesBuffered() == i + 1; }, seconds(10)));
     uint8_t type = 0;
     std::string data;
     double date = 0, time = 0;
@@ -74,8 +66,8 @@ TEST_F(IpcE2eTest, EachWayOfGivingTextCompletesAnEventListOfTheBytesUnchanged) {
     EXPECT_EQ(data.substr(20), rows[i].second);
   }
   port->close();
-  EXPECT_EQ(Send("late 2>" + temp_.Path() + "/errors"), 1);
-  EXPECT_EQ(std::system(("grep -q 'no port listens' " + temp_.Path() + "/errors").c_str()), 0);
+  EXPECT_EQ(Send("late 2>" + temp_.Path("errors")), 1);
+  EXPECT_NE(temp_.Read("errors").find("no port listens"), std::string::npos);
 }
 
 }  // namespace

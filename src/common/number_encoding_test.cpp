@@ -24,7 +24,6 @@ TEST(NumberEncodingTest, LittleEndianBytesAndHexPairs) {
   EXPECT_EQ(HexToLong("09AFaf") + HexToLong("1x"), 0x09AFAF);  // the ends of each range of digits
   // A foreign digit spoils its pair; odd text gives nothing.
   EXPECT_EQ(HexToString("fF00G1") + HexToString("F"), std::string("\xff\0\0", 3));
-  EXPECT_EQ(StringToHex(DoubleToBytes(45000.5)), "0000000010F9E540");
 }
 
 TEST(NumberEncodingTest, BoundedDecimalsElseTheFallback) {

@@ -42,6 +42,8 @@ class KorvidTest : public ::testing::Test {
   std::shared_ptr<InProcessIpcPort> till_ = std::make_shared<InProcessIpcPort>(platform_->Loop());
   testing::RecordingHost host_;
   Korvid engine_{platform_};
+  uint8_t type_ = 0;  // what GetData and GetPartialFrame give
+  std::string data_;
 };
 
 // Each bounded setter takes the ends of its range and ignores a value beyond either end.
@@ -53,16 +55,15 @@ TEST_F(KorvidTest, SettersKeepTheirBounds) {
     engine_.SetFileSizeLimit(limit);
     engine_.SetPreAllocationSize(prealloc);
     engine_.SetFileLimitType(type);
-    return std::to_string(engine_.GetViewInterval()) + " " +
-           std::to_string(engine_.GetSaveInterval()) + " " +
-           std::to_string(engine_.GetFileSizeLimit()) + " " +
-           std::to_string(engine_.GetPreAllocationSize()) + " " +
-           std::to_string(engine_.GetFileLimitType());
+    return std::vector<int>{engine_.GetViewInterval(), engine_.GetSaveInterval(),
+                            engine_.GetFileSizeLimit(), engine_.GetPreAllocationSize(),
+                            engine_.GetFileLimitType()};
   };
-  EXPECT_EQ(set(10, 10, 1, 0, 0), "10 10 1 0 0");
-  EXPECT_EQ(set(9, 9, 0, -1, 255), "10 10 1 0 0");
-  EXPECT_EQ(set(60'000, 60'000, 999, 999, 1), "60000 60000 999 999 1");
-  EXPECT_EQ(set(60'001, 60'001, 1'000, 1'000, 2), "60000 60000 999 999 1");
+  const std::vector lowest{10, 10, 1, 0, 0}, highest{60'000, 60'000, 999, 999, 1};
+  EXPECT_EQ(set(10, 10, 1, 0, 0), lowest);
+  EXPECT_EQ(set(9, 9, 0, -1, 255), lowest);
+  EXPECT_EQ(set(60'000, 60'000, 999, 999, 1), highest);
+  EXPECT_EQ(set(60'001, 60'001, 1'000, 1'000, 2), highest);
   EXPECT_EQ(engine_.ForcedSave(), -1);  // saving is off
 }
 
@@ -89,10 +90,8 @@ TEST_F(KorvidTest, SingleResponsesArePolledAtTheShorterOfViewAndSaveInterval) {
     platform_->AdvanceBy(milliseconds(2 + poll_ms - 1));  // the first response ends at 2 ms
     EXPECT_EQ(camera.ConnectAttempts(), before + 1);
     platform_->AdvanceBy(milliseconds(3));
-    uint8_t type = 0;
-    std::string data;
-    EXPECT_EQ(engine.GetData(type, data), 2);
-    EXPECT_EQ(data, "IMAGE" + std::to_string(before + 2));
+    EXPECT_EQ(engine.GetData(type_, data_), 2);
+    EXPECT_EQ(data_, "IMAGE" + std::to_string(before + 2));
   }
 }
 
@@ -106,10 +105,8 @@ TEST_F(KorvidTest, ReleaseSavesTheOpenReceiptAndStopsEverything) {
   EXPECT_EQ(host_.data_ready, 1);
   Send("COFFEE 2.50\n");
   Send("CAKE 3.00\n");  // no cut yet: this receipt stays open
-  uint8_t type = 0;
-  std::string data;
   double date = 0, time = 0;
-  EXPECT_TRUE(engine_.GetPartialFrame(type, data, date, time));
+  EXPECT_TRUE(engine_.GetPartialFrame(type_, data_, date, time));
   EXPECT_EQ(engine_.FramesBuffered(), 2);
   bool free_when_pending_ran = true;
   platform_->Loop().Post([&] { free_when_pending_ran = engine_.IsFree(); });
@@ -120,8 +117,8 @@ TEST_F(KorvidTest, ReleaseSavesTheOpenReceiptAndStopsEverything) {
   EXPECT_EQ(host_.events.back().text, "Released.");
   EXPECT_TRUE(engine_.IsFree());
   EXPECT_FALSE(free_when_pending_ran);  // queued events ran inside the release
-  EXPECT_EQ(engine_.GetData(type, data), 0);
-  EXPECT_EQ(type, kDataTypeNone);
+  EXPECT_EQ(engine_.GetData(type_, data_), 0);
+  EXPECT_EQ(type_, kDataTypeNone);
   const auto saved = testing::ReadFileSet(platform_->files(), "store/" + engine_.FileName());
   ASSERT_EQ(saved.size(), 3u);
   EXPECT_NE(saved[2].data.find("CAKE"), std::string::npos);
@@ -181,9 +178,8 @@ TEST_F(KorvidTest, RegistrySettingsReachEachPart) {
   camera.OnAccept([](ScriptedConnection& c) {
     std::string stream =
         "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=bnd\r\n\r\n";
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 4; ++i)
       stream += "--bnd\r\nContent-Type: image/jpeg\r\n\r\n" + std::string(400'000, 'J') + "\r\n";
-    }
     c.Send(stream + "--bnd", milliseconds(1));
   });
   const std::string root = "Software\\Test\\";
@@ -196,10 +192,9 @@ TEST_F(KorvidTest, RegistrySettingsReachEachPart) {
   for (const auto& [name, value] : settings)
     ASSERT_EQ(registry.Registry_Set(SourceKey(root, "cam"), name, value), 0);
   engine_.InitEngineFromReg("cam", root);
-  EXPECT_EQ(engine_.GetSaveInterval(), 60'000);
-  EXPECT_EQ(engine_.GetViewInterval(), 60'000);
-  EXPECT_EQ(engine_.GetFileSizeLimit(), 20);
-  EXPECT_FALSE(engine_.GetSyncWrites());
+  EXPECT_EQ(std::tuple(engine_.GetSaveInterval(), engine_.GetViewInterval(),
+                       engine_.GetFileSizeLimit(), engine_.GetSyncWrites()),
+            std::tuple(60'000, 60'000, int16_t{20}, false));
   engine_.PrepareEngine();
   engine_.Connect();
   platform_->AdvanceBy(milliseconds(10));

@@ -40,14 +40,14 @@ class FramePipelineTest : public ::testing::Test, public FramePipelineOwner {
     EXPECT_EQ(pipeline_.HandleNewFrame(frame), expect);
     return frame;
   }
-  // The events of the current frame's list, or -1 when it is none.
-  int EventsInCurrentFrame() const {
+  // Whether the current frame is open, the events of its list (-1 when it is none), and the
+  // frames queued.
+  std::tuple<bool, int32_t, int32_t> State() const {
+    const auto& frame = pipeline_.CurrentFrame();
     VesperEventList list;
-    return list.fromString(pipeline_.CurrentFrame()->getDataBlock().GetText())
-               ? list.GetEventCount()
-               : -1;
+    const bool is_list = list.fromString(frame->getDataBlock().GetText());
+    return {!frame->hasFlag(kComplete), is_list ? list.GetEventCount() : -1, queue_.Count()};
   }
-  bool Open() const { return !pipeline_.CurrentFrame()->hasFlag(kComplete); }
 
   SimulatedClock clock_;
   SaveQueue queue_;
@@ -83,24 +83,18 @@ TEST_F(FramePipelineTest, EventsJoinOneListUntilAPrinterCutOrAnotherHour) {
   EXPECT_EQ(pipeline_.CurrentFrame()->getDataType(), kEventList);
   clock_.SetLocalDateTime(kDay, 12 * 3600 + 20);
   pipeline_.HandleEventText("CAKE 3.00\n");
-  EXPECT_TRUE(Open());
-  EXPECT_EQ(EventsInCurrentFrame(), 2);
-  EXPECT_EQ(queue_.Count(), 0);
+  EXPECT_EQ(State(), std::tuple(true, 2, 0));
   pipeline_.HandleEventText(std::string("TOTAL 5.50\n\x1d\x56\x00", 14));
-  EXPECT_FALSE(Open());
-  EXPECT_EQ(EventsInCurrentFrame(), 3);
-  EXPECT_EQ(queue_.Count(), 1);
+  EXPECT_EQ(State(), std::tuple(false, 3, 1));
 
   // ESC "i" cuts too; an arrival in another hour closes an open list.
   pipeline_.HandleEventText("next");
   Handle(kEvent, "\x1bi");
-  EXPECT_FALSE(Open());
+  EXPECT_EQ(State(), std::tuple(false, 2, 2));
   pipeline_.HandleEventText("no cut");
   clock_.SetLocalDateTime(kDay, 13 * 3600 + 1);
   pipeline_.HandleEventText("an hour later");
-  EXPECT_FALSE(Open());
-  EXPECT_EQ(EventsInCurrentFrame(), 2);
-  EXPECT_EQ(queue_.Count(), 3);
+  EXPECT_EQ(State(), std::tuple(false, 2, 3));
 }
 
 // A feed that never cuts: the open list is closed and queued before it passes its limit, the
@@ -108,15 +102,13 @@ TEST_F(FramePipelineTest, EventsJoinOneListUntilAPrinterCutOrAnotherHour) {
 TEST_F(FramePipelineTest, AnOpenListIsClosedAtItsLimit) {
   const std::string quarter(kMaxEventListBytes / 4, 'e');
   for (int i = 0; i < 3; ++i) Handle(kEvent, quarter);
-  EXPECT_EQ(EventsInCurrentFrame(), 3);
+  EXPECT_EQ(State(), std::tuple(true, 3, 0));
   Handle(kEvent, quarter, /*expect=*/false);
   EXPECT_EQ(log_.back(),
             "10 Event list over 4194304 bytes. It is closed; the next event begins a new one.");
-  EXPECT_EQ(queue_.Count(), 1);
-  EXPECT_EQ(EventsInCurrentFrame(), 1);
-  EXPECT_TRUE(Open());
+  EXPECT_EQ(State(), std::tuple(true, 1, 1));
   pipeline_.HandleEventText(quarter);  // text from another process joins the new list
-  EXPECT_EQ(EventsInCurrentFrame(), 2);
+  EXPECT_EQ(State(), std::tuple(true, 2, 1));
 }
 
 // A list moves as a whole so that its last event falls on the clock; each event is rounded to the

@@ -55,79 +55,67 @@ class SourceThread {
   // Each wait is short, so that the destructor is never kept waiting on a socket.
   static constexpr int kWaitMs = 20;
 
+  static bool Readable(int fd) {
+    pollfd waiting{fd, POLLIN, 0};
+    return poll(&waiting, 1, kWaitMs) > 0;
+  }
+
   // One connection at a time, as a camera serves its one viewer: a client that reconnects has
   // closed the connection before, and that ends its service.
   void Accept() {
     while (!stop_) {
-      pollfd waiting{listener_, POLLIN, 0};
-      if (poll(&waiting, 1, kWaitMs) <= 0) continue;
-      const int fd = accept(listener_, nullptr, nullptr);
+      const int fd = Readable(listener_) ? accept(listener_, nullptr, nullptr) : -1;
       if (fd < 0) continue;
       ++connections_;
       const timeval timeout{0, kWaitMs * 1000};
       setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-      Serve(fd);
+      // The request up to its blank line comes first, as an HTTP server reads it before it
+      // answers; after the stream, what the client sends is read and dropped until it closes.
+      if (ReadUntil(fd, "\r\n\r\n") && SendStream(fd)) ReadUntil(fd, "");
       close(fd);
     }
   }
 
-  void Serve(int fd) {
-    if (!AwaitRequest(fd)) return;
-    for (const StreamPiece& piece : stream_) {
-      if (piece.pace.count() > 0) {
-        auto due = std::chrono::steady_clock::now();
-        for (int64_t i = 0; i < piece.repeats; ++i, ++paced_sent_, due += piece.pace) {
-          while (!stop_ && std::chrono::steady_clock::now() < due) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-          }
-          if (!SendAll(fd, piece.bytes)) return;
-        }
-        continue;
-      }
-      // Small pieces go out many repeats at a time, about 64 KiB a write.
-      const int64_t per_write = std::max<int64_t>(1, 65'536 / std::ssize(piece.bytes));
-      std::string batch;
-      for (int64_t left = piece.repeats; left > 0; left -= per_write) {
-        const int64_t n = std::min(left, per_write);
-        if (std::ssize(batch) != n * std::ssize(piece.bytes)) {
-          batch.clear();
-          for (int64_t i = 0; i < n; ++i) batch += piece.bytes;
-        }
-        if (!SendAll(fd, batch)) return;
-      }
-    }
-    // Silent until the client closes; what it sends is read and dropped.
-    char ignored[4096];
-    while (!stop_) {
-      pollfd readable{fd, POLLIN, 0};
-      if (poll(&readable, 1, kWaitMs) > 0 && recv(fd, ignored, sizeof ignored, 0) <= 0) return;
-    }
-  }
-
-  // Reads the client's request up to its blank line, as an HTTP server does before it answers.
-  bool AwaitRequest(int fd) {
-    std::string request;
+  // Reads what the client sends until `end` has come: false when the client closes or the server
+  // stops first. An empty `end` never comes, and nothing is kept.
+  bool ReadUntil(int fd, std::string_view end) {
+    std::string got;
     char buffer[4096];
-    while (!stop_ && request.find("\r\n\r\n") == std::string::npos) {
-      pollfd readable{fd, POLLIN, 0};
-      if (poll(&readable, 1, kWaitMs) <= 0) continue;
+    while (!stop_ && (end.empty() || got.find(end) == std::string::npos)) {
+      if (!Readable(fd)) continue;
       const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
       if (n <= 0) return false;
-      request.append(buffer, n);
+      if (!end.empty()) got.append(buffer, n);
     }
     return !stop_;
   }
 
-  // False once the client has gone or the server stops.
-  bool SendAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-      if (stop_) return false;
-      const ssize_t n = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-      if (n > 0) {
-        bytes.remove_prefix(n);
-      } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-        return false;
+  // False once the client has gone or the server stops. Paced pieces go out one repeat a write,
+  // the others many repeats at a time, about 64 KiB a write.
+  bool SendStream(int fd) {
+    for (const StreamPiece& piece : stream_) {
+      const bool paced = piece.pace.count() > 0;
+      const int64_t per_write = std::min(
+          paced ? 1 : std::max<int64_t>(1, 65'536 / std::ssize(piece.bytes)), piece.repeats);
+      std::string batch;
+      for (int64_t i = 0; i < per_write; ++i) batch += piece.bytes;
+      auto due = std::chrono::steady_clock::now();
+      for (int64_t left = piece.repeats; left > 0; left -= per_write, due += piece.pace) {
+        while (!stop_ && std::chrono::steady_clock::now() < due)
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const size_t size = std::min(left, per_write) * piece.bytes.size();
+        if (!SendAll(fd, std::string_view(batch).substr(0, size))) return false;
+        paced_sent_ += paced;
       }
+    }
+    return true;
+  }
+
+  // A send that times out comes back to look at stop_, then tries again.
+  bool SendAll(int fd, std::string_view bytes) {
+    for (ssize_t n = 0; !bytes.empty(); bytes.remove_prefix(std::max<ssize_t>(n, 0))) {
+      n = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      if (stop_ || (n < 0 && errno != EAGAIN && errno != EINTR)) return false;
     }
     return true;
   }
