@@ -11,6 +11,7 @@
 #include "parsing/chunked_decoder.h"
 
 using ravelon::ChunkedDecoder;
+using enum ravelon::ChunkedDecoder::Status;
 
 namespace {
 
@@ -22,14 +23,14 @@ Decoding Decode(std::string_view body, std::vector<size_t> cuts) {
   cuts.push_back(body.size());
   ChunkedDecoder decoder;
   std::string out;
-  ChunkedDecoder::Status status = ChunkedDecoder::Status::kMore;
+  ChunkedDecoder::Status status = kMore;
   size_t consumed = 0, from = 0;
   for (const size_t cut : cuts) {
     status = decoder.Decode(body.substr(from, cut - from), out);
     consumed += decoder.Consumed();
     from = cut;
   }
-  if (status == ChunkedDecoder::Status::kBroken) consumed = 0;
+  if (status == kBroken) consumed = 0;
   return {status, out, decoder.Error(), consumed};
 }
 
@@ -42,8 +43,6 @@ void ravelon::fuzz::FuzzOne(FuzzInput& input) {
   const auto& [status, out, error, consumed] = whole;
   Require(Decode(body, cuts) == whole, "cuts change nothing");
   Require(out.size() <= body.size(), "no more data out than in");
-  Require(error.empty() != (status == ChunkedDecoder::Status::kBroken),
-          "only a broken body has an error");
-  Require(status != ChunkedDecoder::Status::kMore || consumed == body.size(),
-          "an unfinished body is read whole");
+  Require(error.empty() != (status == kBroken), "only a broken body has an error");
+  Require(status != kMore || consumed == body.size(), "an unfinished body is read whole");
 }

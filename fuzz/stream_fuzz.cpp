@@ -27,12 +27,12 @@
 void ravelon::fuzz::FuzzOne(FuzzInput& input) {
   const uint8_t flags = input.Byte();
   StreamReader reader;
-  std::string fed;
-  size_t boundaries = 0, parts = 0, counted_to = 0;
-  bool streaming = false;
   HttpResponseGate gate;
-  bool gate_closed = false;
+  std::string fed;
   size_t given = 0;  // bytes given to the gate
+  size_t boundaries = 0, parts = 0, counted_to = 0;
+  // Reading ends at a refusal or a broken stream; after a broken chunk, with that arrival.
+  bool streaming = false, gate_closed = false, broken = false;
   const auto check = [&](bool sound) {
     Require(sound && reader.Length() >= 0 && reader.Length() <= reader.Capacity() &&
                 reader.Capacity() <= kInputBufferLimit &&
@@ -45,23 +45,19 @@ void ravelon::fuzz::FuzzOne(FuzzInput& input) {
     return fed.size() >= kept + body.size() &&
            fed.compare(fed.size() - kept - body.size(), body.size(), body) == 0;
   };
-  bool broken = false;
   const auto arrive = [&](const std::string& raw) {
-    if (broken) return;
+    if (broken || gate_closed) return;
     std::string arrival = raw;
     if (flags & 16) {
-      if (gate_closed) return;
       arrival.clear();
       given += raw.size();
       const auto outcome = gate.Feed(raw, arrival);
       check(fed.size() + arrival.size() <= given);
+      gate_closed = outcome != HttpResponseGate::kPassing;
       if (outcome == HttpResponseGate::kRefused) {
         check(!gate.StatusLine().empty() && arrival.empty());
-        gate_closed = true;
         return;
       }
-      // What came before a broken chunk is still read.
-      gate_closed = outcome == HttpResponseGate::kBroken;
     }
     fed += arrival;
     reader.Append(arrival);
@@ -78,7 +74,7 @@ void ravelon::fuzz::FuzzOne(FuzzInput& input) {
     counted_to = std::max(counted_to, fed.size() + 1 - std::min(fed.size() + 1, boundary.size()));
     std::shared_ptr<MediaFrame> frame;
     for (StreamReader::PartKind kind; (kind = reader.TakePart(frame)) != StreamReader::kNoPart;) {
-      broken = kind != StreamReader::kKeepAlive && kind != StreamReader::kFramePart;
+      broken = kind == StreamReader::kBroken;
       if (broken) return;  // the owner drops a broken stream
       check(++parts <= boundaries && (kind == StreamReader::kFramePart || !frame) &&
             fed_before(frame, reader.Length()));

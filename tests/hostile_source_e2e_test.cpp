@@ -43,29 +43,13 @@ constexpr auto kMinWindow = seconds(3);
 constexpr auto kMaxWindow = milliseconds(kReconnectAfterBreakMs) + seconds(10);
 // The host saves this often, as its save timer would.
 constexpr auto kHostSaveEvery = milliseconds(1'000);
-// Under AddressSanitizer freed memory waits in quarantine and every allocation carries red
-// zones, so peak memory says nothing about the engine there: the bound is checked in the
-// normal build only.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kCheckMemory = false;
-#else
-constexpr bool kCheckMemory = true;
-#endif
 
 const std::string kStreamHead =
     "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=frame\r\n\r\n";
 std::string Part(const std::string& type, const std::string& body) {
   return "--frame\r\nContent-Type: " + type + "\r\n\r\n" + body + "\r\n";
 }
-std::string Repeat(const std::string& text, int times) {
-  std::string out;
-  while (times-- > 0) out += text;
-  return out;
-}
 const std::string kImage = "\xff\xd8" + std::string(8'000, 'J') + "\xff\xd9";
-// A boundary of dashes over a body of dashes: a plain search compares up to the boundary's
-// length at every byte of the body.
-const std::string kLongBoundary(100'000, '-');
 
 int64_t PeakMemoryBytes() {
   std::ifstream status("/proc/self/status");
@@ -94,7 +78,7 @@ struct HostileCase {
 };
 
 bool Logged(const testing::RecordingHost& host, const std::string& start) {
-  return std::any_of(host.events.begin(), host.events.end(), [&](const testing::LoggedEvent& e) {
+  return std::ranges::any_of(host.events, [&](const testing::LoggedEvent& e) {
     return e.level == kDebugError && e.text.starts_with(start);
   });
 }
@@ -176,9 +160,12 @@ void RunCase(const HostileCase& c) {
   SCOPED_TRACE(text.str());
   EXPECT_GE(good_received, kMinGoodShare * static_cast<double>(good_sent));
   EXPECT_LE(good_gap, kMaxGoodGap);
-  if (kCheckMemory) {
-    EXPECT_LT(peak_growth, c.saves ? kSavingPeakBound : kReadingPeakBound);
-  }
+  // Under AddressSanitizer freed memory waits in quarantine and every allocation carries red
+  // zones, so peak memory says nothing about the engine there: the bound is checked in the
+  // normal build only.
+#if !defined(__SANITIZE_ADDRESS__)
+  EXPECT_LT(peak_growth, c.saves ? kSavingPeakBound : kReadingPeakBound);
+#endif
   EXPECT_TRUE(handled());
   if (c.saves) {
     EXPECT_GT(frames_lost, 0);
@@ -186,17 +173,12 @@ void RunCase(const HostileCase& c) {
 }
 
 TEST(HostileSourceE2eTest, TheLoopServesTheCameraAndMemoryStaysBoundedWhateverTheSourceSends) {
-  const std::string no_cut = Repeat("1 x Tea                3.00\n", 32);  // no 1D 56, no 1B 69
-  const std::string image_head = "--frame\r\nContent-Type: image/jpeg\r\n";
+  std::string no_cut;  // no 1D 56, no 1B 69
+  for (int i = 0; i < 32; ++i) no_cut += "1 x Tea                3.00\n";
   const HostileCase cases[] = {
       {"event parts that never bring a cut",
        {{kStreamHead}, {Part("text/x-vesper-event", no_cut), kForever}},
        "Event list over 4194304 bytes.",
-       true,
-       false},
-      {"a part head that never ends",
-       {{kStreamHead}, {image_head}, {"a: b\r\n", kForever}},
-       "Stream broken: ",
        true,
        false},
       // Twelve megabytes of head: the input limit's handling clears the buffer and reads on, and
@@ -207,15 +189,6 @@ TEST(HostileSourceE2eTest, TheLoopServesTheCameraAndMemoryStaysBoundedWhateverTh
         {"Content-Type: multipart/x-mixed-replace; boundary=frame\r\n\r\n"}},
        "Input buffer exceeds limit. Buffer cleared.",
        false,
-       false},
-      {"a boundary of 100 KB",
-       {{"HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace; boundary=" + kLongBoundary +
-         "\r\n\r\n"},
-        {"--" + kLongBoundary + "\r\nContent-Type: image/jpeg\r\n\r\n" + std::string(99'000, '-') +
-             "\r\n",
-         kForever}},
-       "Stream broken: ",
-       true,
        false},
       // Saving cannot keep up: the queue is full and texts are joined, up to a cap; beyond it
       // they are counted lost. No message, no reconnect: the stream itself is well formed.
@@ -228,7 +201,9 @@ TEST(HostileSourceE2eTest, TheLoopServesTheCameraAndMemoryStaysBoundedWhateverTh
       // buffer again and again, and the socket's backlog stays below that limit meanwhile. Only
       // the part timeout (15 s, past this window) would reconnect.
       {"far more than the engine reads",
-       {{kStreamHead}, {image_head + "\r\n"}, {std::string(65'536, 'J'), kForever}},
+       {{kStreamHead},
+        {"--frame\r\nContent-Type: image/jpeg\r\n\r\n"},
+        {std::string(65'536, 'J'), kForever}},
        "Input buffer exceeds limit. Buffer cleared.",
        false,
        false},

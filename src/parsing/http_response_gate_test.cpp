@@ -40,10 +40,9 @@ Result Decode(const std::vector<std::string_view>& arrivals) {
   return result;
 }
 
-// The stream whole, cut once at every offset, and one byte per arrival must
-// all give `expected`.
+// The stream cut once at every offset (the ends give it whole), and one byte per
+// arrival, must all give `expected`.
 void ExpectAtEveryCut(std::string_view stream, const Result& expected) {
-  ASSERT_EQ(Decode({stream}), expected) << stream.substr(0, 80);
   for (size_t cut = 0; cut <= stream.size(); ++cut) {
     ASSERT_EQ(Decode({stream.substr(0, cut), stream.substr(cut)}), expected)
         << stream.substr(0, 80) << " cut at " << cut;
@@ -57,15 +56,11 @@ TEST(ChunkedDecoderTest, StreamsGiveTheirStatusDataAndError) {
   using enum ChunkedDecoder::Status;
   const std::string size_line_at_limit = "1;" + std::string(kChunkSizeLineLimit - 2, 'e');
   const std::string trailer_at_limit = "X:" + std::string(kChunkTrailerLineLimit - 2, 'v');
-  const std::string limit_hex = "10000000000";  // kChunkSizeLimit
-  static_assert(kChunkSizeLimit == int64_t{1} << 40);
   const std::string kNoLineEnd = "Chunk data is not followed by a line end.";
   const std::string kJunk = "A chunk size is followed by something other than an extension.";
   const std::string kBadTrailer = "A trailer line is not a field name, a colon and a value.";
   const std::string kLongSizeLine =
       "A chunk-size line runs past " + std::to_string(kChunkSizeLineLimit) + " bytes.";
-  const std::string kLongTrailer =
-      "A trailer line runs past " + std::to_string(kChunkTrailerLineLimit) + " bytes.";
   const std::string kTooBig = "A chunk size is over " + std::to_string(kChunkSizeLimit) + " bytes.";
   // A stream, its status, the data out and the error. Every byte of a stream
   // that is not broken is consumed; kDone streams are followed by "NEXT".
@@ -103,8 +98,9 @@ TEST(ChunkedDecoderTest, StreamsGiveTheirStatusDataAndError) {
       {size_line_at_limit + "ee", kBroken, "", kLongSizeLine},  // broken before its end
       {size_line_at_limit + "\r\r\n", kBroken, "", kLongSizeLine},
       {"0\r\n" + trailer_at_limit + "\r\n\r\n", kDone, "", ""},
-      {"0\r\n" + trailer_at_limit + "v\r\n\r\n", kBroken, "", kLongTrailer},
-      {limit_hex + "\r\nabc", kMore, "abc", ""},
+      {"0\r\n" + trailer_at_limit + "v\r\n\r\n", kBroken, "",
+       "A trailer line runs past " + std::to_string(kChunkTrailerLineLimit) + " bytes."},
+      {"10000000000\r\nabc", kMore, "abc", ""},  // kChunkSizeLimit, 1 << 40
       {"10000000001\r\nabc", kBroken, "", kTooBig},
       {"ffffffffffffffffffff\r\n", kBroken, "", kTooBig},
   };

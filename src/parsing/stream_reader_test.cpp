@@ -29,6 +29,11 @@ std::string Frame(uint8_t type, const std::string& body) {
   return std::to_string(type) + ":" + body;
 }
 
+// A frame as Frame() writes it, or "none" for a part without frame.
+std::string Describe(const std::shared_ptr<MediaFrame>& frame) {
+  return frame ? Frame(frame->getDataType(), frame->getDataBlock().GetText()) : "none";
+}
+
 std::string Part(const std::string& type, const std::string& body, const std::string& eol = "\r\n",
                  const std::string& boundary = "--myboundary") {
   return boundary + eol + "Content-Type: " + type + eol + "Content-Length: 9" + eol + eol + body +
@@ -37,7 +42,7 @@ std::string Part(const std::string& type, const std::string& body, const std::st
 
 // Feeds each arrival and takes what is complete, as the connection does: the
 // response header until it is accepted, then every complete part. A part is
-// written as Frame(type, body), "keepalive" or "none" (a part without frame).
+// written as Describe() does, or "keepalive"; a break as "broken: " and its reason.
 Parts Feed(const std::vector<std::string>& arrivals, StreamReader* reader = nullptr,
            bool discover = false) {
   StreamReader own;
@@ -46,23 +51,33 @@ Parts Feed(const std::vector<std::string>& arrivals, StreamReader* reader = null
   bool streaming = false;
   for (const std::string& arrival : arrivals) {
     reader->Append(arrival);
-    if (!streaming && !(streaming = reader->TakeResponseHeader(discover))) {
-      if (reader->BrokenReason().empty()) continue;
-      parts.push_back("broken: " + reader->BrokenReason());
-      return parts;
-    }
+    if (!streaming) streaming = reader->TakeResponseHeader(discover);
     std::shared_ptr<MediaFrame> frame;
-    for (StreamReader::PartKind kind; (kind = reader->TakePart(frame)) != StreamReader::kNoPart;) {
-      if (kind == StreamReader::kBroken) {
-        parts.push_back("broken: " + reader->BrokenReason());
-        return parts;
-      }
-      parts.push_back(kind == StreamReader::kKeepAlive ? "keepalive"
-                      : frame ? Frame(frame->getDataType(), frame->getDataBlock().GetText())
-                              : "none");
+    auto kind = StreamReader::kNoPart;
+    while (streaming && (kind = reader->TakePart(frame)) != StreamReader::kNoPart &&
+           kind != StreamReader::kBroken) {
+      parts.push_back(kind == StreamReader::kKeepAlive ? "keepalive" : Describe(frame));
+    }
+    if (!reader->BrokenReason().empty()) {
+      parts.push_back("broken: " + reader->BrokenReason());
+      break;
     }
   }
   return parts;
+}
+
+// The stream whole, and cut in two at every `step`th offset, gives `expected`.
+void ExpectAtEveryCut(const std::string& stream, const Parts& expected, size_t step = 1,
+                      bool discover = false) {
+  for (size_t cut = 0; cut <= stream.size(); cut += step) {
+    StreamReader reader;
+    ASSERT_EQ(Feed({stream.substr(0, cut), stream.substr(cut)}, &reader, discover), expected)
+        << stream.substr(0, 80) << " cut at " << cut;
+    if (!expected.empty() && expected.back().starts_with("broken")) {
+      reader.Clear();
+      EXPECT_EQ(reader.BrokenReason(), "");
+    }
+  }
 }
 
 TEST(StreamReaderTest, ResponseHeaderYieldsTheBoundaryAndIsConsumedUpToIt) {
@@ -114,12 +129,8 @@ TEST(StreamReaderTest, DiscoveryTakesTheBoundaryFromTheFirstBodyLine) {
       {"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nno boundary line\r\n", {}},
   };
   for (const auto& [stream, with] : cases) {
-    const Parts without = stream.starts_with(kHeader) ? with : Parts{};
-    for (size_t cut = 0; cut <= stream.size(); ++cut) {
-      const std::vector<std::string> arrivals = {stream.substr(0, cut), stream.substr(cut)};
-      ASSERT_EQ(Feed(arrivals, nullptr, true), with) << stream << " cut at " << cut;
-      ASSERT_EQ(Feed(arrivals, nullptr, false), without) << stream << " cut at " << cut;
-    }
+    ExpectAtEveryCut(stream, with, 1, true);
+    ExpectAtEveryCut(stream, stream.starts_with(kHeader) ? with : Parts{});
   }
 }
 
@@ -178,23 +189,16 @@ TEST(StreamReaderTest, ContentTypesMapExactlyAndArrivalsCutAnywhereGiveTheSamePa
             Part("image/jpeg", "", "\n") + bare + "1" + bare + "2--myboundary";
   expected.insert(expected.end(), {Frame(kJpeg, body), Frame(kText, ""), Frame(kText, "lf"),
                                    Frame(kJpeg, ""), Frame(kText, "bare1"), Frame(kText, "bare2")});
-  ASSERT_EQ(Feed({stream}), expected);
   std::vector<std::string> bytes;
   for (char c : stream) bytes.emplace_back(1, c);
   EXPECT_EQ(Feed(bytes), expected);
-  for (size_t cut = 0; cut <= stream.size(); ++cut) {
-    ASSERT_EQ(Feed({stream.substr(0, cut), stream.substr(cut)}), expected) << "cut at " << cut;
-  }
+  ExpectAtEveryCut(stream, expected);
 }
 
 // A boundary, a content-type line or a part's head past its limit breaks the stream, at the same
-// part however the stream is cut into arrivals; at the limit it is read as usual. A small head
-// without its blank line holds the stream where it is.
+// part however the stream is cut into arrivals (and Clear forgets the break); at the limit it is
+// read as usual. A small head without its blank line holds the stream where it is.
 TEST(StreamReaderTest, HeadsPastTheirLimitsBreakTheStream) {
-  const auto header = [](const std::string& boundary) {
-    return "HTTP/1.0 200 OK\r\nContent-Type: multipart/x-mixed-replace;boundary=" + boundary +
-           "\r\n\r\n";
-  };
   // A text part whose head holds `lines` lines of `length` bytes after its content type.
   const auto part = [](int lines, size_t length, const std::string& body = "T") {
     std::string head = "--myboundary\r\nContent-Type: text/plain";
@@ -202,59 +206,51 @@ TEST(StreamReaderTest, HeadsPastTheirLimitsBreakTheStream) {
     return head + "\r\n\r\n" + body + "\r\n";
   };
   const std::string at_limit(kMaxBoundaryLength, 'b'), past_limit = at_limit + "b";
-  const std::string first = Part("image/jpeg", "J1"), end = "--myboundary";
+  // The stream's header and a first part, a JPEG image.
+  const std::string first = kHeader + Part("image/jpeg", "J1"), end = "--myboundary";
   const std::string text = Frame(kText, "T"), jpeg = Frame(kJpeg, "J1");
-  const auto broken = [](const std::string& what) { return "broken: " + what; };
+  const std::string long_line =
+      "HTTP/1.0 200 OK\r\nContent-Type: " + std::string(kMaxHeaderLineBytes, 'x');
   const std::string big(2 * kMaxPartHeaderBytes, 'j');
   const std::tuple<std::string, bool, Parts> cases[] = {
-      {header(at_limit) + "--" + at_limit + "\r\n\r\nx\r\n--" + at_limit, false, {"none"}},
-      {header(past_limit) + "--" + past_limit, false, {broken("boundary over 256 characters")}},
-      {"--" + past_limit + "\r\n\r\n", true, {broken("boundary over 256 characters")}},
-      {"HTTP/1.0 200 OK\r\nContent-Type: " + std::string(kMaxHeaderLineBytes, 'x'),
+      {"Content-Type: multipart/x;boundary=" + at_limit + "\r\n\r\n--" + at_limit +
+           "\r\n\r\nx\r\n--" + at_limit,
        false,
-       {broken("response header line over 8192 bytes")}},
-      {"HTTP/1.0 200 OK\r\nContent-Type: " + std::string(kMaxHeaderLineBytes, 'x') + "\r\n\r\n",
-       true,
-       {broken("response header line over 8192 bytes")}},
-      {kHeader + first + part(98, 10) + end, false, {jpeg, text}},
+       {"none"}},
+      {"Content-Type: multipart/x;boundary=" + past_limit + "\r\n\r\n--" + past_limit,
+       false,
+       {"broken: boundary over 256 characters"}},
+      {"--" + past_limit + "\r\n\r\n", true, {"broken: boundary over 256 characters"}},
+      {long_line, false, {"broken: response header line over 8192 bytes"}},
+      {long_line + "\r\n\r\n", true, {"broken: response header line over 8192 bytes"}},
+      {first + part(98, 10) + end, false, {jpeg, text}},
       // A body far larger than a head's limit, in arrivals, is no head.
-      {kHeader + first + part(1, 10, big) + end, false, {jpeg, Frame(kText, big)}},
-      {kHeader + first + part(99, 10) + end, false, {jpeg, broken("part header over 100 lines")}},
-      {kHeader + first + part(1, kMaxHeaderLineBytes) + end, false, {jpeg, text}},
-      {kHeader + first + part(1, kMaxHeaderLineBytes + 1) + end,
+      {first + part(1, 10, big) + end, false, {jpeg, Frame(kText, big)}},
+      {first + part(99, 10) + end, false, {jpeg, "broken: part header over 100 lines"}},
+      {first + part(1, kMaxHeaderLineBytes) + end, false, {jpeg, text}},
+      {first + part(1, kMaxHeaderLineBytes + 1) + end,
        false,
-       {jpeg, broken("part header line over 8192 bytes")}},
-      {kHeader + first + part(3, 6'000) + end,
-       false,
-       {jpeg, broken("part header over 16384 bytes")}},
+       {jpeg, "broken: part header line over 8192 bytes"}},
+      {first + part(3, 6'000) + end, false, {jpeg, "broken: part header over 16384 bytes"}},
       // No blank line: a small head waits, a large one breaks before its part has ended.
-      {kHeader + first + "--myboundary\r\nContent-Type: text/plain\r\nT\r\n" + first + end,
+      {first + "--myboundary\r\nContent-Type: text/plain\r\nT\r\n" + Part("image/jpeg", "J1") + end,
        false,
        {jpeg}},
-      {kHeader + first + "--myboundary\r\n" + std::string(kMaxPartHeaderBytes + 300, 'h'),
+      {first + "--myboundary\r\n" + std::string(kMaxPartHeaderBytes + 300, 'h'),
        false,
-       {jpeg, broken("part header over 16384 bytes")}},
+       {jpeg, "broken: part header over 16384 bytes"}},
   };
-  for (const auto& [stream, discover, parts] : cases) {
-    for (size_t cut = 0; cut <= stream.size(); cut += 997) {
-      StreamReader reader;
-      ASSERT_EQ(Feed({stream.substr(0, cut), stream.substr(cut)}, &reader, discover), parts)
-          << stream.substr(0, 80) << " cut at " << cut;
-      if (parts.back().starts_with("broken")) {
-        reader.Clear();
-        EXPECT_EQ(reader.BrokenReason(), "");
-      }
-    }
-  }
+  for (const auto& [stream, discover, parts] : cases)
+    ExpectAtEveryCut(stream, parts, 997, discover);
 }
 
 TEST(StreamReaderTest, SingleResponseIsTheBodyLessTwoBytes) {
-  // A whole response and what it gives: a frame, "no frame", or "wait".
+  // A whole response and what it gives: a frame, "none", or "wait".
   const std::pair<std::string, std::string> cases[] = {
       {"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\nIMAGE\r\n", Frame(kJpeg, "IMAGE")},
       {"Content-type: x\n\nIMG\r\n", Frame(kJpeg, "IMG")},
       {"Content-Type: x\r\n\r\nabc", Frame(kJpeg, "a")},
-      {"Content-Type: x\r\n\r\nab", "no frame"},
+      {"Content-Type: x\r\n\r\nab", "none"},
       {"Content-Type: image/jpeg\r\nIMAGE\r\n", "wait"},
       {"HTTP/1.0 200 OK\r\n\r\nIMAGE\r\n", "wait"},
   };
@@ -263,10 +259,7 @@ TEST(StreamReaderTest, SingleResponseIsTheBodyLessTwoBytes) {
     reader.Append(response);
     std::shared_ptr<MediaFrame> frame;
     const bool taken = reader.TakeSingleResponse(frame);
-    EXPECT_EQ(!taken  ? "wait"
-              : frame ? Frame(frame->getDataType(), frame->getDataBlock().GetText())
-                      : "no frame",
-              expected);
+    EXPECT_EQ(taken ? Describe(frame) : "wait", expected);
     EXPECT_EQ(reader.Length(), taken ? 0 : static_cast<int32_t>(response.size())) << response;
   }
 }
@@ -367,8 +360,10 @@ TEST(ParameterListTest, NamesMatchInAnyCaseFromTheFirstEntryOn) {
   EXPECT_EQ(list.ParameterToString(1, "=") + " " + list.ParameterToString(2, "="), "A=4 B=2");
 }
 
-std::string Folded(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+// The text in lower case, or in upper case.
+std::string Cased(std::string text, bool upper = false) {
+  for (char& c : text)
+    c = static_cast<char>(upper ? std::toupper(c & 0xFF) : std::tolower(c & 0xFF));
   return text;
 }
 
@@ -380,8 +375,14 @@ TEST(ByteSearchTest, AgreesWithAPlainSearchEverywhere) {
   constexpr std::string_view kAlphabet = "-\r\nazAZ@`[{\xc4\xe4";
   for (int width = 0; width <= static_cast<int>(WidestScan()); ++width) {
     SCOPED_TRACE(width);
-    const auto find = [width](std::string_view text, std::string_view needle, bool ignore_case) {
-      return FindBytesWith(text, needle, ignore_case, static_cast<ScanWidth>(width));
+    // The search in both modes, against a plain search of the text and of its lower case.
+    const auto agrees = [width](std::string_view text, const std::string& needle) {
+      const auto find = [&](bool ignore_case) {
+        return FindBytesWith(text, needle, ignore_case, static_cast<ScanWidth>(width));
+      };
+      EXPECT_EQ(find(false), text.find(needle)) << text.substr(0, 300) << " / " << needle;
+      EXPECT_EQ(find(true), Cased(std::string(text)).find(Cased(needle)))
+          << text.substr(0, 300) << " / " << needle;
     };
     std::mt19937 random(11);
     for (const std::string needle :
@@ -392,21 +393,15 @@ TEST(ByteSearchTest, AgreesWithAPlainSearchEverywhere) {
           for (auto& c : text) c = kAlphabet[random() % (trial < 10 ? 7 : kAlphabet.size())];
           if (length >= needle.size() && trial % 2 == 0)
             text.replace(random() % (length - needle.size() + 1), needle.size(), needle);
-          EXPECT_EQ(find(text, needle, false), text.find(needle));
-          EXPECT_EQ(find(text, needle, true), Folded(text).find(Folded(needle)))
-              << text << " / " << needle;
+          agrees(text, needle);
         }
       }
     }
     // A needle that runs one byte past the haystack's end is not in it, even
     // where the bytes after the end would complete it.
     for (size_t length = 0; length < 300; ++length) {
-      const std::string needle = "--myboundary";
-      const std::string bytes =
-          std::string(length + 1 - std::min(length + 1, needle.size()), 'x') + needle;
-      const std::string_view haystack(bytes.data(), bytes.size() - 1);
-      EXPECT_EQ(find(haystack, needle, false), std::string::npos) << length;
-      EXPECT_EQ(find(haystack, needle, true), std::string::npos) << length;
+      const std::string bytes = std::string(length, 'x') + "--myboundary";
+      agrees(std::string_view(bytes).substr(0, bytes.size() - 1), "--myboundary");
     }
     // Where the needle's first and last byte pass at almost every start, the
     // search changes method midway; it must go on from where it was and still
@@ -420,19 +415,13 @@ TEST(ByteSearchTest, AgreesWithAPlainSearchEverywhere) {
         for (const bool upper : {false, true}) {
           std::string text(20'000, needle[0]);
           for (size_t i = 3; i < text.size(); i += 7) text[i] = needle[needle.size() / 2];
-          std::string placed = needle;
-          if (upper) {
-            for (char& c : placed)
-              c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-          }
-          if (at != std::string::npos) text.replace(at, placed.size(), placed);
-          EXPECT_EQ(find(text, needle, false), text.find(needle)) << at;
-          EXPECT_EQ(find(text, needle, true), Folded(text).find(Folded(needle))) << at;
+          if (at != std::string::npos) text.replace(at, needle.size(), Cased(needle, upper));
+          agrees(text, needle);
         }
       }
     }
-    EXPECT_EQ(find("abc", "", true), 0u);
-    EXPECT_EQ(find("\xc4\xe4", "\xe4", true), 1u);
+    agrees("abc", "");
+    agrees("\xc4\xe4", "\xe4");
   }
 }
 
