@@ -15,9 +15,7 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(CameraCommandTest, RefusesBadValues) {
-  CameraOptions taken;
-  taken.port = 0;
-  const TestCamera occupant(taken);  // holds a port, so that listening on it fails
+  const TestCamera occupant({.port = 0});  // holds a port, so that listening on it fails
   const std::tuple<std::string, int, const char*> cases[] = {
       {"--size 0x0", 1, "out of bounds"},
       {"--size 4097x480", 1, "out of bounds"},
@@ -50,8 +48,9 @@ TEST(CameraCommandTest, PrintsItsPortFirstAndStopsOnSignal) {
   testing::CommandProcess camera({"camera", "--port", "0"});
   ASSERT_TRUE(camera.WaitForOutput("\n", 10s)) << camera.Out();
   int port = 0;
-  EXPECT_EQ(std::sscanf(camera.Out().c_str(), "listening on 127.0.0.1:%d\n", &port), 1);
-  EXPECT_GT(port, 0);
+  EXPECT_TRUE(std::sscanf(camera.Out().c_str(), "listening on 127.0.0.1:%d\n", &port) == 1 &&
+              port > 0)
+      << camera.Out();
   camera.Signal(SIGTERM);
   const auto ended = camera.Wait(10s);
   EXPECT_EQ(ended.status, 0) << ended.err;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <ranges>
 #include <string>
 #include <vector>
 
@@ -15,16 +16,65 @@
 #include "ravelon/frame_filter_chain.h"
 #include "ravelon/korvid.h"
 #include "ravelon/platform.h"
+#include "support/real_loop.h"
 #include "support/temp_folder.h"
 #include "tests/store_recording.h"
 
 namespace ravelon::cli {
 namespace {
 
-// Sees every frame the engine makes (as its filter chain), every log line,
-// and what a host reads with GetData on DataReady.
-class Recorder final : public FrameFilterChain, public KorvidEvents {
- public:
+using O = CameraOptions;
+
+// Distinct frames each source must see: in single mode, one connection each.
+constexpr int kFrames = 5;
+
+// One camera (a small one, changed by `set`) and the engine that records it
+// into `store`, set up as a host would for that camera. As the engine's
+// filter chain and host, it sees every frame the engine makes, every log
+// line, and what a host reads with GetData on DataReady.
+struct Source final : FrameFilterChain, KorvidEvents {
+  // `save`: with a save interval of 100 ms, and a save every second.
+  Source(const std::shared_ptr<Platform>& platform, void (*set)(O&), bool saved,
+         const std::string& store)
+      : options(Small(set)), camera(options), save(saved), engine(platform) {
+    camera.Start();
+    engine.SetEventSink(this);
+    engine.setFilterChain(std::shared_ptr<FrameFilterChain>(this, [](FrameFilterChain*) {}));
+    engine.SetAddress("127.0.0.1");
+    engine.SetPort(camera.Port());
+    engine.SetUrl("/video");
+    engine.SetStreaming(!options.single);
+    engine.SetCredentials(options.user, options.password);
+    engine.SetRequestStyle(options.chunked     ? RequestStyle::kHttp11
+                           : options.http_only ? RequestStyle::kHttp10
+                                               : RequestStyle::kBare);
+    engine.SetBoundaryDiscovery(options.header != HeaderStyle::kMultipart);
+    engine.DoSave(save);
+    engine.SetSaveIterval(100);
+    engine.SetViewIterval(save ? 100 : 20);
+    engine.DBPath(store);
+    engine.PrepareEngine();
+    engine.Connect();
+  }
+  static O Small(void (*set)(O&)) {
+    O options{.port = 0, .fps = 20, .width = 32, .height = 24};
+    set(options);
+    return options;
+  }
+
+  // Enough distinct frames, read by the host, on enough connections, with each
+  // optional part.
+  bool Done() const {
+    // Polling takes a connection per frame; the saving row polls past its first save.
+    const uint64_t connections = !options.single ? 1 : save ? 12 : kFrames;
+    const auto seen = [this](int every, uint8_t type) {
+      return every == 0 || frames_by_type.contains(type);
+    };
+    return distinct_jpegs >= kFrames && jpegs_read > 0 && camera.ClientsAccepted() >= connections &&
+           seen(options.text_every, kText) && seen(options.event_every, kEvent) &&
+           seen(options.event_list_every, kEventList);
+  }
+
   void release() override {}
   void reset() override {}
   std::shared_ptr<FilterResult> process(std::shared_ptr<MediaFrame>& frame) override {
@@ -32,7 +82,7 @@ class Recorder final : public FrameFilterChain, public KorvidEvents {
     if (frame->getDataType() == kJpeg && frame->getDataBlock().View() != last_jpeg) {
       ++distinct_jpegs;
       last_jpeg = frame->getDataBlock().View();
-      if (!camera->Made(last_jpeg)) ++foreign_jpegs;
+      if (!camera.Made(last_jpeg)) ++foreign_jpegs;
     }
     return std::make_shared<SimpleFilterResult>(0, frame);
   }
@@ -42,160 +92,86 @@ class Recorder final : public FrameFilterChain, public KorvidEvents {
   void DataReady() override {
     uint8_t type = kDataTypeNone;
     std::string data;
-    engine->GetData(type, data);
+    engine.GetData(type, data);
     if (type != kJpeg) return;
     ++jpegs_read;
     broken_jpegs_read +=
         !data.starts_with("\xFF\xD8") || !data.ends_with("\xFF\xD9") || data.size() < 4;
   }
 
-  Korvid* engine = nullptr;
-  const TestCamera* camera = nullptr;
+  const O options;
+  TestCamera camera;
+  const bool save;
   std::map<uint8_t, int> frames_by_type;
   std::string last_jpeg;
   // JPEGs not byte for byte as the camera made them.
   int distinct_jpegs = 0, foreign_jpegs = 0, jpegs_read = 0, broken_jpegs_read = 0;
   std::string log;
+  Korvid engine;  // last, so that it goes first
 };
-
-struct Case {
-  const char* name;
-  CameraOptions options;
-  std::vector<uint8_t> also_seen = {};  // frame types beyond JPEG
-  uint64_t connections = 1;             // at least
-  RequestStyle style = RequestStyle::kBare;
-  bool discover = false;
-  bool save = false;  // with a save interval of 100 ms, and a save every second
-};
-
-// One camera and the engine that records it into its own store folder.
-struct Source {
-  Source(const std::shared_ptr<Platform>& platform, const Case& c, const std::string& store)
-      : camera(c.options), recorder(std::make_shared<Recorder>()), engine(platform) {
-    camera.Start();
-    recorder->engine = &engine;
-    recorder->camera = &camera;
-    engine.SetEventSink(recorder.get());
-    engine.setFilterChain(recorder);
-    engine.SetAddress("127.0.0.1");
-    engine.SetPort(camera.Port());
-    engine.SetUrl("/video");
-    engine.SetStreaming(!c.options.single);
-    engine.SetCredentials(c.options.user, c.options.password);  // the camera's own
-    engine.SetRequestStyle(c.style);
-    engine.SetBoundaryDiscovery(c.discover);
-    engine.DoSave(c.save);
-    engine.SetSaveIterval(100);
-    engine.SetViewIterval(c.save ? 100 : 20);
-    engine.DBPath(store);
-    engine.PrepareEngine();
-    engine.Connect();
-  }
-
-  TestCamera camera;
-  std::shared_ptr<Recorder> recorder;
-  Korvid engine;
-};
-
-// Distinct frames each row must see: in single mode, one connection each.
-constexpr int kFrames = 5;
-
-// A small camera, changed by `change`.
-CameraOptions Small(void (*change)(CameraOptions&) = [](CameraOptions&) {}) {
-  CameraOptions options{.port = 0, .fps = 20, .width = 32, .height = 24};
-  change(options);
-  return options;
-}
 
 TEST(CameraEngineTest, EngineRecordsEveryMode) {
-  CameraOptions single = Small(), guarded = Small(), parts = Small();
-  single.single = true, guarded.user = "operator", guarded.password = "s3cret:x";
-  parts.text_every = 2, parts.event_every = 3, parts.event_list_every = 4;
-  parts.keep_alive_every = 1;
-  const Case cases[] = {
-      {.name = "stream", .options = Small()},
-      {.name = "single", .options = single, .connections = kFrames},
-      {.name = "credentials", .options = guarded},
-      {.name = "optional parts", .options = parts, .also_seen = {kText, kEvent, kEventList}},
-      // The ways of real-world servers; chunk sizes cycle so that chunk edges fall everywhere.
-      {.name = "HTTP/1.0 where the bare line is refused",
-       .options = Small([](CameraOptions& o) { o.http_only = true; }),
-       .style = RequestStyle::kHttp10},
-      {.name = "chunked",
-       .options = Small([](CameraOptions& o) { o.chunked = o.http_only = true; }),
-       .style = RequestStyle::kHttp11},
-      {.name = "chunked single",
-       .options = Small([](CameraOptions& o) { o.chunked = o.single = true; }),
-       .connections = kFrames,
-       .style = RequestStyle::kHttp11},
-      {.name = "octet-stream",
-       .options = Small([](CameraOptions& o) { o.header = HeaderStyle::kOctetStream; }),
-       .discover = true},
-      {.name = "no header",
-       .options = Small([](CameraOptions& o) {
-         o.header = HeaderStyle::kNone;
-         o.blank_before_boundary = true;
-       }),
-       .discover = true},
-      {.name = "odd header case",
-       .options = Small([](CameraOptions& o) { o.odd_header_case = true; })},
-      {.name = "Digest MD5", .options = Small([](CameraOptions& o) {
-                               o.user = "op", o.password = "pw", o.auth = AuthScheme::kDigestMd5;
-                             })},
-      {.name = "Digest SHA-256 polled, nonces going stale",
-       .options = Small([](CameraOptions& o) {
-         o.user = "op", o.password = "pw";
-         o.auth = AuthScheme::kDigestSha256;
-         o.single = true;
-         o.nonce_uses = 2;
-       }),
-       .connections = kFrames},
-      // A host saving every second while the engine polls: the re-requests between saves keep
-      // the save queue, so every polled image is saved.
-      {.name = "polled, saved every second", .options = single, .connections = 12, .save = true},
+  const std::tuple<const char*, void (*)(O&), bool> cases[] = {
+      // name, the camera's options, saved
+      {"stream", [](O&) {}, false},
+      {"single", [](O& o) { o.single = true; }, false},
+      {"credentials", [](O& o) { o.user = "operator", o.password = "s3cret:x"; }, false},
+      {"optional parts",
+       [](O& o) {
+         o.text_every = 2, o.event_every = 3, o.event_list_every = 4, o.keep_alive_every = 1;
+       },
+       false},
+      // The ways of real-world servers; chunk sizes cycle so that chunk edges fall
+      // everywhere.
+      {"HTTP/1.0 where the bare line is refused", [](O& o) { o.http_only = true; }, false},
+      {"chunked", [](O& o) { o.chunked = o.http_only = true; }, false},
+      {"chunked single", [](O& o) { o.chunked = o.single = true; }, false},
+      {"octet-stream", [](O& o) { o.header = HeaderStyle::kOctetStream; }, false},
+      {"no header", [](O& o) { o.header = HeaderStyle::kNone, o.blank_before_boundary = true; },
+       false},
+      {"odd header case", [](O& o) { o.odd_header_case = true; }, false},
+      {"Digest MD5",
+       [](O& o) { o.user = "op", o.password = "pw", o.auth = AuthScheme::kDigestMd5; }, false},
+      {"Digest SHA-256 polled, nonces going stale",
+       [](O& o) {
+         o.user = "op", o.password = "pw", o.auth = AuthScheme::kDigestSha256;
+         o.single = true, o.nonce_uses = 2;
+       },
+       false},
+      // A host saving every second while the engine polls: the re-requests between
+      // saves keep the save queue, so every polled image is saved.
+      {"polled, saved every second", [](O& o) { o.single = true; }, true},
   };
   const ravelon::testing::TempFolder folder;
   const std::shared_ptr<Platform> platform = NewRealPlatform(folder.Path("registry.db"));
   std::vector<std::unique_ptr<Source>> sources;
-  for (const Case& c : cases)
-    sources.push_back(std::make_unique<Source>(platform, c, folder.Path(c.name) + "/"));
-  const auto row_done = [&](size_t i) {
-    const Recorder& r = *sources[i]->recorder;
-    return r.distinct_jpegs >= kFrames && r.jpegs_read > 0 &&
-           sources[i]->camera.ClientsAccepted() >= cases[i].connections &&
-           std::ranges::all_of(cases[i].also_seen,
-                               [&r](uint8_t t) { return r.frames_by_type.count(t) > 0; });
-  };
-  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(45);
-  int ticks = 0;
-  auto check = platform->Loop().NewTimer([&] {
-    const bool save_now = ++ticks % 50 == 0;  // every second
-    for (size_t i = 0; save_now && i < sources.size(); ++i)
-      if (cases[i].save) sources[i]->engine.ForcedSave();
-    size_t done = 0;
-    while (done < sources.size() && row_done(done)) ++done;
-    if (done == sources.size() || std::chrono::steady_clock::now() > give_up)
-      platform->Loop().Stop();
-  });
-  check->SetInterval(20);
-  check->SetEnabled(true);
-  platform->Loop().Run();
+  for (const auto& [name, set, save] : cases)
+    sources.push_back(std::make_unique<Source>(platform, set, save, folder.Path(name) + "/"));
+  int ticks = 0;  // of a millisecond
+  ravelon::testing::RunUntil(
+      *platform, [&] { return std::ranges::all_of(sources, &Source::Done); },
+      std::chrono::seconds(45),
+      [&] {
+        for (const auto& s : sources)
+          if (ticks % 1000 == 999 && s->save) s->engine.ForcedSave();
+        ++ticks;
+      });
   const std::unique_ptr<FileSystem> disk = NewPosixFileSystem();
   for (size_t i = 0; i < sources.size(); ++i) {
-    SCOPED_TRACE(cases[i].name);
-    const Recorder& r = *sources[i]->recorder;
-    EXPECT_TRUE(row_done(i)) << "distinct JPEGs " << r.distinct_jpegs << ", read " << r.jpegs_read
-                             << ", connections " << sources[i]->camera.ClientsAccepted() << r.log;
+    Source& s = *sources[i];
+    SCOPED_TRACE(std::get<0>(cases[i]));
+    EXPECT_TRUE(s.Done()) << "distinct JPEGs " << s.distinct_jpegs << ", read " << s.jpegs_read
+                          << ", connections " << s.camera.ClientsAccepted() << s.log;
     // JPEGs read broken, JPEGs not the camera's, frames the engine rejected.
-    EXPECT_EQ(std::tuple(r.broken_jpegs_read, r.foreign_jpegs, r.frames_by_type.count(kRejected)),
+    EXPECT_EQ(std::tuple(s.broken_jpegs_read, s.foreign_jpegs, s.frames_by_type.count(kRejected)),
               std::tuple(0, 0, 0u));
-    EXPECT_EQ(sources[i]->camera.StaleChallenges() > 0, cases[i].options.nonce_uses > 0);
-    if (cases[i].save) {
-      sources[i]->engine.ForcedSave();
-      EXPECT_EQ(std::ssize(testing::ReadAllFrames(*disk, folder.Path(cases[i].name) + "/")),
-                r.frames_by_type.at(kJpeg));
+    EXPECT_EQ(s.camera.StaleChallenges() > 0, s.options.nonce_uses > 0);
+    if (s.save) {
+      s.engine.ForcedSave();
+      EXPECT_EQ(std::ssize(testing::ReadAllFrames(*disk, folder.Path(std::get<0>(cases[i])) + "/")),
+                s.frames_by_type.at(kJpeg));
     }
-    sources[i]->engine.ReleaseNGN();
+    s.engine.ReleaseNGN();
   }
 }
 

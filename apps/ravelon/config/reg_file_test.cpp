@@ -2,32 +2,29 @@
 
 #include <gtest/gtest.h>
 
+#include <ranges>
+
 #include "config/registry_tree.h"
 #include "ravelon/registry_store.h"
 
 namespace ravelon::cli {
 namespace {
 
-// One operation on one line: "set HKLM\A\B name 1 616200".
-std::string Describe(const RegOperation& op) {
-  static const char* kKinds[] = {"create", "delete", "set", "unset"};
-  std::string text = std::string(kKinds[op.kind]) +
-                     (op.hive == RegHive::kLocalMachine ? " HKLM\\" : " HKCU\\") + op.key;
-  if (op.kind == RegOperation::kCreateKey || op.kind == RegOperation::kDeleteKey) return text;
-  text += " " + op.name;
-  if (op.kind == RegOperation::kDeleteValue) return text;
-  text += " " + std::to_string(op.type) + " ";
-  for (const unsigned char c : op.data) {
-    text += "0123456789abcdef"[c >> 4];
-    text += "0123456789abcdef"[c & 15];
-  }
-  return text;
-}
-
-// The operations, described one after another with "; " between them.
+// The operations, one after another with "; " between them, each as
+// "set HKLM\A\B name 1 616200".
 std::string Describe(const std::vector<RegOperation>& ops) {
+  static const char* kKinds[] = {"create", "delete", "set", "unset"};
   std::string text;
-  for (const RegOperation& op : ops) text += (text.empty() ? "" : "; ") + Describe(op);
+  for (const RegOperation& op : ops) {
+    text += (text.empty() ? "" : "; ") + std::string(kKinds[op.kind]) +
+            (op.hive == RegHive::kLocalMachine ? " HKLM\\" : " HKCU\\") + op.key;
+    if (op.kind == RegOperation::kSetValue || op.kind == RegOperation::kDeleteValue)
+      text += " " + op.name;
+    if (op.kind != RegOperation::kSetValue) continue;
+    text += " " + std::to_string(op.type) + " ";
+    for (const unsigned char c : op.data)
+      text += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
+  }
   return text;
 }
 
@@ -158,10 +155,8 @@ TEST(RegFileTest, WritesWhatItReadsBack) {
   const RegParseResult back = ParseRegFile(text);
   ASSERT_TRUE(back.errors.empty()) << back.errors[0].line << ": " << back.errors[0].message;
   EXPECT_EQ(Describe(back.operations), Describe(ops)) << text;
-  size_t longest = 0;
-  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-    longest = std::max(longest, end - start);
-  EXPECT_LE(longest, 80u) << "long hex lists are continued on the next line";
+  for (const auto line : std::views::split(text, '\n'))
+    EXPECT_LE(std::ranges::distance(line), 80) << "long hex lists are continued on the next line";
 }
 
 // Sets a value of HKEY_LOCAL_MACHINE\`path`.

@@ -10,26 +10,19 @@
 namespace ravelon::cli {
 namespace {
 
-// Hex of one schedule day: `count`, then each entry's time and action.
-std::string Day(uint32_t count, std::initializer_list<std::pair<double, int>> entries) {
-  std::string bytes;
-  for (int i = 0; i < 4; ++i) bytes += static_cast<char>(count >> (8 * i));
-  for (const auto& [time, action] : entries) {
-    const auto bits = std::bit_cast<uint64_t>(time);
-    for (int i = 0; i < 8; ++i) bytes += static_cast<char>(bits >> (8 * i));
-    bytes += static_cast<char>(action);
-  }
+// Hex of one schedule day: `count`, then each entry's time and action
+// (little-endian, as the host's byte order).
+std::string Day(uint32_t count, std::initializer_list<std::pair<double, char>> entries) {
+  std::string bytes(reinterpret_cast<const char*>(&count), 4);
+  for (const auto& [time, action] : entries)
+    bytes += std::string(reinterpret_cast<const char*>(&time), 8) + action;
   std::string hex;
   for (const unsigned char c : bytes)
     hex += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
   return hex;
 }
 
-std::string Week(const std::string& day) {
-  std::string week;
-  for (int i = 0; i < 7; ++i) week += day;
-  return week;
-}
+std::string Week(const std::string& day) { return day + day + day + day + day + day + day; }
 
 TEST(SourceValuesTest, ChecksAndNormalisesEachKind) {
   const std::string normal = Day(1, {{0, 1}});

@@ -4,9 +4,9 @@
 // a contact sheet that decodes.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <set>
 
 #include "store/jpeg_codec.h"
 #include "support/temp_folder.h"
@@ -48,11 +48,9 @@ class StoreCommandTest : public ::testing::Test {
 
   // The pictures of an exported folder, in the order of their names.
   std::vector<std::string> JpegFiles(const std::string& folder) const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder_.Path(folder))) {
-      if (entry.path().extension() == ".jpg") names.push_back(entry.path().filename());
-    }
-    std::sort(names.begin(), names.end());
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder_.Path(folder)))
+      if (entry.path().extension() == ".jpg") names.insert(entry.path().filename());
     std::vector<std::string> pictures;
     for (const std::string& name : names) pictures.push_back(folder_.Read(folder + "/" + name));
     return pictures;
@@ -70,12 +68,9 @@ TEST_F(StoreCommandTest, StatusAndMessages) {
     CutData(files, "261206225000", 0);
     CutData(files, "261206225012", 0);
   });
-  struct Case {
-    std::string args;  // after "ravelon store"
-    int status;
-    std::string out, err;  // each expected within its stream; no err: an empty stream
-  };
-  const Case cases[] = {
+  // Arguments after "ravelon store", the exit status, and texts expected within standard output
+  // and standard error (no text: an empty standard error).
+  const std::tuple<std::string, int, std::string, std::string> cases[] = {
       {"ls store", 0,
        "Store store/: 2 file sets, 48 frames\n\n261206225000  41 frames in 2 segments  (.bin ", ""},
       {"ls damaged", 0, ".idx missing, .id2 28 B)\n  segment 0  2026-12-06 22:50:", ""},
@@ -112,13 +107,12 @@ TEST_F(StoreCommandTest, StatusAndMessages) {
       {"sheet store --out s.jpg --to 2000-01-01", 1, "",
        "ravelon: no JPEG frames in store up to 2000-01-01 23:59:59.999\n"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args);
-    const auto run = Store(c.args);
-    EXPECT_EQ(run.status, c.status) << run.out << run.err;
-    EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
-    EXPECT_TRUE(c.err.empty() ? run.err.empty() : run.err.find(c.err) != std::string::npos)
-        << run.err;
+  for (const auto& [args, status, out, err] : cases) {
+    SCOPED_TRACE(args);
+    const auto run = Store(args);
+    EXPECT_EQ(run.status, status) << run.out << run.err;
+    EXPECT_NE(run.out.find(out), std::string::npos) << run.out;
+    EXPECT_TRUE(err.empty() ? run.err.empty() : run.err.find(err) != std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;
   }
   EXPECT_TRUE(JpegFiles("out") == Recorded().pictures) << "the exported pictures";

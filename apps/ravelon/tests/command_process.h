@@ -56,14 +56,12 @@ class CommandProcess {
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    const std::string out = output_.Path("out"), err = output_.Path("err");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, input.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT,
-                                     0600);
+    for (const auto& [fd, path, flags] : {std::tuple{STDIN_FILENO, input, O_RDONLY},
+                                          {STDOUT_FILENO, output_.Path("out"), O_WRONLY | O_CREAT},
+                                          {STDERR_FILENO, output_.Path("err"), O_WRONLY | O_CREAT}})
+      posix_spawn_file_actions_addopen(&actions, fd, path.c_str(), flags, 0600);
     if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     if (const int error = posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ)) {
       pid_ = -1;
